@@ -1,0 +1,30 @@
+#ifndef ZELKOSETTINGS_H
+#define ZELKOSETTINGS_H
+
+#include <QObject>
+#include <QVariant>
+
+class QSettings;
+
+// The one persistent key/value store of the client, for "Zelko" / "QtClient".
+class ZelkoSettings : public QObject
+{
+    Q_OBJECT
+public:
+    ~ZelkoSettings() override;
+
+public slots:
+    static QVariant value(const QString &key);
+    static void setValue(const QString &key, const QVariant &value);
+    static bool contains(const QString &key);
+    static void remove(const QString &key);
+
+private:
+    explicit ZelkoSettings(QObject *parent);
+    static ZelkoSettings *getInstance();
+
+    QSettings *m_settings;
+    static ZelkoSettings *m_instance;
+};
+
+#endif

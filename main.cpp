@@ -1,0 +1,46 @@
+#include "qmlapplicationviewer.h"
+#include "zelkoqtroot.h"
+#include "zelkoregistration.h"
+
+#include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+
+// QtQuick aborts when it cannot create an OpenGL context; the client must still
+// run on a machine without a GPU, so probe once before any window exists.
+static bool openGlUsable()
+{
+    QOpenGLContext context;
+    if (!context.create())
+        return false;
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    if (!surface.isValid() || !context.makeCurrent(&surface))
+        return false;
+    context.doneCurrent();
+    return true;
+}
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+
+    zelkoRegisterQmlTypes();
+
+    if (QQuickWindow::sceneGraphBackend().isEmpty() && !openGlUsable())
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+
+    QmlApplicationViewer viewer;
+    // The "res" image provider is installed here, before the main file loads.
+    viewer.setOrientation(QmlApplicationViewer::ScreenOrientationAuto);
+    viewer.setMainQmlFile(QStringLiteral("qml/Zelko/main.qml"));
+    viewer.showExpanded();
+
+    int res = app.exec();
+
+    ZelkoQtRoot::destroy();
+    return res;
+}

@@ -1,0 +1,86 @@
+#include "installtree.h"
+
+#include <QtTest>
+
+// The real zelko binary, started from a temporary install tree.
+class ApplicationTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void quitFromQml();
+    void missingMainFileStillRuns();
+    void settingsSurviveProcesses();
+};
+
+static const QByteArray quittingPage =
+    "import QtQuick 2.15\n"
+    "Rectangle {\n"
+    "  width: 200; height: 100\n"
+    "  Component.onCompleted: console.log('loaded ' + Qt.resolvedUrl('main.qml'))\n"
+    "  Timer { interval: 0; running: true; onTriggered: Qt.quit() }\n"
+    "}\n";
+
+void ApplicationTest::quitFromQml()
+{
+    InstallTree tree;
+    QVERIFY(tree.isValid());
+    QVERIFY(tree.writeMainQml(quittingPage));
+
+    QProcess zelko;
+    tree.start(zelko);
+    QVERIFY2(zelko.waitForFinished(60000), "zelko did not quit");
+    const QByteArray log = zelko.readAllStandardError();
+    QCOMPARE(zelko.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(zelko.exitCode() == 0, log.constData());
+    // The installed file was the one loaded, found through <bin>/../qml.
+    QVERIFY2(log.contains("loaded file://" + QFileInfo(tree.mainQml()).absolutePath().toUtf8()),
+             log.constData());
+}
+
+void ApplicationTest::missingMainFileStillRuns()
+{
+    InstallTree tree;
+    QVERIFY(tree.isValid());
+
+    QProcess zelko;
+    tree.start(zelko);
+    QVERIFY(zelko.waitForStarted(30000));
+    // The engine reports the missing file; the event loop must run on regardless.
+    QByteArray log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += zelko.readAllStandardError()).contains("main.qml"), 30000);
+    QCOMPARE(zelko.state(), QProcess::Running);
+    zelko.kill();
+    QVERIFY(zelko.waitForFinished(30000));
+}
+
+void ApplicationTest::settingsSurviveProcesses()
+{
+    InstallTree tree;
+    QVERIFY(tree.isValid());
+
+    QVERIFY(tree.writeMainQml(
+        "import QtQuick 2.15\nimport Zelko 1.0\n"
+        "Item { Settings { id: s }\n"
+        "  Component.onCompleted: { s.setValue('recent/first', 'zelko ünï'); s.setValue('count', 3) }\n"
+        "  Timer { interval: 0; running: true; onTriggered: Qt.quit() } }\n"));
+    QProcess writer;
+    tree.start(writer);
+    QVERIFY(writer.waitForFinished(60000));
+    QCOMPARE(writer.exitCode(), 0);
+
+    QVERIFY(tree.writeMainQml(
+        "import QtQuick 2.15\nimport Zelko 1.0\n"
+        "Item { Settings { id: s }\n"
+        "  Component.onCompleted: console.log('READ[' + s.value('recent/first') + '|' + s.value('count') + ']')\n"
+        "  Timer { interval: 0; running: true; onTriggered: Qt.quit() } }\n"));
+    QProcess reader;
+    tree.start(reader);
+    QVERIFY(reader.waitForFinished(60000));
+    QCOMPARE(reader.exitCode(), 0);
+    const QString log = QString::fromUtf8(reader.readAllStandardError());
+    QVERIFY2(log.contains(QStringLiteral("READ[zelko ünï|3]")), qPrintable(log));
+    QVERIFY(QFile::exists(tree.configHome() + QStringLiteral("/Zelko/QtClient.conf")));
+}
+
+QTEST_GUILESS_MAIN(ApplicationTest)
+#include "applicationtest.moc"

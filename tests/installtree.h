@@ -1,0 +1,54 @@
+#ifndef INSTALLTREE_H
+#define INSTALLTREE_H
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+// A throw-away install tree (<root>/bin/zelko, <root>/qml/Zelko/main.qml) and a
+// runner for the real binary in it, with its own settings folder.
+class InstallTree
+{
+public:
+    InstallTree()
+    {
+        QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("qml/Zelko"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("config"));
+        QFile::copy(QStringLiteral(ZELKO_BINARY), binary());
+    }
+
+    bool isValid() const { return m_dir.isValid() && QFile::exists(binary()); }
+    QString root() const { return m_dir.path(); }
+    QString binary() const { return m_dir.filePath(QStringLiteral("bin/zelko")); }
+    QString mainQml() const { return m_dir.filePath(QStringLiteral("qml/Zelko/main.qml")); }
+    QString configHome() const { return m_dir.filePath(QStringLiteral("config")); }
+
+    bool writeMainQml(const QByteArray &text) const
+    {
+        QFile f(mainQml());
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text) == text.size();
+    }
+
+    // Started from an unrelated working directory, so only the install-dir lookup can find the file.
+    void start(QProcess &process) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.remove(QStringLiteral("QT_QUICK_BACKEND"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
+        env.insert(QStringLiteral("HOME"), root());
+        process.setProcessEnvironment(env);
+        process.setWorkingDirectory(QDir::tempPath());
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(binary(), QStringList());
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+#endif

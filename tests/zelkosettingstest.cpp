@@ -1,0 +1,130 @@
+#include "zelkoqtroot.h"
+#include "zelkosettingshelper.h"
+
+#include <QtTest>
+
+// A real settings file in a temporary folder, reached only through the element.
+class ZelkoSettingsTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void roundTrip_data();
+    void roundTrip();
+    void missingKeyReadsEmptyString();
+    void elementsShareOneStore();
+    void removeGroupTakesSubKeys();
+    void badKeys_data();
+    void badKeys();
+    void writtenToFileAtShutdown();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void ZelkoSettingsTest::initTestCase()
+{
+    // Before any QSettings exists: the user path is fixed on first use.
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+}
+
+void ZelkoSettingsTest::cleanupTestCase()
+{
+    ZelkoQtRoot::destroy();
+}
+
+void ZelkoSettingsTest::roundTrip_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("string") << "query" << QVariant(QStringLiteral("weather"));
+    QTest::newRow("non-ascii string") << "name" << QVariant(QStringLiteral("Zürich ∑ 北京"));
+    QTest::newRow("empty string") << "blank" << QVariant(QString(""));
+    QTest::newRow("int") << "page" << QVariant(42);
+    QTest::newRow("double") << "ratio" << QVariant(0.75);
+    QTest::newRow("bool") << "dark" << QVariant(true);
+    QTest::newRow("grouped key") << "recent/0" << QVariant(QStringLiteral("news"));
+    QTest::newRow("odd characters in key") << "a b=c;d%e" << QVariant(QStringLiteral("v"));
+}
+
+void ZelkoSettingsTest::roundTrip()
+{
+    QFETCH(QString, key);
+    QFETCH(QVariant, value);
+    ZelkoSettingsHelper settings;
+    settings.setValue(key, value);
+    QVERIFY(settings.contains(key));
+    QCOMPARE(settings.value(key), value);
+    settings.setValue(key, QStringLiteral("replaced"));
+    QCOMPARE(settings.value(key).toString(), QStringLiteral("replaced"));
+}
+
+void ZelkoSettingsTest::missingKeyReadsEmptyString()
+{
+    ZelkoSettingsHelper settings;
+    const QVariant v = settings.value(QStringLiteral("never/written"));
+    QVERIFY(v.isValid());
+    QCOMPARE(v.userType(), int(QMetaType::QString));
+    QCOMPARE(v.toString(), QString(""));
+    QVERIFY(!settings.contains(QStringLiteral("never/written")));
+    settings.remove(QStringLiteral("never/written"));
+    QVERIFY(!settings.contains(QStringLiteral("never/written")));
+}
+
+void ZelkoSettingsTest::elementsShareOneStore()
+{
+    ZelkoSettingsHelper writer;
+    ZelkoSettingsHelper reader;
+    writer.setValue(QStringLiteral("shared"), 7);
+    QCOMPARE(reader.value(QStringLiteral("shared")).toInt(), 7);
+    reader.remove(QStringLiteral("shared"));
+    QVERIFY(!writer.contains(QStringLiteral("shared")));
+}
+
+void ZelkoSettingsTest::removeGroupTakesSubKeys()
+{
+    ZelkoSettingsHelper settings;
+    settings.setValue(QStringLiteral("history/0"), QStringLiteral("a"));
+    settings.setValue(QStringLiteral("history/1/deep"), QStringLiteral("b"));
+    settings.setValue(QStringLiteral("historyless"), QStringLiteral("c"));
+    settings.remove(QStringLiteral("history"));
+    QVERIFY(!settings.contains(QStringLiteral("history/0")));
+    QVERIFY(!settings.contains(QStringLiteral("history/1/deep")));
+    QVERIFY(settings.contains(QStringLiteral("historyless")));
+}
+
+void ZelkoSettingsTest::badKeys_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("slash only") << "/";
+    QTest::newRow("doubled slashes") << "//a//b//";
+    QTest::newRow("backslash") << "a\\b";
+    QTest::newRow("nul character") << QString(QChar(0)) + "x";
+}
+
+void ZelkoSettingsTest::badKeys()
+{
+    // Whatever QML passes must neither crash nor disturb other keys.
+    QFETCH(QString, key);
+    ZelkoSettingsHelper settings;
+    settings.setValue(QStringLiteral("keep"), QStringLiteral("kept"));
+    settings.setValue(key, QStringLiteral("x"));
+    settings.value(key);
+    settings.contains(key);
+    QCOMPARE(settings.value(QStringLiteral("keep")).toString(), QStringLiteral("kept"));
+}
+
+void ZelkoSettingsTest::writtenToFileAtShutdown()
+{
+    ZelkoSettingsHelper settings;
+    settings.setValue(QStringLiteral("persist/me"), QStringLiteral("yes"));
+    ZelkoQtRoot::destroy();
+    QSettings file(m_config.filePath(QStringLiteral("Zelko/QtClient.conf")), QSettings::IniFormat);
+    QCOMPARE(file.value(QStringLiteral("persist/me")).toString(), QStringLiteral("yes"));
+}
+
+QTEST_GUILESS_MAIN(ZelkoSettingsTest)
+#include "zelkosettingstest.moc"
