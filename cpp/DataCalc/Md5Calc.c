@@ -1,0 +1,259 @@
+/*
+ * Md5Calc.c
+ *
+ * Description:
+ *   MD5 as defined by RFC 1321, absorbing input incrementally and
+ *   leaving the digest of everything so far in the record after each
+ *   call.
+ *
+ *   All word arithmetic is done on uint32_t, so that rotations and
+ *   additions wrap as the algorithm requires instead of overflowing a
+ *   signed type. The SZ_INT arrays of the record are read and written
+ *   through uint32_t pointers, which the aliasing rules allow for the
+ *   unsigned variant of a type. Words are little-endian throughout.
+ */
+#include "Md5Calc.h"
+
+#include <string.h>
+
+#define ROTL(x, n) (((x) << (n)) | ((x) >> (32 - (n))))
+
+static const uint32_t Md5Calc_h0[4] = {
+    0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u
+};
+
+/* floor(abs(sin(i + 1)) * 2^32), i = 0..63. */
+static const uint32_t Md5Calc_t[64] = {
+    0xD76AA478u, 0xE8C7B756u, 0x242070DBu, 0xC1BDCEEEu,
+    0xF57C0FAFu, 0x4787C62Au, 0xA8304613u, 0xFD469501u,
+    0x698098D8u, 0x8B44F7AFu, 0xFFFF5BB1u, 0x895CD7BEu,
+    0x6B901122u, 0xFD987193u, 0xA679438Eu, 0x49B40821u,
+    0xF61E2562u, 0xC040B340u, 0x265E5A51u, 0xE9B6C7AAu,
+    0xD62F105Du, 0x02441453u, 0xD8A1E681u, 0xE7D3FBC8u,
+    0x21E1CDE6u, 0xC33707D6u, 0xF4D50D87u, 0x455A14EDu,
+    0xA9E3E905u, 0xFCEFA3F8u, 0x676F02D9u, 0x8D2A4C8Au,
+    0xFFFA3942u, 0x8771F681u, 0x6D9D6122u, 0xFDE5380Cu,
+    0xA4BEEA44u, 0x4BDECFA9u, 0xF6BB4B60u, 0xBEBFBC70u,
+    0x289B7EC6u, 0xEAA127FAu, 0xD4EF3085u, 0x04881D05u,
+    0xD9D4D039u, 0xE6DB99E5u, 0x1FA27CF8u, 0xC4AC5665u,
+    0xF4292244u, 0x432AFF97u, 0xAB9423A7u, 0xFC93A039u,
+    0x655B59C3u, 0x8F0CCC92u, 0xFFEFF47Du, 0x85845DD1u,
+    0x6FA87E4Fu, 0xFE2CE6E0u, 0xA3014314u, 0x4E0811A1u,
+    0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u
+};
+
+/* Rotation amounts, four per round, repeating within a round. */
+static const unsigned char Md5Calc_s[4][4] = {
+    { 7, 12, 17, 22 }, { 5, 9, 14, 20 }, { 4, 11, 16, 23 }, { 6, 10, 15, 21 }
+};
+
+/*
+ * Md5Calc_init
+ *
+ * Description:
+ *   Prepares a fresh record. Kept apart from reset so that callers have
+ *   a matching pair with uninit, even though both do the same today.
+ *
+ * Parameters:
+ *   t: [out]
+ *     The record to prepare.
+ *
+ * Returns:
+ *   0.
+ */
+SZ_T Md5Calc_init(Md5Calc *t)
+{
+    return Md5Calc_reset(t);
+}
+
+/*
+ * Md5Calc_reset
+ *
+ * Description:
+ *   Starts a new message. Value is left alone so that the digest of the
+ *   previous message stays readable until the next calculate call. The
+ *   unfinished block must be zero because bytes are OR-ed into it.
+ *
+ * Parameters:
+ *   t: [in/out]
+ *     The record to reset.
+ *
+ * Returns:
+ *   0.
+ */
+SZ_T Md5Calc_reset(Md5Calc *t)
+{
+    memcpy(t->reg, Md5Calc_h0, sizeof t->reg);
+    t->DwordBufBytes = 0;
+    t->ByteNumLo = 0;
+    t->ByteNumHi = 0;
+    memset(t->DwordBuf, 0, sizeof t->DwordBuf);
+    memset(t->Padding, 0, sizeof t->Padding);
+    return 0;
+}
+
+/*
+ * Md5Calc_uninit
+ *
+ * Description:
+ *   Ends the use of a record. The record holds no resources, so there
+ *   is nothing to release; the call exists for symmetry with init.
+ *
+ * Parameters:
+ *   t: [in]
+ *     The record no longer needed.
+ *
+ * Returns:
+ *   0.
+ */
+SZ_T Md5Calc_uninit(Md5Calc *t)
+{
+    (void)t;
+    return 0;
+}
+
+/*
+ * Md5Calc_calculate
+ *
+ * Description:
+ *   Absorbs dl more bytes and writes the digest of all input so far to
+ *   Value. The padding is applied to the working block and a copy of
+ *   the chaining value only, so the record stays ready for more input.
+ *   The limit is 2^61 bytes because the padded length field holds the
+ *   count in bits in 64 bits; it is checked before anything is stored,
+ *   so a refused call leaves the record as it was.
+ *
+ * Parameters:
+ *   t: [in/out]
+ *     The record, initialised by init or reset.
+ *   dp: [in]
+ *     The bytes to absorb; not read when dl is 0.
+ *   dl: [in]
+ *     Number of bytes at dp.
+ *
+ * Returns:
+ *   0, or MD5CALC_TOO_LONG (record unchanged) if the total would reach
+ *   2^61 bytes or dl is negative.
+ */
+SZ_T Md5Calc_calculate(Md5Calc *t, SZ_CHAR *dp, SZ_T dl)
+{
+    const unsigned char *in = (const unsigned char *)dp;
+    uint32_t *blk = (uint32_t *)t->Padding;
+    unsigned char *out = (unsigned char *)t->Value;
+    unsigned long rem;
+    uint32_t oldLo, lo, hi, n, i;
+    SZ_INT h[4];
+
+    if (dl < 0)
+        return MD5CALC_TOO_LONG;
+    rem = (unsigned long)dl;
+
+    /* Two shifts of 16: a single shift by 32 is undefined for a 32-bit long. */
+    oldLo = (uint32_t)t->ByteNumLo;
+    lo = oldLo + (uint32_t)(rem & 0xFFFFFFFFul);
+    hi = (uint32_t)t->ByteNumHi + (uint32_t)((rem >> 16) >> 16) + (lo < oldLo);
+    if (hi > 0x1FFFFFFFu)
+        return MD5CALC_TOO_LONG;
+    t->ByteNumLo = (SZ_INT)lo;
+    t->ByteNumHi = (SZ_INT)hi;
+
+    memcpy(t->Padding, t->DwordBuf, sizeof t->DwordBuf);
+    memcpy(h, t->reg, sizeof h);
+
+    /* Whole words go in at once; a word's first byte overwrites what an
+       earlier block left there, later bytes are OR-ed in. */
+    n = (uint32_t)t->DwordBufBytes;
+    while (rem > 0) {
+        if ((n & 3u) == 0 && rem >= 4) {
+            blk[n >> 2] = (uint32_t)in[0] | (uint32_t)in[1] << 8
+                        | (uint32_t)in[2] << 16 | (uint32_t)in[3] << 24;
+            in += 4;
+            n += 4;
+            rem -= 4;
+        } else {
+            uint32_t b = (uint32_t)*in++ << (8 * (n & 3u));
+            blk[n >> 2] = (n & 3u) ? (blk[n >> 2] | b) : b;
+            n++;
+            rem--;
+        }
+        if (n == 64) {
+            Md5Calc_calcBlock(t->Padding, h);
+            n = 0;
+        }
+    }
+    for (i = (n + 3) >> 2; i < 16; i++)
+        blk[i] = 0;
+
+    memcpy(t->DwordBuf, t->Padding, sizeof t->DwordBuf);
+    t->DwordBufBytes = (SZ_INT)n;
+    memcpy(t->reg, h, sizeof t->reg);
+
+    /* From here on only the copies are touched. */
+    blk[n >> 2] |= 0x80u << (8 * (n & 3u));
+    if (n >= 56) {
+        Md5Calc_calcBlock(t->Padding, h);
+        memset(t->Padding, 0, sizeof t->Padding);
+    }
+    blk[14] = lo << 3;
+    blk[15] = hi << 3 | lo >> 29;
+    Md5Calc_calcBlock(t->Padding, h);
+
+    for (i = 0; i < 4; i++) {
+        uint32_t w = (uint32_t)h[i];
+        out[4 * i] = (unsigned char)w;
+        out[4 * i + 1] = (unsigned char)(w >> 8);
+        out[4 * i + 2] = (unsigned char)(w >> 16);
+        out[4 * i + 3] = (unsigned char)(w >> 24);
+    }
+    return 0;
+}
+
+/*
+ * Md5Calc_calcBlock
+ *
+ * Description:
+ *   One application of the MD5 compression function: four rounds of
+ *   16 steps, each round with its own boolean function and its own
+ *   order of reading the block's words.
+ *
+ * Parameters:
+ *   dp: [in]
+ *     The block as 16 little-endian words.
+ *   rp: [in/out]
+ *     The 4-word chaining value, updated in place.
+ *
+ * Returns:
+ *   0.
+ */
+SZ_T Md5Calc_calcBlock(SZ_INT *dp, SZ_INT *rp)
+{
+    const uint32_t *x = (const uint32_t *)dp;
+    uint32_t *r = (uint32_t *)rp;
+    uint32_t a = r[0], b = r[1], c = r[2], d = r[3];
+    uint32_t f, tmp;
+    unsigned g;
+    int i;
+
+    for (i = 0; i < 64; i++) {
+        if (i < 16) {
+            f = (b & c) | (~b & d);
+            g = (unsigned)i;
+        } else if (i < 32) {
+            f = (d & b) | (~d & c);
+            g = (5u * (unsigned)i + 1u) & 15u;
+        } else if (i < 48) {
+            f = b ^ c ^ d;
+            g = (3u * (unsigned)i + 5u) & 15u;
+        } else {
+            f = c ^ (b | ~d);
+            g = (7u * (unsigned)i) & 15u;
+        }
+        tmp = a + f + Md5Calc_t[i] + x[g];
+        a = d;
+        d = c;
+        c = b;
+        b += ROTL(tmp, Md5Calc_s[i >> 4][i & 3]);
+    }
+    r[0] += a; r[1] += b; r[2] += c; r[3] += d;
+    return 0;
+}

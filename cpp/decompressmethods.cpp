@@ -1,0 +1,133 @@
+#include "decompressmethods.h"
+#include "streammethods.h"
+
+#include <zlib.h>
+
+#include <limits>
+#include <new>
+
+const int gi = 90;
+
+namespace {
+
+// Releases the inflate state on every way out, including a failed allocation.
+class InflateStream
+{
+public:
+    InflateStream() { m_ok = inflateInit(&m_stream) == Z_OK; }
+    ~InflateStream()
+    {
+        if (m_ok)
+            inflateEnd(&m_stream);
+    }
+    InflateStream(const InflateStream &) = delete;
+    InflateStream &operator=(const InflateStream &) = delete;
+
+    bool isValid() const { return m_ok; }
+    z_stream *get() { return &m_stream; }
+
+private:
+    z_stream m_stream = {};
+    bool m_ok = false;
+};
+
+QByteArray inflateAll(const QByteArray &input, qint64 firstBufferSize)
+{
+    InflateStream zs;
+    if (!zs.isValid())
+        return QByteArray();
+    z_stream *s = zs.get();
+    s->next_in = reinterpret_cast<Bytef *>(const_cast<char *>(input.constData()));
+    s->avail_in = static_cast<uInt>(input.size());
+
+    // One byte of room past the limit tells a stream that ends exactly at the
+    // limit from one that goes on.
+    const qint64 capacityLimit = DecompressMethods::MaxInflatedSize + 1;
+    QByteArray out;
+    out.resize(static_cast<int>(qBound<qint64>(1, firstBufferSize, capacityLimit)));
+    qint64 produced = 0;
+
+    for (;;) {
+        if (produced == out.size()) {
+            if (produced > DecompressMethods::MaxInflatedSize)
+                return QByteArray();
+            out.resize(static_cast<int>(qMin<qint64>(qint64(out.size()) * 2, capacityLimit)));
+        }
+        s->next_out = reinterpret_cast<Bytef *>(out.data() + produced);
+        s->avail_out = static_cast<uInt>(out.size() - produced);
+        const int ret = inflate(s, Z_NO_FLUSH);
+        produced = out.size() - qint64(s->avail_out);
+        if (ret == Z_STREAM_END)
+            break;
+        // Z_OK means progress; anything else, including Z_BUF_ERROR with
+        // output room left (input exhausted before the end), is a bad stream.
+        if (ret != Z_OK)
+            return QByteArray();
+    }
+    if (produced > DecompressMethods::MaxInflatedSize)
+        return QByteArray();
+    // Anything after the end of the stream is ignored.
+    out.resize(static_cast<int>(produced));
+    out.squeeze();
+    return out;
+}
+
+} // namespace
+
+DecompressMethods::DecompressMethods(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QByteArray DecompressMethods::ZlibDecompress(QByteArray *compressedData, qint64 uncompressedLen)
+{
+    if (!compressedData || compressedData->isEmpty())
+        return QByteArray();
+    try {
+        return inflateAll(*compressedData, qMin(uncompressedLen, MaxInitialBufferSize));
+    } catch (const std::bad_alloc &) {
+        return QByteArray();
+    }
+}
+
+QString DecompressMethods::ZelkoEncrypt(QString code, QString key)
+{
+    QString ret;
+    try {
+        const QByteArray b = code.toUtf8();
+        const QByteArray bb = ed(b, key, 0, b.length());
+        const unsigned long crc = StreamMethods::getCrc32(bb);
+        QByteArray bbb;
+        bbb.reserve(4 + bb.size());
+        bbb.append(static_cast<char>(crc & 0xff));
+        bbb.append(static_cast<char>((crc >> 24) & 0xff));
+        bbb.append(static_cast<char>((crc >> 8) & 0xff));
+        bbb.append(static_cast<char>((crc >> 16) & 0xff));
+        bbb.append(bb);
+        ret = QString::fromLatin1(bbb.toHex());
+    } catch (...) {
+        ret = QString();
+    }
+    return ret;
+}
+
+QByteArray ed(QByteArray data, QString key, int start, int length)
+{
+    QByteArray result(length, '\0');
+    const int nKeyLen = key.length();
+    // One byte per UTF-16 code unit, "?" above U+00FF, so indices match nKeyLen.
+    const QByteArray keyChars = key.toLatin1();
+    for (int i = 0; i < length; ++i) {
+        const qint64 pos = qint64(start) + i;
+        if (pos < 0 || pos >= std::numeric_limits<int>::max())
+            continue;
+        const int p = static_cast<int>(pos);
+        const quint8 in = p < data.size() ? static_cast<quint8>(data.at(p)) : 0;
+        // An empty key adds nothing instead of dividing by zero.
+        const quint8 k = nKeyLen > 0 ? static_cast<quint8>(keyChars.at(i % nKeyLen)) : 0;
+        if (p >= result.size())
+            result.append(QByteArray(p + 1 - result.size(), '\0'));
+        result[p] = static_cast<char>(static_cast<quint8>((in ^ gi) + k));
+    }
+    return result;
+}

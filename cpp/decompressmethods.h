@@ -1,0 +1,32 @@
+#ifndef DECOMPRESSMETHODS_H
+#define DECOMPRESSMETHODS_H
+
+#include <QObject>
+#include <QByteArray>
+#include <QString>
+
+// Inflating the compressed content of a service response, and the code
+// scrambling routine that shares its source file.
+class DecompressMethods : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DecompressMethods(QObject *parent);
+
+    // Hard limit on the inflated size; a stream that inflates past it is
+    // rejected rather than allowed to take unbounded memory.
+    static constexpr qint64 MaxInflatedSize = 64 * 1024 * 1024;
+    // The declared length is only a hint for the first output buffer and
+    // comes from the wire, so it is trusted only up to this size.
+    static constexpr qint64 MaxInitialBufferSize = 64 * 1024;
+
+public slots:
+    static QByteArray ZlibDecompress(QByteArray *compressedData, qint64 uncompressedLen);
+    static QString ZelkoEncrypt(QString code, QString key);
+};
+
+// Scrambles data[start .. start + length - 1] into the same positions of the
+// result; data beyond its end counts as zero bytes.
+QByteArray ed(QByteArray data, QString key, int start, int length);
+
+#endif // DECOMPRESSMETHODS_H
