@@ -1,10 +1,12 @@
 #include "qmlapplicationviewer.h"
+#include "zelkoimageprovider.h"
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
 
 #include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
+#include <QQmlEngine>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 
@@ -34,7 +36,8 @@ int main(int argc, char **argv)
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 
     QmlApplicationViewer viewer;
-    // The "res" image provider is installed here, before the main file loads.
+    viewer.engine()->addImageProvider(QStringLiteral("res"),
+                                      new ZelkoImageProvider(QQmlImageProviderBase::Image));
     viewer.setOrientation(QmlApplicationViewer::ScreenOrientationAuto);
     viewer.setMainQmlFile(QStringLiteral("qml/Zelko/main.qml"));
     viewer.showExpanded();

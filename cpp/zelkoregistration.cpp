@@ -1,10 +1,11 @@
 #include "zelkoregistration.h"
+#include "zelkoservicehelper.h"
 #include "zelkosettingshelper.h"
 
 #include <QtQml>
 
 void zelkoRegisterQmlTypes()
 {
-    // "Request" is registered first, ahead of "Settings", once it exists.
+    qmlRegisterType<ZelkoServiceHelper>("Zelko", 1, 0, "Request");
     qmlRegisterType<ZelkoSettingsHelper>("Zelko", 1, 0, "Settings");
 }

@@ -1,0 +1,118 @@
+#include "onerequest.h"
+
+#include <QDebug>
+#include <QHash>
+
+namespace {
+
+// Live requests by key. An object address does not fit a QML int on 64-bit
+// machines, so keys come from a counter that skips 0 and keys still in use.
+QHash<int, OneRequest *> &liveRequests()
+{
+    static QHash<int, OneRequest *> table;
+    return table;
+}
+
+int nextKey()
+{
+    static int counter = 0;
+    QHash<int, OneRequest *> &live = liveRequests();
+    do {
+        counter = counter == INT_MAX ? 1 : counter + 1;
+    } while (live.contains(counter));
+    return counter;
+}
+
+} // namespace
+
+OneRequest::OneRequest(QNetworkReply *reply, QObject *parent)
+    : QObject(parent)
+    , m_reply(reply)
+    , m_key(nextKey())
+{
+    liveRequests().insert(m_key, this);
+    m_reply->setParent(this);
+    connect(m_reply, &QNetworkReply::finished, this, &OneRequest::replyFinished);
+    connect(m_reply, &QNetworkReply::errorOccurred, this, &OneRequest::replyError);
+}
+
+OneRequest::~OneRequest()
+{
+    liveRequests().remove(m_key);
+    if (m_reply) {
+        // Closing an unfinished reply makes it report a cancellation at once;
+        // nothing may call back into an object being destroyed.
+        disconnect(m_reply, nullptr, this, nullptr);
+        if (m_reply->isOpen())
+            m_reply->close();
+        qDebug() << "delete reply:" << m_reply;
+        m_reply->deleteLater();
+    }
+}
+
+OneRequest *OneRequest::fromKey(int key)
+{
+    return liveRequests().value(key, nullptr);
+}
+
+void OneRequest::releaseAllReplies()
+{
+    const QList<OneRequest *> live = liveRequests().values();
+    for (OneRequest *request : live)
+        request->dropReply();
+}
+
+void OneRequest::dropReply()
+{
+    if (!m_reply)
+        return;
+    disconnect(m_reply, nullptr, this, nullptr);
+    m_reply->abort();
+    delete m_reply;
+    m_reply = nullptr;
+}
+
+void OneRequest::cancelReply()
+{
+    if (!m_reply)
+        return;
+    m_reply->abort();
+    // abort() may have delivered the outcome, and its handler may have dropped the reply.
+    if (m_reply && m_reply->isOpen())
+        m_reply->close();
+}
+
+void OneRequest::replyFinished()
+{
+    if (!m_reply || m_reply->error() != QNetworkReply::NoError)
+        return;
+    const QByteArray body = m_reply->readAll();
+    m_reply->close();
+    if (body.isEmpty())
+        emit error(DataError, this);
+    else
+        emit finished(body, this);
+}
+
+void OneRequest::replyError(QNetworkReply::NetworkError code)
+{
+    qDebug() << "Net ERROR CODE:" << int(code);
+    switch (code) {
+    case QNetworkReply::NoError:
+        return;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::HostNotFoundError:
+        emit error(Error, this);
+        return;
+    case QNetworkReply::TimeoutError:
+        emit error(TimeOut, this);
+        return;
+    case QNetworkReply::OperationCanceledError:
+        emit error(Canceled, this);
+        return;
+    default:
+        emit error(OtherError, this);
+        return;
+    }
+}

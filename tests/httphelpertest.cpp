@@ -1,0 +1,177 @@
+#include "httphelper.h"
+#include "minihttpserver.h"
+#include "onerequest.h"
+#include "zelkoqtroot.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QtTest>
+
+// What the helper puts on the wire, seen from the server side.
+class HttpHelperTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void oneInstanceOneLogLine();
+    void bodies_data();
+    void bodies();
+    void noHeadersOfOurOwn();
+    void ownership();
+    void get();
+    void tls_data();
+    void tls();
+};
+
+static QStringList s_messages;
+static QtMessageHandler s_previous = nullptr;
+
+static void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    s_messages.append(text);
+    s_previous(type, context, text);
+}
+
+// Waits for the request's one outcome; returns the error type, or 0 for finished.
+static int outcomeOf(OneRequest *request, QByteArray *body = nullptr)
+{
+    QSignalSpy finished(request, &OneRequest::finished);
+    QSignalSpy error(request, &OneRequest::error);
+    if (!QTest::qWaitFor([&] { return finished.count() + error.count() > 0; }, 20000))
+        return -1;
+    if (body && !finished.isEmpty())
+        *body = finished.first().first().toByteArray();
+    return error.isEmpty() ? 0 : error.first().first().toInt();
+}
+
+void HttpHelperTest::initTestCase()
+{
+    qRegisterMetaType<OneRequest::ErrorType>();
+    s_previous = qInstallMessageHandler(collect);
+}
+
+void HttpHelperTest::cleanupTestCase()
+{
+    ZelkoQtRoot::destroy();
+    qInstallMessageHandler(s_previous);
+}
+
+void HttpHelperTest::oneInstanceOneLogLine()
+{
+    HttpHelper *first = HttpHelper::getInstance();
+    QCOMPARE(HttpHelper::getInstance(), first);
+    QCOMPARE(first->parent(), ZelkoQtRoot::getInstance());
+    QCOMPARE(s_messages.count(QStringLiteral("call httpHelper")), 1);
+}
+
+void HttpHelperTest::bodies_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("ascii json") << QStringLiteral("{\"q\":\"weather\",\"page\":1}");
+    QTest::newRow("latin-1 range") << QStringLiteral("café");
+    QTest::newRow("cjk and astral") << QStringLiteral("北京 \U0001F600");
+    QTest::newRow("nul inside") << QString::fromUtf8("a\0b", 3);
+}
+
+void HttpHelperTest::bodies()
+{
+    QFETCH(QString, text);
+    MiniHttpServer server;
+    OneRequest *request = HttpHelper::getInstance()->post(server.url(), &text);
+    QCOMPARE(outcomeOf(request), 0);
+    QCOMPARE(server.requests.size(), 1);
+    QCOMPARE(server.requests[0].method, QByteArray("POST"));
+    QCOMPARE(server.requests[0].path, QByteArray("/search"));
+    QCOMPARE(server.requests[0].body, text.toUtf8());
+    delete request;
+}
+
+void HttpHelperTest::noHeadersOfOurOwn()
+{
+    // The headers must be exactly those a bare network access manager sends.
+    MiniHttpServer server;
+    const QString text = QStringLiteral("query");
+    OneRequest *request = HttpHelper::getInstance()->post(server.url(), &text);
+    QCOMPARE(outcomeOf(request), 0);
+    delete request;
+
+    QNetworkAccessManager bare;
+    QNetworkReply *reply = bare.post(QNetworkRequest(QUrl(server.url())), text.toUtf8());
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    QVERIFY(done.wait(20000));
+    delete reply;
+
+    QCOMPARE(server.requests.size(), 2);
+    auto names = [](const ReceivedRequest &r) {
+        QList<QByteArray> list;
+        for (const auto &h : r.headers)
+            list.append(h.first.toLower() + ": " + h.second);
+        std::sort(list.begin(), list.end());
+        return list;
+    };
+    QCOMPARE(names(server.requests[0]), names(server.requests[1]));
+}
+
+void HttpHelperTest::ownership()
+{
+    MiniHttpServer server;
+    const QString text = QStringLiteral("x");
+    QObject owner;
+    OneRequest *owned = HttpHelper::getInstance()->post(server.url(), &text, &owner);
+    OneRequest *orphan = HttpHelper::getInstance()->postSsl(server.url(), &text);
+    QCOMPARE(owned->parent(), &owner);
+    QCOMPARE(orphan->parent(), HttpHelper::getInstance());
+    QVERIFY(owned->key() != orphan->key());
+    QCOMPARE(outcomeOf(owned), 0);
+    QCOMPARE(outcomeOf(orphan), 0);
+    delete orphan;
+}
+
+void HttpHelperTest::get()
+{
+    MiniHttpServer server;
+    server.setCannedResponse(MiniHttpServer::response("got it"));
+    OneRequest *request = HttpHelper::getInstance()->get(server.url(QStringLiteral("/file")));
+    QByteArray body;
+    QCOMPARE(outcomeOf(request, &body), 0);
+    QCOMPARE(body, QByteArray("got it"));
+    QCOMPARE(server.requests.value(0).method, QByteArray("GET"));
+    QCOMPARE(server.requests.value(0).path, QByteArray("/file"));
+    delete request;
+}
+
+void HttpHelperTest::tls_data()
+{
+    QTest::addColumn<bool>("tlsServer");
+    QTest::addColumn<bool>("queryPeer");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("post to self-signed fails verification") << true << false << int(OneRequest::OtherError);
+    QTest::newRow("postSsl to self-signed succeeds") << true << true << 0;
+    QTest::newRow("postSsl to plain http posts plainly") << false << true << 0;
+}
+
+void HttpHelperTest::tls()
+{
+    QFETCH(bool, tlsServer);
+    QFETCH(bool, queryPeer);
+    QFETCH(int, expected);
+    MiniHttpServer server(tlsServer);
+    server.setCannedResponse(MiniHttpServer::response("{\"ok\":true}"));
+    const QString text = QStringLiteral("{\"feedback\":\"é\"}");
+    OneRequest *request = queryPeer ? HttpHelper::getInstance()->postSsl(server.url(), &text)
+                                    : HttpHelper::getInstance()->post(server.url(), &text);
+    QByteArray body;
+    QCOMPARE(outcomeOf(request, &body), expected);
+    if (expected == 0) {
+        QCOMPARE(body, QByteArray("{\"ok\":true}"));
+        QCOMPARE(server.requests.value(0).body, text.toUtf8());
+    } else {
+        QVERIFY(s_messages.contains(QStringLiteral("Net ERROR CODE: 6")));
+    }
+    delete request;
+}
+
+QTEST_GUILESS_MAIN(HttpHelperTest)
+#include "httphelpertest.moc"
