@@ -1,12 +1,54 @@
+#include "framewriter.h"
 #include "minihttpserver.h"
 #include "zelkoimageprovider.h"
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QTcpSocket>
 #include <QtQuickTest>
+
+// A stand-in service at the build's service address, started by the suites that
+// need one: every query gets a compressed frame carrying PNG resources.
+class CannedService : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE bool start()
+    {
+        if (m_server)
+            return true;
+        m_server = MiniHttpServer::atServiceUrl(this);
+        if (!m_server)
+            return false;
+        QList<FrameWriter::Resource> resources;
+        resources.append({"png/red", 1, png(37, 23, Qt::red)});
+        resources.append({"png/blue", 1, png(16, 16, Qt::blue)});
+        resources.append({"junk", 1, "this is not an image"});
+        const QByteArray frame = FrameWriter::answer(11, "{\"images\":3}", resources, 0);
+        m_server->setCannedResponse(MiniHttpServer::response(frame));
+        return true;
+    }
+
+private:
+    static QByteArray png(int w, int h, Qt::GlobalColor colour)
+    {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(colour);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }
+
+    MiniHttpServer *m_server = nullptr;
+};
 
 // The QML suites see the "Zelko" module and the "res" provider exactly as the
 // application installs them, plus loopback servers for their requests.
@@ -34,6 +76,7 @@ public slots:
         context->setContextProperty(QStringLiteral("echoUrl"), echo->url());
         context->setContextProperty(QStringLiteral("stallUrl"), stall->url());
         context->setContextProperty(QStringLiteral("tlsUrl"), tls->url());
+        context->setContextProperty(QStringLiteral("cannedService"), new CannedService(this));
     }
 
     void cleanupTestCase() { ZelkoQtRoot::destroy(); }

@@ -1,0 +1,208 @@
+#include "resourcesmap.h"
+#include "zelkoimageprovider.h"
+#include "zelkoqtroot.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QThread>
+#include <QtTest>
+
+class ResourcesMapTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanupTestCase();
+    void eviction_data();
+    void eviction();
+    void replaceKeepsCount();
+    void missingAndRemoved();
+    void emptyKeyIsItsOwn();
+    void dataIsShared();
+    void images_data();
+    void images();
+    void readerThreadWhileStoring();
+
+private:
+    ResourcesMap *cache() { return ResourcesMap::getInstance(); }
+};
+
+static QString key(int i) { return QStringLiteral("k%1").arg(i); }
+
+static QByteArray png(int w, int h, QRgb colour)
+{
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+void ResourcesMapTest::init()
+{
+    // A fresh cache per case: the instance goes with the root.
+    ZelkoQtRoot::destroy();
+}
+
+void ResourcesMapTest::cleanupTestCase()
+{
+    ZelkoQtRoot::destroy();
+}
+
+void ResourcesMapTest::eviction_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<QList<int>>("reads");
+    QTest::addColumn<QList<int>>("gone");
+    QTest::newRow("100 all kept") << 100 << QList<int>{} << QList<int>{};
+    QTest::newRow("101st drops the oldest") << 101 << QList<int>{} << QList<int>{0};
+    QTest::newRow("a read protects") << 101 << QList<int>{0} << QList<int>{1};
+    QTest::newRow("reads in order") << 103 << QList<int>{2, 0, 1} << QList<int>{3, 4, 5};
+    QTest::newRow("missing read changes nothing") << 101 << QList<int>{500} << QList<int>{0};
+    QTest::newRow("many overflows") << 350 << QList<int>{} << QList<int>{0, 100, 249};
+}
+
+void ResourcesMapTest::eviction()
+{
+    QFETCH(int, stored);
+    QFETCH(QList<int>, reads);
+    QFETCH(QList<int>, gone);
+    const int fill = qMin(stored, ResourcesMap::Capacity);
+    for (int i = 0; i < fill; ++i)
+        cache()->setData(key(i), QByteArray::number(i));
+    for (int r : reads)
+        cache()->data(key(r));
+    for (int i = fill; i < stored; ++i)
+        cache()->setData(key(i), QByteArray::number(i));
+
+    QCOMPARE(cache()->count(), fill);
+    for (int g : gone)
+        QVERIFY2(cache()->data(key(g)).isEmpty(), qPrintable(key(g)));
+    for (int r : reads)
+        if (r < stored)
+            QCOMPARE(cache()->data(key(r)), QByteArray::number(r));
+    QCOMPARE(cache()->data(key(stored - 1)), QByteArray::number(stored - 1));
+}
+
+void ResourcesMapTest::replaceKeepsCount()
+{
+    for (int i = 0; i < 100; ++i)
+        cache()->setData(key(i), "old");
+    cache()->setData(key(0), "new");   // now the most recent
+    QCOMPARE(cache()->count(), 100);
+    cache()->setData(key(100), "x");  // drops k1, not k0
+    QCOMPARE(cache()->data(key(0)), QByteArray("new"));
+    QVERIFY(cache()->data(key(1)).isEmpty());
+}
+
+void ResourcesMapTest::missingAndRemoved()
+{
+    cache()->setData(QStringLiteral("a"), "1");
+    cache()->setData(QStringLiteral("b"), "2");
+    cache()->remove(QStringLiteral("nope"));
+    QCOMPARE(cache()->count(), 2);
+    cache()->remove(QStringLiteral("a"));
+    QCOMPARE(cache()->count(), 1);
+    QVERIFY(cache()->data(QStringLiteral("a")).isEmpty());
+    // The ring stays whole after a removal in the middle of use.
+    for (int i = 0; i < 150; ++i)
+        cache()->setData(key(i), "v");
+    QCOMPARE(cache()->count(), 100);
+    cache()->setData(QStringLiteral("empty"), QByteArray());
+    QCOMPARE(cache()->count(), 100);
+    QVERIFY(cache()->data(QStringLiteral("empty")).isEmpty());
+}
+
+void ResourcesMapTest::emptyKeyIsItsOwn()
+{
+    // The sentinel has an empty key too, but is never found.
+    QVERIFY(cache()->data(QString()).isEmpty());
+    QCOMPARE(cache()->count(), 0);
+    cache()->setData(QString(), "blank");
+    QCOMPARE(cache()->data(QString()), QByteArray("blank"));
+    QCOMPARE(cache()->count(), 1);
+    cache()->remove(QString());
+    QCOMPARE(cache()->count(), 0);
+}
+
+void ResourcesMapTest::dataIsShared()
+{
+    QByteArray bytes(1 << 20, 'x');
+    cache()->setData(QStringLiteral("big"), bytes);
+    const QByteArray out = cache()->data(QStringLiteral("big"));
+    QCOMPARE(out.constData(), bytes.constData());
+    bytes[0] = 'y';  // detaches the caller's copy only
+    QCOMPARE(cache()->data(QStringLiteral("big")).at(0), 'x');
+}
+
+void ResourcesMapTest::images_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("png at its own size") << png(37, 23, qRgb(200, 0, 0)) << true << QSize(37, 23);
+    QTest::newRow("undecodable bytes") << QByteArray("not an image") << true << QSize(0, 0);
+    QTest::newRow("missing id") << QByteArray() << false << QSize(-5, -5);
+    QTest::newRow("empty data") << QByteArray() << true << QSize(-5, -5);
+}
+
+void ResourcesMapTest::images()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, stored);
+    QFETCH(QSize, size);
+    if (stored)
+        cache()->setData(QStringLiteral("img"), bytes);
+    cache()->setData(QStringLiteral("other"), "x");
+    ZelkoImageProvider provider(QQmlImageProviderBase::Image);
+    QSize reported(-5, -5);
+    const QImage image = provider.requestImage(QStringLiteral("img"), &reported, QSize(8, 8));
+    QCOMPARE(reported, size);
+    QCOMPARE(image.isNull(), size.isEmpty());
+    if (!image.isNull())
+        QCOMPARE(image.size(), size);
+    if (stored && bytes.size() > 20) {
+        QCOMPARE(image.pixel(0, 0), qRgb(200, 0, 0));
+        // The request made it the most recent: 99 new entries drop "other", not "img".
+        for (int i = 0; i < 99; ++i)
+            cache()->setData(key(i), "v");
+        QVERIFY(!cache()->data(QStringLiteral("img")).isEmpty());
+        QVERIFY(cache()->data(QStringLiteral("other")).isEmpty());
+    }
+}
+
+void ResourcesMapTest::readerThreadWhileStoring()
+{
+    // QtQuick's image thread reads while the GUI thread stores and evicts.
+    const QByteArray image = png(4, 4, qRgb(0, 0, 255));
+    cache()->setData(QStringLiteral("hot"), image);
+    ZelkoImageProvider provider(QQmlImageProviderBase::Image);
+    QAtomicInt decoded = 0;
+    QAtomicInt stop = 0;
+    QThread *reader = QThread::create([&] {
+        while (!stop.loadAcquire()) {
+            QSize size;
+            if (!provider.requestImage(QStringLiteral("hot"), &size, QSize()).isNull())
+                decoded.fetchAndAddRelaxed(1);
+            provider.requestImage(key(int(decoded.loadRelaxed()) % 300), &size, QSize());
+        }
+    });
+    reader->start();
+    for (int round = 0; round < 20000; ++round) {
+        cache()->setData(key(round % 300), QByteArray::number(round));
+        if (round % 50 == 0)
+            cache()->setData(QStringLiteral("hot"), image);
+        if (round % 7 == 0)
+            cache()->remove(key((round + 3) % 300));
+    }
+    stop.storeRelease(1);
+    QVERIFY(reader->wait(30000));
+    delete reader;
+    QVERIFY(decoded.loadRelaxed() > 0);
+    QVERIFY(cache()->count() <= ResourcesMap::Capacity);
+}
+
+QTEST_GUILESS_MAIN(ResourcesMapTest)
+#include "resourcesmaptest.moc"
