@@ -96,67 +96,11 @@ void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
     ref->deleteLater();
 }
 
-void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
-{
-    const int key = ref->key();
-    QBuffer buffer(&data);
-    QByteArray content;
-    QBuffer contentBuff(&content);
-    ZelkoResponseInfo *info = nullptr;
-    bool failed = false;
+namespace {
 
-    try {
-        buffer.open(QIODevice::ReadOnly);
-        if (data.size() < 10)
-            throw DecodeFailure{"Buffer size is too short"};
-
-        info = new ZelkoResponseInfo(this);
-        buffer.seek(0);
-        if (StreamMethods::getIntFrom4B(&buffer) != 0)
-            throw DecodeFailure{"Data head invalid"};
-        info->ServiceType = int(quint32(StreamMethods::getIntFrom4B(&buffer)));
-        info->ErrorCode = int(StreamMethods::getIntFromB(&buffer));
-        if (info->ErrorCode != 0)
-            throw DecodeFailure{"Service error code :"};
-
-        const qint64 flagCompress = StreamMethods::getIntFromB(&buffer);
-        const qint64 originalLen = StreamMethods::getIntFrom4B(&buffer);
-        if (flagCompress == 0) {
-            content = StreamMethods::getNBytesFromBuffer(&buffer, originalLen);
-        } else if (flagCompress == 2) {
-            const qint64 compressedLen = StreamMethods::getIntFrom4B(&buffer);
-            QByteArray compressed = StreamMethods::getNBytesFromBuffer(&buffer, compressedLen);
-            content = DecompressMethods::ZlibDecompress(&compressed, originalLen);
-        } else {
-            qDebug() << "Compress flag invalid";
-            throw DecodeFailure{"Compress flag invalid"};
-        }
-        if (content.isEmpty()) {
-            qDebug() << "Content Data error";
-            throw DecodeFailure{"Content Data error"};
-        }
-
-        contentBuff.open(QIODevice::ReadOnly);
-        if (StreamMethods::getIntFromB(&contentBuff) != 0)
-            parseResource(&contentBuff);
-        info->JsonString = StreamMethods::getStrFrom4B(&contentBuff);
-    } catch (...) {
-        // The reason text stays inside: QML learns only that decoding failed.
-        failed = true;
-    }
-
-    if (failed)
-        emit error(OneRequest::Error, key);
-    if (info) {
-        emit response(info->ServiceType, info->ErrorCode, info->JsonString, key);
-        info->deleteLater();
-    }
-    contentBuff.close();
-    buffer.close();
-    ref->deleteLater();
-}
-
-void ZelkoServiceHelper::parseResource(QBuffer *buffer)
+// The resource block at the buffer's position: entries go to the cache one by
+// one, and to seen when given. Never fails outward.
+void readResourceBlock(QBuffer *buffer, QList<ZelkoFrameReport::Resource> *seen)
 {
     ResourcesMap *cache = ResourcesMap::getInstance();
     QByteArray resourceContent;
@@ -173,9 +117,11 @@ void ZelkoServiceHelper::parseResource(QBuffer *buffer)
         qint64 realCount = 0;
         while (!resBuff.atEnd()) {
             const QString qsResID = StreamMethods::getStrFromB(&resBuff);
-            StreamMethods::getIntFromB(&resBuff); // resource type: not used by the client
+            const int nResType = int(StreamMethods::getIntFromB(&resBuff));
             const QByteArray qsResData = StreamMethods::getByteArrayFrom4B(&resBuff);
             cache->setData(qsResID, qsResData);
+            if (seen)
+                seen->append({qsResID, nResType, qsResData});
             ++realCount;
         }
         if (realCount != resCount)
@@ -183,4 +129,97 @@ void ZelkoServiceHelper::parseResource(QBuffer *buffer)
     } catch (...) {
         // A bad block costs only its own entries; the JSON text after it is still read.
     }
+}
+
+} // namespace
+
+ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
+{
+    ZelkoFrameReport report;
+    QByteArray frame = data;
+    QBuffer buffer(&frame);
+    QByteArray content;
+    QBuffer contentBuff(&content);
+    try {
+        buffer.open(QIODevice::ReadOnly);
+        if (frame.size() < 10)
+            throw DecodeFailure{"Buffer size is too short"};
+
+        report.hasRecord = true;
+        buffer.seek(0);
+        report.head = StreamMethods::getIntFrom4B(&buffer);
+        if (report.head != 0)
+            throw DecodeFailure{"Data head invalid"};
+        report.serviceType = int(quint32(StreamMethods::getIntFrom4B(&buffer)));
+        report.errorCode = int(StreamMethods::getIntFromB(&buffer));
+        if (report.errorCode != 0)
+            throw DecodeFailure{nullptr};
+
+        report.compressFlag = int(StreamMethods::getIntFromB(&buffer));
+        report.originalLen = StreamMethods::getIntFrom4B(&buffer);
+        if (report.compressFlag == 0) {
+            content = StreamMethods::getNBytesFromBuffer(&buffer, report.originalLen);
+        } else if (report.compressFlag == 2) {
+            report.compressedLen = StreamMethods::getIntFrom4B(&buffer);
+            QByteArray compressed = StreamMethods::getNBytesFromBuffer(&buffer, report.compressedLen);
+            report.packedBytes = compressed.size();
+            content = DecompressMethods::ZlibDecompress(&compressed, report.originalLen);
+        } else {
+            qDebug() << "Compress flag invalid";
+            throw DecodeFailure{"Compress flag invalid"};
+        }
+        report.contentBytes = content.size();
+        if (content.isEmpty()) {
+            qDebug() << "Content Data error";
+            throw DecodeFailure{"Content Data error"};
+        }
+
+        contentBuff.open(QIODevice::ReadOnly);
+        report.resourceFlag = int(StreamMethods::getIntFromB(&contentBuff));
+        if (report.resourceFlag != 0)
+            readResourceBlock(&contentBuff, &report.resources);
+        report.json = StreamMethods::getStrFrom4B(&contentBuff);
+    } catch (const DecodeFailure &failure) {
+        report.failure = failure.reason ? QString::fromLatin1(failure.reason)
+                                        : QStringLiteral("Service error code :%1").arg(report.errorCode);
+    } catch (...) {
+        // Anything a lower layer raises (memory exhaustion) fails the frame the same way.
+        report.failure = QStringLiteral("Decoding aborted");
+    }
+    contentBuff.close();
+    buffer.close();
+    return report;
+}
+
+void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
+{
+    const int key = ref->key();
+    ZelkoResponseInfo *info = nullptr;
+    bool failed = true;
+    try {
+        const ZelkoFrameReport report = decodeFrame(data);
+        failed = !report.failure.isEmpty();
+        if (report.hasRecord) {
+            info = new ZelkoResponseInfo(this);
+            info->ServiceType = report.serviceType;
+            info->ErrorCode = report.errorCode;
+            info->JsonString = report.json;
+        }
+    } catch (...) {
+        failed = true;
+    }
+
+    // The reason text stays inside: QML learns only that decoding failed.
+    if (failed)
+        emit error(OneRequest::Error, key);
+    if (info) {
+        emit response(info->ServiceType, info->ErrorCode, info->JsonString, key);
+        info->deleteLater();
+    }
+    ref->deleteLater();
+}
+
+void ZelkoServiceHelper::parseResource(QBuffer *buffer)
+{
+    readResourceBlock(buffer, nullptr);
 }
