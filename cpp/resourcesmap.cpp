@@ -1,10 +1,9 @@
 #include "resourcesmap.h"
 #include "zelkoqtroot.h"
 
-#include <QMutexLocker>
 
 ResourcesMap *ResourcesMap::m_resmap = nullptr;
-QMutex ResourcesMap::m_lock;
+std::mutex ResourcesMap::m_lock;
 
 ResourcesMap::ResourcesMap(QObject *parent)
     : QObject(parent)
@@ -18,7 +17,7 @@ ResourcesMap::ResourcesMap(QObject *parent)
 
 ResourcesMap::~ResourcesMap()
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     if (m_resmap == this)
         m_resmap = nullptr;
     while (m_ringHead->pre != m_ringHead) {
@@ -37,7 +36,7 @@ ResourcesMap *ResourcesMap::getInstance()
 {
     if (!m_resmap) {
         ResourcesMap *made = new ResourcesMap(ZelkoQtRoot::getInstance());
-        QMutexLocker locker(&m_lock);
+        std::lock_guard<std::mutex> locker(m_lock);
         m_resmap = made;
     }
     return m_resmap;
@@ -45,13 +44,13 @@ ResourcesMap *ResourcesMap::getInstance()
 
 QByteArray ResourcesMap::dataIfCreated(const QString &key)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return m_resmap ? m_resmap->dataLocked(key) : QByteArray();
 }
 
 int ResourcesMap::count() const
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return m_hash->size();
 }
 
@@ -71,7 +70,7 @@ void ResourcesMap::pushFront(MapItem *item)
 
 void ResourcesMap::setData(const QString &key, QByteArray data)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     MapItem *item = m_hash->value(key, nullptr);
     if (item) {
         unlink(item);
@@ -96,7 +95,7 @@ void ResourcesMap::setData(const QString &key, QByteArray data)
 
 QByteArray ResourcesMap::data(const QString &key)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     return dataLocked(key);
 }
 
@@ -112,7 +111,7 @@ QByteArray ResourcesMap::dataLocked(const QString &key)
 
 void ResourcesMap::remove(const QString &key)
 {
-    QMutexLocker locker(&m_lock);
+    std::lock_guard<std::mutex> locker(m_lock);
     MapItem *item = m_hash->take(key);
     if (!item)
         return;

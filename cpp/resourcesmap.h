@@ -3,9 +3,10 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QMutex>
 #include <QObject>
 #include <QString>
+
+#include <mutex>
 
 // One cache entry, linked into the ring of entries ordered by use.
 struct MapItem
@@ -53,8 +54,9 @@ private:
     QHash<QString, MapItem *> *m_hash;
     MapItem *m_ringHead;
     static ResourcesMap *m_resmap;
-    // Static, so that it outlives the instance a reader on another thread may be waiting for.
-    static QMutex m_lock;
+    // Static, so that it outlives the instance a reader on another thread may be
+    // waiting for. A standard mutex, so thread checkers can see it.
+    static std::mutex m_lock;
 };
 
 #endif
