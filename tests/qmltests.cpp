@@ -1,11 +1,10 @@
 #include "framewriter.h"
 #include "minihttpserver.h"
+#include "testimages.h"
 #include "zelkoimageprovider.h"
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
 
-#include <QBuffer>
-#include <QImage>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QTcpSocket>
@@ -27,8 +26,8 @@ public:
         if (!m_server)
             return false;
         QList<FrameWriter::Resource> resources;
-        resources.append({"png/red", 1, png(37, 23, Qt::red)});
-        resources.append({"png/blue", 1, png(16, 16, Qt::blue)});
+        resources.append({"png/red", 1, pngBytes(37, 23, Qt::red)});
+        resources.append({"png/blue", 1, pngBytes(16, 16, Qt::blue)});
         resources.append({"junk", 1, "this is not an image"});
         const QByteArray frame = FrameWriter::answer(11, "{\"images\":3}", resources, 0);
         m_server->setCannedResponse(MiniHttpServer::response(frame));
@@ -36,17 +35,6 @@ public:
     }
 
 private:
-    static QByteArray png(int w, int h, Qt::GlobalColor colour)
-    {
-        QImage image(w, h, QImage::Format_RGB32);
-        image.fill(colour);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
-    }
-
     MiniHttpServer *m_server = nullptr;
 };
 

@@ -1,9 +1,8 @@
 #include "resourcesmap.h"
 #include "zelkoimageprovider.h"
+#include "testimages.h"
 #include "zelkoqtroot.h"
 
-#include <QBuffer>
-#include <QImage>
 #include <QThread>
 #include <QtTest>
 
@@ -28,17 +27,6 @@ private:
 };
 
 static QString key(int i) { return QStringLiteral("k%1").arg(i); }
-
-static QByteArray png(int w, int h, QRgb colour)
-{
-    QImage image(w, h, QImage::Format_ARGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 void ResourcesMapTest::init()
 {
@@ -142,7 +130,7 @@ void ResourcesMapTest::images_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<bool>("stored");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("png at its own size") << png(37, 23, qRgb(200, 0, 0)) << true << QSize(37, 23);
+    QTest::newRow("png at its own size") << pngBytes(37, 23, QColor(200, 0, 0)) << true << QSize(37, 23);
     QTest::newRow("undecodable bytes") << QByteArray("not an image") << true << QSize(0, 0);
     QTest::newRow("missing id") << QByteArray() << false << QSize(-5, -5);
     QTest::newRow("empty data") << QByteArray() << true << QSize(-5, -5);
@@ -176,7 +164,7 @@ void ResourcesMapTest::images()
 void ResourcesMapTest::readerThreadWhileStoring()
 {
     // QtQuick's image thread reads while the GUI thread stores and evicts.
-    const QByteArray image = png(4, 4, qRgb(0, 0, 255));
+    const QByteArray image = pngBytes(4, 4, Qt::blue);
     cache()->setData(QStringLiteral("hot"), image);
     ZelkoImageProvider provider(QQmlImageProviderBase::Image);
     QAtomicInt decoded = 0;
