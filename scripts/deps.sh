@@ -7,7 +7,8 @@ packages=(
     build-essential cmake pkg-config
     qtbase5-dev qtdeclarative5-dev qtsystems5-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qttest
-    zlib1g-dev libssl3 openssl
+    qml-module-qtquick-controls2 qml-module-qtquick-templates2 fonts-dejavu-core
+    zlib1g-dev libssl3 libssl-dev openssl libcpp-httplib-dev
     xvfb xauth x11-utils imagemagick
 )
 

@@ -1,5 +1,6 @@
 #include "framewriter.h"
 #include "minihttpserver.h"
+#include "referenceservice.h"
 #include "testimages.h"
 #include "zelkoimageprovider.h"
 #include "zelkoqtroot.h"
@@ -65,6 +66,8 @@ public slots:
         context->setContextProperty(QStringLiteral("stallUrl"), stall->url());
         context->setContextProperty(QStringLiteral("tlsUrl"), tls->url());
         context->setContextProperty(QStringLiteral("cannedService"), new CannedService(this));
+        // The real search service, started at the build's service address by the suites that need it.
+        context->setContextProperty(QStringLiteral("referenceService"), new ReferenceService(this));
     }
 
     void cleanupTestCase() { ZelkoQtRoot::destroy(); }

@@ -1,0 +1,25 @@
+import QtQuick 2.15
+import "Theme.js" as Theme
+
+// A text button for the blue title bars, where the toolkit's buttons would be dark on dark.
+Rectangle {
+    id: button
+    property alias text: label.text
+    signal clicked()
+
+    height: parent ? parent.height : 56
+    width: label.implicitWidth + 32
+    color: area.pressed ? Theme.brandDark : "transparent"
+
+    Text {
+        id: label
+        anchors.centerIn: parent
+        font.pixelSize: 17
+        color: "white"
+    }
+    MouseArea {
+        id: area
+        anchors.fill: parent
+        onClicked: button.clicked()
+    }
+}

@@ -1,0 +1,201 @@
+#include "searchservice.h"
+
+#include "framewriter.h"
+#include "thumbnail.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace ServiceProtocol {
+
+namespace {
+const char *const KEY = "5C3A9E17D0B84F26A1E3C7B95D08F4A2E6C1B739";
+
+QByteArray md5Hex(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+}
+} // namespace
+
+QString sign(const QString &text)
+{
+    static const QByteArray keyPart =
+        QCryptographicHash::hash(md5Hex(QByteArray(KEY)), QCryptographicHash::Sha1).toHex().toUpper();
+    return QString::fromLatin1(md5Hex(keyPart + md5Hex(text.toUtf8())));
+}
+
+QString searchSigningText(const QString &q, int page, int pageSize)
+{
+    return QStringLiteral("1|%1|%2|%3").arg(q).arg(page).arg(pageSize);
+}
+
+QString detailsSigningText(const QString &name)
+{
+    return QStringLiteral("2|") + name;
+}
+
+} // namespace ServiceProtocol
+
+using namespace ServiceProtocol;
+
+namespace {
+
+// Thrown for a query the service refuses; carries the error byte of the answer.
+struct Refusal
+{
+    ErrorCode code;
+};
+
+qint64 integerField(const QJsonObject &object, const char *name, qint64 min, qint64 max)
+{
+    const QJsonValue value = object.value(QLatin1String(name));
+    const double d = value.toDouble(std::nan(""));
+    if (!value.isDouble() || d != std::floor(d) || d < double(min) || d > double(max))
+        throw Refusal{MalformedQuery};
+    return qint64(d);
+}
+
+QString stringField(const QJsonObject &object, const char *name, int maxLength)
+{
+    const QJsonValue value = object.value(QLatin1String(name));
+    if (!value.isString() || value.toString().size() > maxLength)
+        throw Refusal{MalformedQuery};
+    return value.toString();
+}
+
+void checkSignature(const QJsonObject &query, const QString &signingText)
+{
+    const QString given = stringField(query, "sign", 64);
+    if (given.compare(sign(signingText), Qt::CaseInsensitive) != 0)
+        throw Refusal{BadSignature};
+}
+
+QString resourceId(const Package &p)
+{
+    return QStringLiteral("pkg/") + p.name;
+}
+
+FrameWriter::Resource thumbnail(const Package &p)
+{
+    FrameWriter::Resource r;
+    r.id = resourceId(p).toLatin1();
+    r.data = Thumbnail::png(p.name);
+    if (r.data.isEmpty() || r.id.size() > 255)
+        throw Refusal{InternalError};
+    return r;
+}
+
+} // namespace
+
+SearchService::SearchService(PackageIndex index)
+    : m_index(std::move(index))
+{
+}
+
+QByteArray SearchService::answer(const QByteArray &body) const
+{
+    quint32 type = 0;
+    try {
+        // Invalid sequences would come back as U+FFFD and no longer match the bytes.
+        if (QString::fromUtf8(body).toUtf8() != body)
+            throw Refusal{MalformedQuery};
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+        if (error.error != QJsonParseError::NoError || !document.isObject())
+            throw Refusal{MalformedQuery};
+        const QJsonObject query = document.object();
+        type = quint32(integerField(query, "service", 0, 0xffffffffLL));
+        switch (type) {
+        case Search:
+            return search(query);
+        case Details:
+            return details(query);
+        default:
+            throw Refusal{UnknownService};
+        }
+    } catch (const Refusal &refusal) {
+        return FrameWriter::serviceError(type, refusal.code);
+    } catch (...) {
+        return FrameWriter::serviceError(type, InternalError);
+    }
+}
+
+QByteArray SearchService::search(const QJsonObject &query) const
+{
+    const QString q = stringField(query, "q", MaxQueryLength);
+    const int page = int(integerField(query, "page", 0, MaxPage));
+    const int pageSize = int(integerField(query, "pageSize", 1, MaxPageSize));
+    checkSignature(query, searchSigningText(q, page, pageSize));
+
+    const QVector<int> hits = m_index.search(q);
+    const int total = hits.size();
+    QJsonArray results;
+    QList<FrameWriter::Resource> resources;
+    for (qint64 i = qint64(page) * pageSize; i < total && i < qint64(page + 1) * pageSize; ++i) {
+        const Package &p = m_index.at(hits.at(int(i)));
+        results.append(QJsonObject{{"name", p.name},
+                                   {"version", p.version},
+                                   {"arch", p.architecture},
+                                   {"section", p.section},
+                                   {"summary", p.summary},
+                                   {"installedSize", p.installedSizeKiB},
+                                   {"res", resourceId(p)}});
+        resources.append(thumbnail(p));
+    }
+    const QJsonObject answer{{"service", int(Search)}, {"q", q},
+                             {"page", page},           {"pageSize", pageSize},
+                             {"total", total},         {"pages", (total + pageSize - 1) / pageSize},
+                             {"results", results}};
+    return FrameWriter::answer(Search, QJsonDocument(answer).toJson(QJsonDocument::Compact), resources,
+                               CompressAbove);
+}
+
+QByteArray SearchService::details(const QJsonObject &query) const
+{
+    const QString name = stringField(query, "name", MaxNameLength);
+    checkSignature(query, detailsSigningText(name));
+    const Package *p = m_index.find(name);
+    if (!p)
+        throw Refusal{NotFound};
+    const QJsonObject answer{{"service", int(Details)},
+                             {"name", p->name},
+                             {"version", p->version},
+                             {"arch", p->architecture},
+                             {"section", p->section},
+                             {"maintainer", p->maintainer},
+                             {"homepage", p->homepage},
+                             {"depends", p->depends},
+                             {"installedSize", p->installedSizeKiB},
+                             {"summary", p->summary},
+                             {"description", p->description},
+                             {"res", resourceId(*p)}};
+    return FrameWriter::answer(Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(*p)},
+                               CompressAbove);
+}
+
+QByteArray SearchService::feedback(const QByteArray &body)
+{
+    QJsonObject answer;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    const QJsonValue text = document.object().value(QLatin1String("text"));
+    const QString trimmed = text.toString().trimmed();
+    if (QString::fromUtf8(body).toUtf8() != body || error.error != QJsonParseError::NoError
+        || !document.isObject() || !text.isString() || trimmed.isEmpty()
+        || trimmed.size() > MaxFeedbackLength) {
+        answer = {{"ok", false},
+                  {"error",
+                   QStringLiteral("expected a JSON object with a non-empty \"text\" of at most %1 characters")
+                       .arg(MaxFeedbackLength)}};
+    } else {
+        answer = {{"ok", true},
+                  {"id", ++m_feedbackCount},
+                  {"chars", trimmed.size()},
+                  {"message", QStringLiteral("Thank you for your feedback.")}};
+    }
+    return QJsonDocument(answer).toJson(QJsonDocument::Compact);
+}

@@ -1,0 +1,68 @@
+#ifndef SEARCHSERVICE_H
+#define SEARCHSERVICE_H
+
+#include "packageindex.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+
+class QJsonObject;
+
+// What the client and the service agree on beyond the frame layout; service/README.md
+// describes the same for readers of the wire.
+namespace ServiceProtocol {
+
+enum ServiceType : quint32 {
+    Search = 1,
+    Details = 2
+};
+
+enum ErrorCode : quint8 {
+    Ok = 0,
+    MalformedQuery = 1, // not UTF-8, not a JSON object, a field missing, mistyped or out of range
+    BadSignature = 2,
+    UnknownService = 3,
+    NotFound = 4, // details of a package that is not installed
+    InternalError = 5,
+};
+
+constexpr int MaxQueryLength = 256;
+constexpr int MaxPage = 1000000;
+constexpr int MaxPageSize = 50;
+constexpr int MaxNameLength = 128;
+constexpr int MaxFeedbackLength = 2000;
+// Answers larger than this travel zlib-compressed.
+constexpr int CompressAbove = 1024;
+
+// The client's signing rule, computed here independently: the service is its peer
+// and must not trust the client's code to define what a valid signature is.
+QString sign(const QString &text);
+QString searchSigningText(const QString &q, int page, int pageSize);
+QString detailsSigningText(const QString &name);
+
+} // namespace ServiceProtocol
+
+// Turns one posted query into one service response frame, and one feedback post into
+// JSON text. Thread-safe: the index is never changed after construction.
+class SearchService
+{
+public:
+    explicit SearchService(PackageIndex index);
+
+    const PackageIndex &index() const { return m_index; }
+
+    // Always a frame; every failure is a frame with a non-zero error byte.
+    QByteArray answer(const QByteArray &body) const;
+    QByteArray feedback(const QByteArray &body);
+
+private:
+    QByteArray search(const QJsonObject &query) const;
+    QByteArray details(const QJsonObject &query) const;
+
+    PackageIndex m_index;
+    std::atomic<int> m_feedbackCount{0};
+};
+
+#endif

@@ -1,0 +1,89 @@
+#include "referenceservice.h"
+
+#include "zelkostaticdata.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QUrl>
+
+ReferenceService::ReferenceService(QObject *parent)
+    : QObject(parent)
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+ReferenceService::~ReferenceService()
+{
+    stop();
+}
+
+QString ReferenceService::binary()
+{
+    return QStringLiteral(ZELKO_SERVICE_BINARY);
+}
+
+bool ReferenceService::start(int port, int httpsPort, const QString &statusFile)
+{
+    stop();
+    QStringList args{QStringLiteral("--port"), QString::number(port), QStringLiteral("--https-port"),
+                     QString::number(httpsPort), QStringLiteral("--exit-with-parent")};
+    if (!statusFile.isEmpty())
+        args << QStringLiteral("--status-file") << statusFile;
+    m_output.clear();
+    m_process.start(binary(), args);
+    if (!m_process.waitForStarted(20000))
+        return false;
+
+    static const QRegularExpression listening(
+        QStringLiteral("listening on http://[^:]+:(\\d+)/search and https://[^:]+:(\\d+)/feedback"));
+    const QDeadlineTimer deadline(30000);
+    while (!deadline.hasExpired() && m_process.state() == QProcess::Running) {
+        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+        m_output += m_process.readAll();
+        const QRegularExpressionMatch match = listening.match(QString::fromUtf8(m_output));
+        if (match.hasMatch()) {
+            m_port = match.captured(1).toInt();
+            m_httpsPort = match.captured(2).toInt();
+            return true;
+        }
+    }
+    m_output += m_process.readAll();
+    qWarning("zelko-service did not start: %s", m_output.constData());
+    stop();
+    return false;
+}
+
+bool ReferenceService::startAtServiceUrl()
+{
+    const QUrl service(ZelkoStaticData::serviceUrl());
+    if (service.host() != QLatin1String("127.0.0.1") || service.port() <= 0)
+        return false;
+    return start(service.port(), 0);
+}
+
+void ReferenceService::stop()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000)) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+}
+
+QString ReferenceService::searchUrl() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/search").arg(m_port);
+}
+
+QString ReferenceService::feedbackUrl() const
+{
+    return QStringLiteral("https://127.0.0.1:%1/feedback").arg(m_httpsPort);
+}
+
+QString ReferenceService::log()
+{
+    m_output += m_process.readAll();
+    return QString::fromUtf8(m_output);
+}

@@ -1,0 +1,42 @@
+#ifndef REFERENCESERVICE_H
+#define REFERENCESERVICE_H
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+
+// The real zelko-service binary in a child process, started on loopback and
+// ready to answer when start() returns true. Stopped with its owner.
+class ReferenceService : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString searchUrl READ searchUrl)
+    Q_PROPERTY(QString feedbackUrl READ feedbackUrl)
+    Q_PROPERTY(QString log READ log)
+public:
+    explicit ReferenceService(QObject *parent = nullptr);
+    ~ReferenceService() override;
+
+    static QString binary();
+
+    // Port 0 lets the service pick a free one; an empty status file means the real one.
+    Q_INVOKABLE bool start(int port = 0, int httpsPort = 0, const QString &statusFile = QString());
+    // On the port the build sends its queries to; false unless that address is loopback.
+    Q_INVOKABLE bool startAtServiceUrl();
+    void stop();
+
+    int port() const { return m_port; }
+    int httpsPort() const { return m_httpsPort; }
+    QString searchUrl() const;
+    QString feedbackUrl() const;
+    // Everything the service printed so far.
+    QString log();
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+    int m_port = 0;
+    int m_httpsPort = 0;
+};
+
+#endif

@@ -1,0 +1,529 @@
+#include "decompressmethods.h"
+#include "referenceservice.h"
+#include "searchservice.h"
+#include "streammethods.h"
+#include "zelkoencrypt.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QTcpSocket>
+#include <QtTest>
+
+// The real zelko-service binary over loopback, its frames read back with the
+// client's own stream readers and inflater.
+class ServiceTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void signingMatchesClient_data();
+    void signingMatchesClient();
+    void search_data();
+    void search();
+    void details_data();
+    void details();
+    void refusals_data();
+    void refusals();
+    void httpLimits_data();
+    void httpLimits();
+    void feedback_data();
+    void feedback();
+    void installedPackageDatabase();
+    void stopsWhenItsStarterDies_data();
+    void stopsWhenItsStarterDies();
+
+private:
+    ReferenceService m_service;
+    QNetworkAccessManager m_network;
+};
+
+namespace {
+
+struct Reply
+{
+    int status = 0;
+    QByteArray body;
+};
+
+struct Frame
+{
+    qint64 head = -1, type = -1, error = -1, compress = -1, originalLen = -1;
+    QByteArray content;
+    QList<QPair<QString, QByteArray>> resources;
+    QString json;
+    QStringList faults; // layout rules the bytes break
+};
+
+Frame decode(const QByteArray &bytes)
+{
+    Frame f;
+    QBuffer in;
+    in.setData(bytes);
+    in.open(QIODevice::ReadOnly);
+    f.head = StreamMethods::getIntFrom4B(&in);
+    f.type = StreamMethods::getIntFrom4B(&in);
+    f.error = StreamMethods::getIntFromB(&in);
+    f.compress = StreamMethods::getIntFromB(&in);
+    f.originalLen = StreamMethods::getIntFrom4B(&in);
+    if (f.compress == 2) {
+        const qint64 compressedLen = StreamMethods::getIntFrom4B(&in);
+        QByteArray packed = StreamMethods::getNBytesFromBuffer(&in, compressedLen);
+        if (packed.size() != compressedLen)
+            f.faults << "compressed data cut short";
+        f.content = DecompressMethods::ZlibDecompress(&packed, f.originalLen);
+    } else {
+        f.content = StreamMethods::getNBytesFromBuffer(&in, f.originalLen);
+    }
+    if (f.content.size() != f.originalLen)
+        f.faults << "content length differs from originalLen";
+    if (!in.atEnd())
+        f.faults << "bytes after the content";
+    if (f.content.isEmpty())
+        return f;
+
+    QBuffer content;
+    content.setData(f.content);
+    content.open(QIODevice::ReadOnly);
+    if (StreamMethods::getIntFromB(&content) != 0) {
+        const qint64 dataLen = StreamMethods::getIntFrom4B(&content);
+        const qint64 count = StreamMethods::getIntFrom4B(&content);
+        QBuffer area;
+        area.setData(StreamMethods::getNBytesFromBuffer(&content, dataLen - 4));
+        area.open(QIODevice::ReadOnly);
+        while (!area.atEnd()) {
+            const QString id = StreamMethods::getStrFromB(&area);
+            StreamMethods::getIntFromB(&area);
+            f.resources.append({id, StreamMethods::getByteArrayFrom4B(&area)});
+        }
+        if (f.resources.size() != count || f.resources.isEmpty())
+            f.faults << "resource count differs from the entries";
+    }
+    const qint64 jsonLen = StreamMethods::getIntFrom4B(&content);
+    const QByteArray json = StreamMethods::getNBytesFromBuffer(&content, jsonLen);
+    if (json.size() != jsonLen || !content.atEnd())
+        f.faults << "JSON length does not fill the content";
+    f.json = QString::fromUtf8(json);
+    return f;
+}
+
+QString clientSign(const QString &text)
+{
+    return ZelkoEncrypt(nullptr).zelkoLib_getEncryptString(text);
+}
+
+// Signed the way the QML client signs, with the client's own implementation.
+QByteArray searchQuery(const QString &q, int page, int pageSize)
+{
+    const QString sign = clientSign(QStringLiteral("1|%1|%2|%3").arg(q).arg(page).arg(pageSize));
+    return QJsonDocument(
+               QJsonObject{{"service", 1}, {"q", q}, {"page", page}, {"pageSize", pageSize}, {"sign", sign}})
+        .toJson(QJsonDocument::Compact);
+}
+
+QByteArray detailsQuery(const QString &name)
+{
+    return QJsonDocument(QJsonObject{{"service", 2}, {"name", name}, {"sign", clientSign("2|" + name)}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// What Qt sends for the client, which sets no headers of its own.
+QNetworkRequest clientRequest(const QString &url)
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    return request;
+}
+
+// Posted like the client posts, TLS certificate not verified.
+Reply post(QNetworkAccessManager &network, const QString &url, const QByteArray &body)
+{
+    QNetworkReply *reply = network.post(clientRequest(url), body);
+    QObject::connect(reply, &QNetworkReply::sslErrors, reply,
+                     [reply](const QList<QSslError> &) { reply->ignoreSslErrors(); });
+    QSignalSpy done(reply, &QNetworkReply::finished);
+    Reply out;
+    if (reply->isFinished() || done.wait(20000)) {
+        out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        out.body = reply->readAll();
+    }
+    reply->deleteLater();
+    return out;
+}
+
+// Bytes written as given, so the test controls every header; returns what came back
+// before the server closed, or within the bound.
+QByteArray rawExchange(quint16 port, const QByteArray &request, int ms = 15000)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(ms))
+        return QByteArray();
+    socket.write(request);
+    QByteArray got;
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired() && !got.contains("\r\n\r\n")) {
+        if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
+            break;
+        got += socket.readAll();
+    }
+    return got;
+}
+
+} // namespace
+
+void ServiceTest::initTestCase()
+{
+    QVERIFY2(m_service.start(0, 0, QStringLiteral(ZELKO_TEST_DATA "/dpkg-status")),
+             qPrintable(m_service.log()));
+}
+
+void ServiceTest::signingMatchesClient_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("search") << QStringLiteral("1|qt|0|10");
+    QTest::newRow("non-ASCII") << QStringLiteral("1|café ☕ 𝄞|3|50");
+    QTest::newRow("long") << QString(5000, QLatin1Char('x'));
+}
+
+void ServiceTest::signingMatchesClient()
+{
+    QFETCH(QString, text);
+    QCOMPARE(ServiceProtocol::sign(text), clientSign(text));
+}
+
+void ServiceTest::search_data()
+{
+    QTest::addColumn<QString>("q");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<int>("pageSize");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("compress"); // -1: either
+
+    const QStringList zlib{"zlib1g", "zlib1g-dev", "libzlibwrap1", "minizip", "pigz"};
+    // Name equal, name prefix, name part, summary, description; removed packages never.
+    QTest::newRow("ranked") << "zlib" << 0 << 10 << zlib << 5 << 2;
+    QTest::newRow("case and spaces") << "  ZLIB1G " << 0 << 10 << QStringList{"zlib1g", "zlib1g-dev"} << 2
+                                     << -1;
+    QTest::newRow("every word") << "compression tools" << 0 << 10 << QStringList{"minizip"} << 1 << -1;
+    QTest::newRow("small answer stays plain") << "pigz" << 0 << 1 << QStringList{"pigz"} << 1 << 0;
+    QTest::newRow("multi-arch names")
+        << "libc6" << 0 << 10 << QStringList{"libc6:amd64", "libc6:i386"} << 2 << -1;
+    QTest::newRow("UTF-8 summary") << "café ☕" << 0 << 10 << QStringList{"cafe-tools"} << 1 << -1;
+    QTest::newRow("no match") << "no-such-thing" << 0 << 10 << QStringList() << 0 << 0;
+    QTest::newRow("empty lists all") << "" << 0 << 50
+                                     << QStringList{"adduser",    "cafe-tools",   "libc6:amd64",
+                                                    "libc6:i386", "libzlibwrap1", "minizip",
+                                                    "pigz",       "zlib1g",       "zlib1g-dev"}
+                                     << 9 << 2;
+    QTest::newRow("first page") << "zlib" << 0 << 2 << QStringList(zlib.mid(0, 2)) << 5 << -1;
+    QTest::newRow("last page") << "zlib" << 2 << 2 << QStringList(zlib.mid(4)) << 5 << -1;
+    QTest::newRow("past the end") << "zlib" << 3 << 2 << QStringList() << 5 << -1;
+}
+
+void ServiceTest::search()
+{
+    QFETCH(QString, q);
+    QFETCH(int, page);
+    QFETCH(int, pageSize);
+    QFETCH(QStringList, names);
+    QFETCH(int, total);
+    QFETCH(int, compress);
+
+    const Reply reply = post(m_network, m_service.searchUrl(), searchQuery(q, page, pageSize));
+    QCOMPARE(reply.status, 200);
+    const Frame f = decode(reply.body);
+    QVERIFY2(f.faults.isEmpty(), qPrintable(f.faults.join(", ")));
+    QCOMPARE(f.head, 0);
+    QCOMPARE(f.type, 1);
+    QCOMPARE(f.error, 0);
+    if (compress >= 0)
+        QCOMPARE(f.compress, compress);
+    // Compressed exactly when the content is over the threshold.
+    QCOMPARE(f.compress == 2, f.originalLen > ServiceProtocol::CompressAbove);
+
+    const QJsonObject answer = QJsonDocument::fromJson(f.json.toUtf8()).object();
+    QCOMPARE(answer.value("service").toInt(), 1);
+    QCOMPARE(answer.value("q").toString(), q);
+    QCOMPARE(answer.value("page").toInt(), page);
+    QCOMPARE(answer.value("pageSize").toInt(), pageSize);
+    QCOMPARE(answer.value("total").toInt(), total);
+    QCOMPARE(answer.value("pages").toInt(), (total + pageSize - 1) / pageSize);
+    const QJsonArray results = answer.value("results").toArray();
+    QStringList got;
+    for (const QJsonValue &r : results)
+        got << r.toObject().value("name").toString();
+    QCOMPARE(got, names);
+
+    // One PNG thumbnail per result, in the order of the results.
+    QCOMPARE(f.resources.size(), names.size());
+    for (int i = 0; i < results.size(); ++i) {
+        const QJsonObject r = results.at(i).toObject();
+        QCOMPARE(f.resources.at(i).first, r.value("res").toString());
+        QCOMPARE(r.value("res").toString(), "pkg/" + names.at(i));
+        QVERIFY(!r.value("version").toString().isEmpty());
+        QVERIFY(!r.value("summary").toString().isEmpty());
+        const QImage image = QImage::fromData(f.resources.at(i).second, "PNG");
+        QCOMPARE(image.size(), QSize(48, 48));
+    }
+}
+
+void ServiceTest::details_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("arch");
+    QTest::addColumn<QString>("description");
+    // The database wraps paragraphs for 80 columns; the answer joins their lines.
+    QTest::newRow("paragraphs")
+        << "pigz" << 0 << "amd64"
+        << "pigz, which stands for parallel implementation of gzip, is a fully functional "
+           "replacement for gzip that exploits multiple processors.\n\n"
+           "It is built on the ZLIB compression library.";
+    QTest::newRow("indented lines kept") << "adduser" << 0 << "all"
+                                         << "This package includes the 'adduser' and 'deluser' commands.\n\n"
+                                            " - adduser adds\n - deluser removes";
+    QTest::newRow("one of two architectures")
+        << "libc6:i386" << 0 << "i386"
+        << "Contains the standard libraries that are used by nearly all "
+           "programs on the system.";
+    QTest::newRow("ambiguous bare name") << "libc6" << 4 << ""
+                                         << "";
+}
+
+void ServiceTest::details()
+{
+    QFETCH(QString, name);
+    QFETCH(int, error);
+    QFETCH(QString, arch);
+    QFETCH(QString, description);
+
+    const Reply reply = post(m_network, m_service.searchUrl(), detailsQuery(name));
+    QCOMPARE(reply.status, 200);
+    const Frame f = decode(reply.body);
+    QCOMPARE(f.type, 2);
+    QCOMPARE(f.error, error);
+    if (error != 0) {
+        QCOMPARE(reply.body.size(), 14);
+        return;
+    }
+    QVERIFY2(f.faults.isEmpty(), qPrintable(f.faults.join(", ")));
+    const QJsonObject answer = QJsonDocument::fromJson(f.json.toUtf8()).object();
+    QCOMPARE(answer.value("name").toString(), name);
+    QCOMPARE(answer.value("arch").toString(), arch);
+    QCOMPARE(answer.value("description").toString(), description);
+    QCOMPARE(f.resources.size(), 1);
+    QCOMPARE(f.resources.at(0).first, "pkg/" + name);
+    QVERIFY(!QImage::fromData(f.resources.at(0).second, "PNG").isNull());
+}
+
+void ServiceTest::refusals_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<qint64>("type");
+
+    const QByteArray good = searchQuery("zlib", 0, 10);
+    auto with = [&](const char *field, const QJsonValue &value) {
+        QJsonObject o = QJsonDocument::fromJson(good).object();
+        o.insert(QLatin1String(field), value);
+        return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    };
+    auto without = [&](const char *field) {
+        QJsonObject o = QJsonDocument::fromJson(good).object();
+        o.remove(QLatin1String(field));
+        return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    };
+    auto signedSearch = [](const QJsonValue &q, const QJsonValue &page, const QJsonValue &pageSize) {
+        const QString text =
+            QStringLiteral("1|%1|%2|%3")
+                .arg(q.toString(), page.toVariant().toString(), pageSize.toVariant().toString());
+        return QJsonDocument(QJsonObject{{"service", 1},
+                                         {"q", q},
+                                         {"page", page},
+                                         {"pageSize", pageSize},
+                                         {"sign", clientSign(text)}})
+            .toJson(QJsonDocument::Compact);
+    };
+
+    QTest::newRow("empty body") << QByteArray() << 1 << qint64(0);
+    QTest::newRow("broken JSON") << QByteArray("{\"service\":1,") << 1 << qint64(0);
+    QTest::newRow("JSON array") << QByteArray("[1,2]") << 1 << qint64(0);
+    QTest::newRow("invalid UTF-8") << QByteArray(good).replace("zlib", "zl\xff\xfe") << 1 << qint64(0);
+    QTest::newRow("service missing") << without("service") << 1 << qint64(0);
+    QTest::newRow("service as text") << with("service", "1") << 1 << qint64(0);
+    QTest::newRow("q not text") << with("q", 5) << 1 << qint64(1);
+    QTest::newRow("page fractional") << with("page", 0.5) << 1 << qint64(1);
+    QTest::newRow("pageSize too large") << signedSearch("zlib", 0, 51) << 1 << qint64(1);
+    QTest::newRow("q too long") << signedSearch(QString(257, 'x'), 0, 10) << 1 << qint64(1);
+    QTest::newRow("sign missing") << without("sign") << 1 << qint64(1);
+    QTest::newRow("wrong signature") << with("sign", QString(32, '0')) << 2 << qint64(1);
+    QTest::newRow("signature of another page") << with("page", 1) << 2 << qint64(1);
+    QTest::newRow("unknown service") << with("service", 7) << 3 << qint64(7);
+    QTest::newRow("largest service number") << with("service", 4294967295.0) << 3 << qint64(4294967295LL);
+}
+
+void ServiceTest::refusals()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, error);
+    QFETCH(qint64, type);
+
+    const Reply reply = post(m_network, m_service.searchUrl(), body);
+    QCOMPARE(reply.status, 200);
+    // Header only: the error byte, no content.
+    QCOMPARE(reply.body.size(), 14);
+    const Frame f = decode(reply.body);
+    QCOMPARE(f.head, 0);
+    QCOMPARE(f.type, type);
+    QCOMPARE(f.error, error);
+    QCOMPARE(f.compress, 0);
+    QCOMPARE(f.originalLen, 0);
+}
+
+void ServiceTest::httpLimits_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("status");
+
+    const QByteArray big(9000, 'x');
+    QByteArray chunked = "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 5; ++i)
+        chunked += "800\r\n" + QByteArray(0x800, 'y') + "\r\n";
+    chunked += "0\r\n\r\n";
+
+    QTest::newRow("body over the limit")
+        << "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 9000\r\n\r\n" + big << QByteArray("413");
+    // Refused from the header alone: nothing is sized by the declared length.
+    QTest::newRow("huge declared length")
+        << QByteArray("POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 4000000000\r\n\r\n")
+        << QByteArray("413");
+    QTest::newRow("chunked over the limit") << chunked << QByteArray("413");
+    const QByteArray query = searchQuery("pigz", 0, 10);
+    QTest::newRow("chunked query") << "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
+                                          + QByteArray::number(query.size(), 16) + "\r\n" + query
+                                          + "\r\n0\r\n\r\n"
+                                   << QByteArray("200");
+    QTest::newRow("broken chunking") << QByteArray(
+        "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n")
+                                     << QByteArray("400");
+    QTest::newRow("multipart") << QByteArray(
+        "POST /search HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+        "Content-Length: 30\r\n\r\n--b\r\n\r\n{}\r\n--b--\r\n\r\n")
+                               << QByteArray("415");
+}
+
+void ServiceTest::httpLimits()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, status);
+
+    const QByteArray answer = rawExchange(quint16(m_service.port()), request);
+    QVERIFY2(answer.startsWith("HTTP/1.1 " + status + " "), answer.left(200).constData());
+    // And the service is still there for the next client.
+    const Reply next = post(m_network, m_service.searchUrl(), searchQuery("pigz", 0, 10));
+    QCOMPARE(next.status, 200);
+    QCOMPARE(decode(next.body).error, 0);
+}
+
+void ServiceTest::feedback_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("text") << QByteArray("{\"text\":\"Great app, thanks\",\"vid\":\"21001002\"}") << true;
+    QTest::newRow("blank text") << QByteArray("{\"text\":\"   \"}") << false;
+    QTest::newRow("not JSON") << QByteArray("hello") << false;
+    QTest::newRow("text too long")
+        << QJsonDocument(QJsonObject{{"text", QString(ServiceProtocol::MaxFeedbackLength + 1, 'a')}}).toJson()
+        << false;
+}
+
+void ServiceTest::feedback()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(bool, ok);
+
+    const Reply reply = post(m_network, m_service.feedbackUrl(), body);
+    QCOMPARE(reply.status, 200);
+    QJsonParseError error;
+    const QJsonObject answer = QJsonDocument::fromJson(reply.body, &error).object();
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    QCOMPARE(answer.value("ok").toBool(), ok);
+    if (ok)
+        QVERIFY(answer.value("id").toInt() > 0);
+    else
+        QVERIFY(!answer.value("error").toString().isEmpty());
+}
+
+void ServiceTest::installedPackageDatabase()
+{
+    ReferenceService real;
+    QVERIFY2(real.start(), qPrintable(real.log()));
+    // Gone before the service, so no kept-alive connection delays its exit.
+    QNetworkAccessManager network;
+    const Reply reply = post(network, real.searchUrl(), searchQuery("dpkg", 0, 10));
+    const Frame f = decode(reply.body);
+    QCOMPARE(f.error, 0);
+    const QJsonArray results = QJsonDocument::fromJson(f.json.toUtf8()).object().value("results").toArray();
+    QVERIFY(!results.isEmpty());
+    // Every Debian system has dpkg, and an equal name ranks first.
+    QCOMPARE(results.at(0).toObject().value("name").toString(), QStringLiteral("dpkg"));
+}
+
+// Gone, or a zombie nobody reaps: either way it holds no port and runs no code.
+static bool processEnded(const QByteArray &pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+void ServiceTest::stopsWhenItsStarterDies_data()
+{
+    QTest::addColumn<bool>("waitUntilListening");
+    // Killed at once as well: a stop that comes before the servers run must still end them.
+    QTest::newRow("while serving") << true;
+    QTest::newRow("while starting") << false;
+}
+
+void ServiceTest::stopsWhenItsStarterDies()
+{
+    QFETCH(bool, waitUntilListening);
+
+    // A starter that is killed outright, as a crashing test or script would be.
+    QProcess starter;
+    starter.setProcessChannelMode(QProcess::MergedChannels);
+    starter.start(
+        QStringLiteral("/bin/sh"),
+        {"-c",
+         "\"$0\" --port 0 --https-port 0 --exit-with-parent --status-file \"$1\" & echo \"pid $!\"; wait",
+         ReferenceService::binary(), QStringLiteral(ZELKO_TEST_DATA "/dpkg-status")});
+    QByteArray out;
+    const QByteArray wanted = waitUntilListening ? "listening on" : "pid ";
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            starter.waitForReadyRead(100);
+            out += starter.readAll();
+            return out.contains(wanted) || starter.state() == QProcess::NotRunning;
+        },
+        30000));
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("pid (\\d+)")).match(QString::fromUtf8(out));
+    QVERIFY2(match.hasMatch(), out.constData());
+    const QByteArray pid = match.captured(1).toLatin1();
+
+    starter.kill();
+    QVERIFY(starter.waitForFinished(10000));
+    QVERIFY2(QTest::qWaitFor([&pid] { return processEnded(pid); }, 30000), pid.constData());
+}
+
+QTEST_GUILESS_MAIN(ServiceTest)
+#include "servicetest.moc"
