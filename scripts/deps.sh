@@ -10,6 +10,7 @@ packages=(
     qml-module-qtquick-controls2 qml-module-qtquick-templates2 fonts-dejavu-core
     zlib1g-dev libssl3 libssl-dev openssl libcpp-httplib-dev
     xvfb xauth x11-utils imagemagick
+    dpkg-dev qtdeclarative5-dev-tools clang-format
 )
 
 missing=()

@@ -1,0 +1,33 @@
+# Install tree and Debian package. The client finds its QML at
+# <dir of the binary>/../qml/Zelko/main.qml, so bin/ and qml/ share one prefix;
+# a prefix of its own (/opt/zelko) keeps qml/ out of /usr.
+if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
+    set(CMAKE_INSTALL_PREFIX /opt/zelko CACHE PATH "Install prefix: <prefix>/bin and <prefix>/qml" FORCE)
+endif()
+
+# Installing and packaging take the binaries as built; a package step must not
+# rebuild the tree under tests that are running from it.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+install(TARGETS zelko RUNTIME DESTINATION bin)
+# The whole folder, as it is when installing: the screens are added to it freely.
+install(DIRECTORY qml/Zelko/ DESTINATION qml/Zelko
+    PATTERN "*.qmlc" EXCLUDE
+    PATTERN "*~" EXCLUDE)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zelko)
+set(CPACK_PACKAGE_VENDOR Zelko)
+set(CPACK_PACKAGE_CONTACT "Zelko developers <dev@zelko.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Zelko search client for handsets")
+set(CPACK_PACKAGE_DESCRIPTION "Full-screen QML search client: the zelko program, its QML screens under\n/opt/zelko/qml/Zelko and the zelko-frame inspector for service response frames.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /opt/zelko)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+# Libraries come from what the binaries link; QML modules are loaded at run time,
+# so the ones the screens import are named here (the package test checks the list).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml-module-qtquick2, qml-module-qtquick-window2, \
+qml-module-qtquick-controls2, qml-module-qtquick-templates2")
+include(CPack)

@@ -1,0 +1,257 @@
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLibraryInfo>
+#include <QRegularExpression>
+#include <QtTest>
+
+// The Debian package as cpack built it: its name and control fields, its files,
+// and the client run from an unpacked copy, as it runs on a handset.
+class PackageTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void controlFields_data();
+    void controlFields();
+    void dependsOnLinkedLibraries_data();
+    void dependsOnLinkedLibraries();
+    void dependsOnImportedQmlModules();
+    void installsQmlFolder_data();
+    void installsQmlFolder();
+    void installsPrograms_data();
+    void installsPrograms();
+    void everythingUnderPrefix();
+    void installedClientRuns();
+
+private:
+    QString installed(const QString &relative) const
+    {
+        return m_root.filePath(QStringLiteral("opt/zelko/") + relative);
+    }
+
+    QTemporaryDir m_root;
+    QMap<QString, QString> m_fields;
+    QStringList m_depends; // package names only, without versions
+};
+
+static const QString packageFile = QStringLiteral(ZELKO_PACKAGE_FILE);
+
+static QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit) {
+        if (exitCode)
+            *exitCode = -1;
+        return QByteArray();
+    }
+    if (exitCode)
+        *exitCode = p.exitCode();
+    return p.readAllStandardOutput();
+}
+
+void PackageTest::initTestCase()
+{
+    QVERIFY2(QFile::exists(packageFile), qPrintable(packageFile + QStringLiteral(" was not built")));
+    QVERIFY(m_root.isValid());
+    // Unpacked without dpkg's database: no root needed and the system stays untouched.
+    int code = 0;
+    run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), packageFile, m_root.path()}, &code);
+    QCOMPARE(code, 0);
+
+    for (const char *field : {"Package", "Version", "Architecture", "Depends"}) {
+        const QByteArray value = run(QStringLiteral("dpkg-deb"),
+                                     {QStringLiteral("-f"), packageFile, QString::fromLatin1(field)}, &code);
+        QCOMPARE(code, 0);
+        m_fields.insert(QString::fromLatin1(field), QString::fromUtf8(value).trimmed());
+    }
+    // "a (>= 1), b | c" -> a, b, c
+    for (const QString &item :
+         m_fields.value(QStringLiteral("Depends")).split(QRegularExpression(QStringLiteral("[,|]")))) {
+        const QString name = item.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char(':'), 0, 0);
+        if (!name.isEmpty())
+            m_depends.append(name);
+    }
+}
+
+void PackageTest::controlFields_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("name") << "Package"
+                          << "zelko";
+    QTest::newRow("version") << "Version" << ZELKO_VERSION;
+    QTest::newRow("architecture") << "Architecture" << ZELKO_DEB_ARCH;
+    QTest::newRow("file name") << "file"
+                               << QStringLiteral("zelko_%1_%2.deb").arg(ZELKO_VERSION, ZELKO_DEB_ARCH);
+}
+
+void PackageTest::controlFields()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, value);
+    if (field == QLatin1String("file"))
+        QCOMPARE(QFileInfo(packageFile).fileName(), value);
+    else
+        QCOMPARE(m_fields.value(field), value);
+}
+
+void PackageTest::dependsOnLinkedLibraries_data()
+{
+    QTest::addColumn<QString>("package");
+    // What zelko links, as dpkg-shlibdeps names it on Debian 12.
+    for (const char *name : {"libc6", "libstdc++6", "libqt5core5a", "libqt5gui5", "libqt5network5",
+                             "libqt5qml5", "libqt5quick5", "libqt5systeminfo5", "zlib1g"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+void PackageTest::dependsOnLinkedLibraries()
+{
+    QFETCH(QString, package);
+    QVERIFY2(m_depends.contains(package), qPrintable(m_fields.value(QStringLiteral("Depends"))));
+}
+
+// QML modules load at run time, so no library dependency brings them in: every
+// module the installed screens import must come from a package the client depends on.
+void PackageTest::dependsOnImportedQmlModules()
+{
+    const QString scanner =
+        QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/qmlimportscanner");
+    if (!QFileInfo(scanner).isExecutable())
+        QSKIP("qmlimportscanner is not installed (Debian: qtdeclarative5-dev-tools)");
+    const QString qmlDir = QLibraryInfo::location(QLibraryInfo::Qml2ImportsPath);
+    int code = 0;
+    const QByteArray scan = run(scanner,
+                                {QStringLiteral("-rootPath"), installed(QStringLiteral("qml/Zelko")),
+                                 QStringLiteral("-importPath"), qmlDir},
+                                &code);
+    QCOMPARE(code, 0);
+    const QJsonArray imports = QJsonDocument::fromJson(scan).array();
+    QStringList modules;
+    for (const QJsonValue &v : imports) {
+        const QJsonObject o = v.toObject();
+        // The client's own module is built into zelko and has no path.
+        const QString path = o.value(QStringLiteral("path")).toString();
+        if (o.value(QStringLiteral("type")).toString() != QLatin1String("module") || path.isEmpty())
+            continue;
+        modules.append(o.value(QStringLiteral("name")).toString());
+        const QByteArray owner = run(QStringLiteral("dpkg"), {QStringLiteral("-S"), path}, &code);
+        QVERIFY2(code == 0, qPrintable(path + QStringLiteral(" belongs to no package")));
+        // "qml-module-qtquick2:amd64: /usr/lib/..." (several owners are comma-separated)
+        QStringList owners;
+        for (const QString &o :
+             QString::fromUtf8(owner).section(QStringLiteral(": "), 0, 0).split(QLatin1Char(',')))
+            owners.append(o.trimmed().section(QLatin1Char(':'), 0, 0));
+        bool covered = false;
+        for (const QString &o : owners)
+            covered = covered || m_depends.contains(o);
+        QVERIFY2(covered, qPrintable(QStringLiteral("module %1 comes from %2, missing in Depends: %3")
+                                         .arg(o.value(QStringLiteral("name")).toString(), owners.join(", "),
+                                              m_fields.value(QStringLiteral("Depends")))));
+    }
+    QVERIFY2(modules.contains(QStringLiteral("QtQuick")), scan.constData());
+}
+
+void PackageTest::installsQmlFolder_data()
+{
+    QTest::addColumn<QString>("relative");
+    // Every file of the source folder, whatever the screens add to it.
+    const QDir source(QStringLiteral(ZELKO_SOURCE_DIR "/qml/Zelko"));
+    QDirIterator it(source.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString relative = source.relativeFilePath(it.next());
+        if (!relative.endsWith(QLatin1String(".qmlc")) && !relative.endsWith(QLatin1Char('~')))
+            QTest::newRow(qPrintable(relative)) << relative;
+    }
+}
+
+void PackageTest::installsQmlFolder()
+{
+    QFETCH(QString, relative);
+    QFile source(QStringLiteral(ZELKO_SOURCE_DIR "/qml/Zelko/") + relative);
+    QFile copy(installed(QStringLiteral("qml/Zelko/") + relative));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(copy.fileName()));
+    QCOMPARE(copy.readAll(), source.readAll());
+}
+
+void PackageTest::installsPrograms_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("zelko") << "bin/zelko";
+    QTest::newRow("zelko-frame") << "bin/zelko-frame";
+}
+
+void PackageTest::installsPrograms()
+{
+    QFETCH(QString, relative);
+    const QFileInfo program(installed(relative));
+    QVERIFY2(program.isFile() && program.isExecutable(), qPrintable(program.filePath()));
+    // Stripped: a debug build must not ship its symbols to handsets.
+    const QByteArray sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
+    if (!sections.isEmpty())
+        QVERIFY(!sections.contains(".debug_info"));
+}
+
+void PackageTest::everythingUnderPrefix()
+{
+    int code = 0;
+    const QByteArray listing = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), packageFile}, &code);
+    QCOMPARE(code, 0);
+    for (const QByteArray &line : listing.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QByteArray path = line.mid(line.lastIndexOf(' ') + 1);
+        QVERIFY2(path == "./" || path == "./opt/" || path.startsWith("./opt/zelko/"), line.constData());
+    }
+}
+
+void PackageTest::installedClientRuns()
+{
+    // The packaged first page is loaded by a main.qml that then quits, so the run ends by
+    // itself and shows both that <prefix>/qml/Zelko/main.qml was found and that the page loads.
+    const QString page = installed(QStringLiteral("qml/Zelko/Packaged.qml"));
+    QVERIFY(QFile::rename(installed(QStringLiteral("qml/Zelko/main.qml")), page));
+    QFile main(installed(QStringLiteral("qml/Zelko/main.qml")));
+    QVERIFY(main.open(QIODevice::WriteOnly));
+    main.write("import QtQuick 2.15\n"
+               "Item {\n"
+               "    width: 480; height: 800\n"
+               "    Loader { id: page; anchors.fill: parent; source: \"Packaged.qml\" }\n"
+               "    Timer {\n"
+               "        interval: 0; running: true\n"
+               "        onTriggered: {\n"
+               "            console.log('main ' + Qt.resolvedUrl('main.qml') + ' page ' + page.status)\n"
+               "            Qt.quit()\n"
+               "        }\n"
+               "    }\n"
+               "}\n");
+    main.close();
+
+    QTemporaryDir home;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.remove(QStringLiteral("QT_QUICK_BACKEND"));
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path());
+    QProcess zelko;
+    zelko.setProcessEnvironment(env);
+    // An unrelated working directory: only the install-relative lookup can find main.qml.
+    zelko.setWorkingDirectory(home.path());
+    zelko.start(installed(QStringLiteral("bin/zelko")), QStringList());
+    QVERIFY2(zelko.waitForFinished(60000), "the installed zelko did not quit");
+    const QString log = QString::fromUtf8(zelko.readAllStandardError());
+    QCOMPARE(zelko.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(zelko.exitCode() == 0, qPrintable(log));
+    const QString mainUrl = QUrl::fromLocalFile(QFileInfo(main.fileName()).absoluteFilePath()).toString();
+    // Loader.Ready is 1.
+    QVERIFY2(log.contains(QStringLiteral("main %1 page 1").arg(mainUrl)), qPrintable(log));
+    // Warnings from the screens name their file and line.
+    QVERIFY2(!log.contains(QRegularExpression(QStringLiteral("\\.(qml|js):\\d+"))), qPrintable(log));
+}
+
+QTEST_GUILESS_MAIN(PackageTest)
+#include "packagetest.moc"

@@ -1,0 +1,474 @@
+#include "framewriter.h"
+#include "testframes.h"
+#include "zelkoqtroot.h"
+#include "zelkoservicehelper.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+// The zelko-frame program, run as a user would: frames from files and standard
+// input, its text and JSON reports, resource extraction and exit codes.
+class ZelkoFrameTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanupTestCase();
+    void decodesTestFrames_data();
+    void decodesTestFrames();
+    void textReport_data();
+    void textReport();
+    void standardInput_data();
+    void standardInput();
+    void extractHostileIds_data();
+    void extractHostileIds();
+    void extractWritesEveryEntry();
+    void usageErrors_data();
+    void usageErrors();
+    void documentedExample();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+using Resources = QList<TestFrames::Resource>;
+Q_DECLARE_METATYPE(Resources)
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run runTool(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::SeparateChannels);
+    tool.start(QStringLiteral(ZELKO_FRAME_TOOL), args);
+    Run run;
+    if (!tool.waitForStarted(30000))
+        return run;
+    tool.write(input);
+    tool.closeWriteChannel();
+    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.exitCode = tool.exitCode();
+    run.out = tool.readAllStandardOutput();
+    run.err = tool.readAllStandardError();
+    return run;
+}
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return QString();
+    return path;
+}
+
+int exitCodeOf(const QString &failure)
+{
+    static const QList<QPair<QString, int>> codes = {{"", 0},
+                                                     {"Buffer size is too short", 2},
+                                                     {"Data head invalid", 3},
+                                                     {"Service error code :", 4},
+                                                     {"Compress flag invalid", 5},
+                                                     {"Content Data error", 6}};
+    for (const auto &c : codes) {
+        if (failure == c.first || (c.second == 4 && failure.startsWith(c.first)))
+            return c.second;
+    }
+    return 7;
+}
+
+QJsonValue orNull(bool reached, double value)
+{
+    return reached ? QJsonValue(value) : QJsonValue();
+}
+
+} // namespace
+
+void ZelkoFrameTest::cleanupTestCase()
+{
+    ZelkoQtRoot::destroy();
+}
+
+void ZelkoFrameTest::decodesTestFrames_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("failure");
+    QTest::addColumn<qint64>("serviceType");
+    QTest::addColumn<int>("errorCode");
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<Resources>("resources");
+    for (const TestFrames::Frame &f : TestFrames::all()) {
+        QTest::newRow(qPrintable(f.name))
+            << f.bytes << f.failure << f.serviceType << f.errorCode << f.json << f.resources;
+    }
+}
+
+void ZelkoFrameTest::decodesTestFrames()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, failure);
+    QFETCH(qint64, serviceType);
+    QFETCH(int, errorCode);
+    QFETCH(QString, json);
+    QFETCH(Resources, resources);
+
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
+    QVERIFY(!path.isEmpty());
+    const QString extractDir = dir.filePath(QStringLiteral("out"));
+    const Run run = runTool({QStringLiteral("--json"), QStringLiteral("--extract"), extractDir, path});
+    QCOMPARE(run.exitCode, exitCodeOf(failure));
+    QJsonParseError parseError;
+    const QJsonObject o = QJsonDocument::fromJson(run.out, &parseError).object();
+    QVERIFY2(parseError.error == QJsonParseError::NoError, run.out.constData());
+
+    // What the row states of the frame.
+    QCOMPARE(o.value("frameBytes"), QJsonValue(frame.size()));
+    QCOMPARE(o.value("failure"), failure.isEmpty() ? QJsonValue() : QJsonValue(failure));
+    QCOMPARE(o.value("serviceType"), orNull(serviceType >= 0, serviceType));
+    QCOMPARE(o.value("errorCode"), orNull(errorCode >= 0, errorCode));
+    QCOMPARE(o.value("json"), json.isNull() ? QJsonValue() : QJsonValue(json));
+    const QJsonArray listed = o.value("resources").toArray();
+    QCOMPARE(listed.size(), resources.size());
+    for (int i = 0; i < resources.size(); ++i) {
+        const QJsonObject r = listed.at(i).toObject();
+        QCOMPARE(r.value("id").toString(), resources.at(i).id);
+        QCOMPARE(r.value("type").toInt(), resources.at(i).type);
+        QCOMPARE(r.value("size").toInt(), resources.at(i).data.size());
+        const QJsonObject image = r.value("image").toObject();
+        const QString seen = image.isEmpty() ? QString()
+                                             : QStringLiteral("%1 %2x%3")
+                                                   .arg(image.value("format").toString())
+                                                   .arg(image.value("width").toInt())
+                                                   .arg(image.value("height").toInt());
+        QCOMPARE(seen, resources.at(i).image);
+        QFile extracted(r.value("file").toString());
+        QVERIFY2(extracted.open(QIODevice::ReadOnly), qPrintable(extracted.fileName()));
+        QCOMPARE(extracted.readAll(), resources.at(i).data);
+    }
+    if (!failure.isEmpty())
+        QCOMPARE(run.err, "zelko-frame: " + failure.toUtf8() + '\n');
+    else
+        QCOMPARE(run.err, QByteArray());
+
+    // The sizes and flags are the decoder's own findings, passed on unchanged.
+    const ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(frame);
+    QCOMPARE(o.value("head"), orNull(report.hasRecord, report.head));
+    QCOMPARE(o.value("compressFlag"), orNull(report.compressFlag >= 0, report.compressFlag));
+    QCOMPARE(o.value("compressed"),
+             report.compressFlag >= 0 ? QJsonValue(report.compressFlag == 2) : QJsonValue());
+    QCOMPARE(o.value("originalLength"), orNull(report.originalLen >= 0, report.originalLen));
+    QCOMPARE(o.value("compressedLength"), orNull(report.compressedLen >= 0, report.compressedLen));
+    QCOMPARE(o.value("compressedBytes"), orNull(report.packedBytes >= 0, report.packedBytes));
+    QCOMPARE(o.value("contentBytes"), orNull(report.contentBytes >= 0, report.contentBytes));
+    QCOMPARE(o.value("resourceFlag"), orNull(report.resourceFlag >= 0, report.resourceFlag));
+}
+
+void ZelkoFrameTest::textReport_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("expected");
+
+    using FrameWriter::le32;
+    FrameWriter::Frame f;
+    f.serviceType = 12;
+    f.hasResources = true;
+    f.resources = {FrameWriter::Resource{"logo\n\"x\"", 4, "abc"}};
+    f.json = "{\"b\":[1,{},[]],\"a\":{\"s\":\"x,{y}:\\\"\"},\"n\":123456789012345678901}";
+    const QByteArray withResource = FrameWriter::encode(f);
+    QTest::newRow("plain, one resource, key order and big number kept")
+        << withResource << 0
+        << QStringLiteral("frame:           %1 bytes\n"
+                          "head:            0\n"
+                          "service type:    12\n"
+                          "error code:      0\n"
+                          "compress flag:   0 (plain)\n"
+                          "original length: %2\n"
+                          "content:         %2 bytes\n"
+                          "resource flag:   1\n"
+                          "resources:       1\n"
+                          "  \"logo\\x0a\\\"x\\\"\"  type 4  3 bytes\n"
+                          "json:\n"
+                          "{\n"
+                          "    \"b\": [\n"
+                          "        1,\n"
+                          "        {},\n"
+                          "        []\n"
+                          "    ],\n"
+                          "    \"a\": {\n"
+                          "        \"s\": \"x,{y}:\\\"\"\n"
+                          "    },\n"
+                          "    \"n\": 123456789012345678901\n"
+                          "}\n"
+                          "result:          ok\n")
+               .arg(withResource.size())
+               .arg(withResource.size() - 14);
+
+    FrameWriter::Frame z;
+    z.serviceType = 2;
+    z.compressFlag = FrameWriter::Zlib;
+    z.json = "[]";
+    z.originalLen = 99;
+    const QByteArray packed = FrameWriter::encode(z);
+    const int packedLen = packed.size() - 18;
+    QTest::newRow("compressed, wrong declared length")
+        << packed << 0
+        << QStringLiteral("frame:           %1 bytes\n"
+                          "head:            0\n"
+                          "service type:    2\n"
+                          "error code:      0\n"
+                          "compress flag:   2 (zlib)\n"
+                          "original length: 99\n"
+                          "compressed len:  %2 (%2 bytes present)\n"
+                          "content:         7 bytes\n"
+                          "resource flag:   0\n"
+                          "json:\n"
+                          "[]\n"
+                          "result:          ok\n")
+               .arg(packed.size())
+               .arg(packedLen);
+
+    FrameWriter::Frame notJson;
+    notJson.json = "not json {";
+    QTest::newRow("json text that is not json") << FrameWriter::encode(notJson) << 0
+                                                << QStringLiteral("frame:           29 bytes\n"
+                                                                  "head:            0\n"
+                                                                  "service type:    0\n"
+                                                                  "error code:      0\n"
+                                                                  "compress flag:   0 (plain)\n"
+                                                                  "original length: 15\n"
+                                                                  "content:         15 bytes\n"
+                                                                  "resource flag:   0\n"
+                                                                  "json (not valid):\n"
+                                                                  "not json {\n"
+                                                                  "result:          ok\n");
+    QTest::newRow("empty json text") << TestFrames::named(QStringLiteral("content of 3 bytes")).bytes << 0
+                                     << QStringLiteral("frame:           17 bytes\n"
+                                                       "head:            0\n"
+                                                       "service type:    3\n"
+                                                       "error code:      0\n"
+                                                       "compress flag:   0 (plain)\n"
+                                                       "original length: 3\n"
+                                                       "content:         3 bytes\n"
+                                                       "resource flag:   1\n"
+                                                       "resources:       0\n"
+                                                       "json:            (empty)\n"
+                                                       "result:          ok\n");
+    QTest::newRow("short") << QByteArray::fromHex("0000000007") << 2
+                           << QStringLiteral("frame:           5 bytes\n"
+                                             "result:          Buffer size is too short\n");
+    QTest::newRow("head") << QByteArray::fromHex("02000000070000000000") << 3
+                          << QStringLiteral("frame:           10 bytes\n"
+                                            "head:            2\n"
+                                            "result:          Data head invalid\n");
+    QTest::newRow("service error") << FrameWriter::serviceError(4294967295u, 17) << 4
+                                   << QStringLiteral("frame:           14 bytes\n"
+                                                     "head:            0\n"
+                                                     "service type:    4294967295\n"
+                                                     "error code:      17\n"
+                                                     "result:          Service error code :17\n");
+    QTest::newRow("compress flag 3") << QByteArray::fromHex("0000000001000000000302000000") << 5
+                                     << QStringLiteral("frame:           14 bytes\n"
+                                                       "head:            0\n"
+                                                       "service type:    1\n"
+                                                       "error code:      0\n"
+                                                       "compress flag:   3 (invalid)\n"
+                                                       "original length: 2\n"
+                                                       "result:          Compress flag invalid\n");
+    QTest::newRow("empty content") << QByteArray::fromHex("0000000001000000000000000000") << 6
+                                   << QStringLiteral("frame:           14 bytes\n"
+                                                     "head:            0\n"
+                                                     "service type:    1\n"
+                                                     "error code:      0\n"
+                                                     "compress flag:   0 (plain)\n"
+                                                     "original length: 0\n"
+                                                     "content:         0 bytes\n"
+                                                     "result:          Content Data error\n");
+}
+
+void ZelkoFrameTest::textReport()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, exitCode);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
+    QVERIFY(!path.isEmpty());
+    const Run run = runTool({path});
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(QString::fromUtf8(run.out), expected);
+}
+
+void ZelkoFrameTest::standardInput_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("exitCode");
+    const QByteArray images = TestFrames::named(QStringLiteral("qml images answer")).bytes;
+    const QByteArray cut = TestFrames::named(QStringLiteral("compressed stream cut short")).bytes;
+    QTest::newRow("no argument") << QStringList() << images << 0;
+    QTest::newRow("dash") << QStringList{"-"} << images << 0;
+    QTest::newRow("dash, json") << QStringList{"--json", "-"} << images << 0;
+    QTest::newRow("no argument, failing frame") << QStringList{"--json"} << cut << 6;
+    QTest::newRow("empty input") << QStringList() << QByteArray() << 2;
+}
+
+void ZelkoFrameTest::standardInput()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, exitCode);
+    // The same frame from a file is the reference.
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
+    QVERIFY(!path.isEmpty());
+    QStringList fileArgs = args;
+    fileArgs.removeAll(QStringLiteral("-"));
+    const Run fromFile = runTool(fileArgs << path);
+    const Run fromStdin = runTool(args, frame);
+    QCOMPARE(fromStdin.exitCode, exitCode);
+    QCOMPARE(fromFile.exitCode, exitCode);
+    QVERIFY(!fromStdin.out.isEmpty());
+    QCOMPARE(fromStdin.out, fromFile.out);
+}
+
+void ZelkoFrameTest::extractHostileIds_data()
+{
+    QTest::addColumn<QByteArrayList>("ids");
+    QTest::addColumn<QStringList>("files");
+    QTest::newRow("parent dirs") << QByteArrayList{"../../x"} << QStringList{"_.._.._x"};
+    QTest::newRow("absolute") << QByteArrayList{"/etc/passwd"} << QStringList{"_etc_passwd"};
+    QTest::newRow("dot and dot-dot") << QByteArrayList{".", ".."} << QStringList{"_.", "_.."};
+    QTest::newRow("hidden") << QByteArrayList{".profile"} << QStringList{"_.profile"};
+    QTest::newRow("empty") << QByteArrayList{""} << QStringList{"_"};
+    QTest::newRow("backslash and controls") << QByteArrayList{"a\\b\r\n\t"} << QStringList{"a_b___"};
+    QTest::newRow("latin-1") << QByteArrayList{"caf\xe9"} << QStringList{"caf_"};
+    QTest::newRow("collisions") << QByteArrayList{"a/b", "a_b", "a?b", "a/b"}
+                                << QStringList{"a_b", "a_b~2", "a_b~3", "a_b~4"};
+    QTest::newRow("longest id") << QByteArrayList{QByteArray(255, 'x')} << QStringList{QString(200, 'x')};
+    QTest::newRow("ordinary names kept")
+        << QByteArrayList{"icon-1.png", "Thumb_2.JPG"} << QStringList{"icon-1.png", "Thumb_2.JPG"};
+}
+
+void ZelkoFrameTest::extractHostileIds()
+{
+    QFETCH(QByteArrayList, ids);
+    QFETCH(QStringList, files);
+    FrameWriter::Frame f;
+    f.hasResources = true;
+    for (int i = 0; i < ids.size(); ++i)
+        f.resources.append(FrameWriter::Resource{ids.at(i), 1, QByteArray::number(i)});
+    f.json = "{}";
+
+    // The target sits two levels down, so escaping it would show up in the parent listing.
+    QTemporaryDir top;
+    QVERIFY(QDir(top.path()).mkpath(QStringLiteral("a/out")));
+    const QString out = top.filePath(QStringLiteral("a/out"));
+    const Run run = runTool({QStringLiteral("--extract"), out, QStringLiteral("-")}, FrameWriter::encode(f));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name), [&] {
+        QStringList s = files;
+        s.sort();
+        return s;
+    }());
+    QCOMPARE(QDir(top.filePath("a")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"out"});
+    QCOMPARE(QDir(top.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"a"});
+    for (int i = 0; i < files.size(); ++i) {
+        QFile file(QDir(out).filePath(files.at(i)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray::number(i));
+        QVERIFY2(run.out.contains("-> " + file.fileName().toUtf8()), run.out.constData());
+    }
+}
+
+void ZelkoFrameTest::extractWritesEveryEntry()
+{
+    // More entries than the client's cache holds: extraction goes by the block, not the cache.
+    FrameWriter::Frame f;
+    f.hasResources = true;
+    for (int i = 0; i < 150; ++i)
+        f.resources.append(FrameWriter::Resource{"r/" + QByteArray::number(i), 1, QByteArray(i, char(i))});
+    f.compressFlag = FrameWriter::Zlib;
+    QTemporaryDir top;
+    const QString out = top.filePath(QStringLiteral("new/dir"));
+    const Run run = runTool({QStringLiteral("--extract"), out}, FrameWriter::encode(f));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QDir(out).entryList(QDir::Files).size(), 150);
+    for (int i = 0; i < 150; i += 7) {
+        QFile file(QDir(out).filePath(QStringLiteral("r_%1").arg(i)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray(i, char(i)));
+    }
+}
+
+void ZelkoFrameTest::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("error");
+    const QString frame = writeFile(m_dir, QStringLiteral("frame.bin"),
+                                    TestFrames::named(QStringLiteral("two entries, compressed")).bytes);
+    const QString plainFile = writeFile(m_dir, QStringLiteral("not-a-dir"), "x");
+    QTest::newRow("unknown option") << QStringList{"--bogus", frame} << QByteArray("bogus");
+    QTest::newRow("two frames") << QStringList{frame, frame} << QByteArray("one frame at a time");
+    QTest::newRow("missing file") << QStringList{m_dir.filePath("absent.bin")} << QByteArray("absent.bin");
+    QTest::newRow("directory as frame") << QStringList{m_dir.path()} << QByteArray("cannot read");
+    QTest::newRow("extract into a file")
+        << QStringList{"--extract", plainFile, frame} << QByteArray("not-a-dir");
+    QTest::newRow("extract below a file")
+        << QStringList{"--extract", plainFile + "/sub", frame} << QByteArray("not-a-dir");
+}
+
+void ZelkoFrameTest::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, error);
+    const Run run = runTool(args);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(error), run.err.constData());
+}
+
+// docs/frame-format.md shows one frame in hex and the tool's report of it; both must hold.
+void ZelkoFrameTest::documentedExample()
+{
+    QFile doc(QStringLiteral(ZELKO_SOURCE_DIR "/docs/frame-format.md"));
+    QVERIFY(doc.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(doc.readAll());
+
+    const int hexStart = text.indexOf(QLatin1String("```hex\n"));
+    QVERIFY(hexStart >= 0);
+    const int hexEnd = text.indexOf(QLatin1String("```"), hexStart + 7);
+    const QByteArray shown = QByteArray::fromHex(text.mid(hexStart + 7, hexEnd - hexStart - 7).toLatin1());
+
+    FrameWriter::Frame f;
+    f.serviceType = 5;
+    f.hasResources = true;
+    f.resources = {FrameWriter::Resource{"ab", 1, "xyz"}};
+    f.json = "{\"n\":1}";
+    QCOMPARE(shown.toHex(' '), FrameWriter::encode(f).toHex(' '));
+
+    const QString command = QStringLiteral("$ zelko-frame example.bin\n");
+    const int reportStart = text.indexOf(command);
+    QVERIFY(reportStart >= 0);
+    const int reportEnd = text.indexOf(QLatin1String("```"), reportStart);
+    const QString report = text.mid(reportStart + command.size(), reportEnd - reportStart - command.size());
+
+    QTemporaryDir dir;
+    const Run run = runTool({writeFile(dir, QStringLiteral("example.bin"), shown)});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(QString::fromUtf8(run.out), report);
+}
+
+QTEST_GUILESS_MAIN(ZelkoFrameTest)
+#include "zelkoframetest.moc"

@@ -1,0 +1,464 @@
+// zelko-frame: shows what the client makes of a service response frame.
+// The frame goes through ZelkoServiceHelper::decodeFrame, the client's own
+// decoding pass, so what is printed here is exactly what the client would see.
+
+#include "zelkoqtroot.h"
+#include "zelkoservicehelper.h"
+
+#include <QBuffer>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QTextStream>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// One exit code per reason text of the decoder, so that scripts need not parse output.
+enum ExitCode {
+    Decoded = 0,
+    UsageOrIo = 1,
+    TooShort = 2,
+    HeadInvalid = 3,
+    ServiceError = 4,
+    CompressFlagInvalid = 5,
+    ContentDataError = 6,
+    Aborted = 7
+};
+
+const char *const exitCodeHelp = "Exit codes:\n"
+                                 "  0  the frame decoded\n"
+                                 "  1  usage error, unreadable input or a resource file not written\n"
+                                 "  2  Buffer size is too short\n"
+                                 "  3  Data head invalid\n"
+                                 "  4  Service error code :N\n"
+                                 "  5  Compress flag invalid\n"
+                                 "  6  Content Data error\n"
+                                 "  7  Decoding aborted";
+
+int exitCodeFor(const QString &failure)
+{
+    if (failure.isEmpty())
+        return Decoded;
+    if (failure == QLatin1String("Buffer size is too short"))
+        return TooShort;
+    if (failure == QLatin1String("Data head invalid"))
+        return HeadInvalid;
+    if (failure.startsWith(QLatin1String("Service error code :")))
+        return ServiceError;
+    if (failure == QLatin1String("Compress flag invalid"))
+        return CompressFlagInvalid;
+    if (failure == QLatin1String("Content Data error"))
+        return ContentDataError;
+    return Aborted;
+}
+
+struct ImageInfo
+{
+    QByteArray format; // empty: the bytes do not decode as an image
+    QSize size;
+};
+
+// Standard error goes quiet while images are probed: libpng reports a damaged image
+// there by itself, and the report already says the bytes do not decode.
+class QuietStderr
+{
+public:
+    QuietStderr()
+    {
+        std::fflush(stderr);
+        m_saved = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, STDERR_FILENO);
+            close(null);
+        }
+    }
+    ~QuietStderr()
+    {
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            dup2(m_saved, STDERR_FILENO);
+            close(m_saved);
+        }
+    }
+    QuietStderr(const QuietStderr &) = delete;
+    QuietStderr &operator=(const QuietStderr &) = delete;
+
+private:
+    int m_saved = -1;
+};
+
+// Decoded in full, as the "res" provider would, so a damaged image is not reported as one.
+ImageInfo probeImage(const QByteArray &data)
+{
+    const QuietStderr quiet;
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format();
+    const QImage image = reader.read();
+    if (format.isEmpty() || image.isNull())
+        return {};
+    return {format, image.size()};
+}
+
+// Identifiers come from the wire: only [A-Za-z0-9._-] survive and no name starts
+// with a dot, so an identifier can neither leave the directory nor hide a file.
+QString safeFileName(const QString &id)
+{
+    QString name;
+    for (const QChar c : id) {
+        const ushort u = c.unicode();
+        const bool keep = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+                          || u == '.' || u == '_' || u == '-';
+        name.append(keep ? c : QLatin1Char('_'));
+    }
+    if (name.isEmpty() || name.startsWith(QLatin1Char('.')))
+        name.prepend(QLatin1Char('_'));
+    return name.left(200);
+}
+
+// Identifiers may hold control bytes; the text report must stay one entry a line.
+QString quoted(const QString &id)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar c : id) {
+        const ushort u = c.unicode();
+        if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0))
+            out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\') + c;
+        else
+            out += c;
+    }
+    return out + QLatin1Char('"');
+}
+
+// Re-indents valid JSON text without parsing its values: key order and number
+// spellings stay as the service sent them (QJsonDocument would sort the keys and
+// round large integers through double).
+QString indentJson(const QString &text)
+{
+    QString out;
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    auto newline = [&] { out += QLatin1Char('\n') + QString(depth * 4, QLatin1Char(' ')); };
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (inString) {
+            out += c;
+            if (escaped)
+                escaped = false;
+            else if (c == QLatin1Char('\\'))
+                escaped = true;
+            else if (c == QLatin1Char('"'))
+                inString = false;
+            continue;
+        }
+        switch (c.unicode()) {
+        case '"':
+            inString = true;
+            out += c;
+            break;
+        case '{':
+        case '[': {
+            out += c;
+            int j = i + 1;
+            while (j < text.size() && text.at(j).isSpace())
+                ++j;
+            const QChar close = c == QLatin1Char('{') ? QLatin1Char('}') : QLatin1Char(']');
+            if (j < text.size() && text.at(j) == close) {
+                out += close;
+                i = j;
+            } else {
+                ++depth;
+                newline();
+            }
+            break;
+        }
+        case '}':
+        case ']':
+            --depth;
+            newline();
+            out += c;
+            break;
+        case ',':
+            out += c;
+            newline();
+            break;
+        case ':':
+            out += QStringLiteral(": ");
+            break;
+        case ' ':
+        case '\t':
+        case '\n':
+        case '\r':
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool isValidJson(const QString &text)
+{
+    QJsonParseError error;
+    QJsonDocument::fromJson(text.toUtf8(), &error);
+    return error.error == QJsonParseError::NoError;
+}
+
+// Which fields the pass reached: it stops at the first failed check.
+bool headerBodyRead(const ZelkoFrameReport &r)
+{
+    return r.hasRecord && r.head == 0;
+}
+
+QString compressName(int flag)
+{
+    switch (flag) {
+    case 0:
+        return QStringLiteral("plain");
+    case 2:
+        return QStringLiteral("zlib");
+    default:
+        return QStringLiteral("invalid");
+    }
+}
+
+void printText(QTextStream &out, const QByteArray &frame, const ZelkoFrameReport &r,
+               const QList<ImageInfo> &images, const QStringList &files)
+{
+    auto line = [&out](const char *label, const QString &value) {
+        out << QString::fromLatin1(label).leftJustified(17) << value << '\n';
+    };
+    line("frame:", QStringLiteral("%1 bytes").arg(frame.size()));
+    if (r.hasRecord)
+        line("head:", QString::number(r.head));
+    if (headerBodyRead(r)) {
+        line("service type:", QString::number(quint32(r.serviceType)));
+        line("error code:", QString::number(r.errorCode));
+    }
+    if (r.compressFlag >= 0)
+        line("compress flag:",
+             QStringLiteral("%1 (%2)").arg(r.compressFlag).arg(compressName(r.compressFlag)));
+    if (r.originalLen >= 0)
+        line("original length:", QString::number(r.originalLen));
+    if (r.compressedLen >= 0)
+        line("compressed len:",
+             QStringLiteral("%1 (%2 bytes present)").arg(r.compressedLen).arg(r.packedBytes));
+    if (r.contentBytes >= 0)
+        line("content:", QStringLiteral("%1 bytes").arg(r.contentBytes));
+    if (r.resourceFlag >= 0)
+        line("resource flag:", QString::number(r.resourceFlag));
+    if (r.resourceFlag > 0) {
+        line("resources:", QString::number(r.resources.size()));
+        for (int i = 0; i < r.resources.size(); ++i) {
+            const ZelkoFrameReport::Resource &res = r.resources.at(i);
+            out << "  " << quoted(res.id) << "  type " << res.type << "  " << res.data.size() << " bytes";
+            if (!images.at(i).format.isEmpty())
+                out << "  " << images.at(i).format << ' ' << images.at(i).size.width() << 'x'
+                    << images.at(i).size.height();
+            if (!files.isEmpty())
+                out << "  -> " << files.at(i);
+            out << '\n';
+        }
+    }
+    if (r.resourceFlag >= 0) {
+        if (r.json.isEmpty()) {
+            line("json:", QStringLiteral("(empty)"));
+        } else if (isValidJson(r.json)) {
+            out << "json:\n" << indentJson(r.json) << '\n';
+        } else {
+            line("json (not valid):", QString());
+            out << r.json << '\n';
+        }
+    }
+    line("result:", r.failure.isEmpty() ? QStringLiteral("ok") : r.failure);
+}
+
+QJsonObject toJson(const QByteArray &frame, const ZelkoFrameReport &r, const QList<ImageInfo> &images,
+                   const QStringList &files)
+{
+    auto number = [](bool reached, qint64 value) {
+        return reached ? QJsonValue(double(value)) : QJsonValue();
+    };
+    QJsonObject o;
+    o.insert(QStringLiteral("frameBytes"), frame.size());
+    o.insert(QStringLiteral("failure"), r.failure.isEmpty() ? QJsonValue() : QJsonValue(r.failure));
+    o.insert(QStringLiteral("head"), number(r.hasRecord, r.head));
+    o.insert(QStringLiteral("serviceType"), number(headerBodyRead(r), quint32(r.serviceType)));
+    o.insert(QStringLiteral("errorCode"), number(headerBodyRead(r), r.errorCode));
+    o.insert(QStringLiteral("compressFlag"), number(r.compressFlag >= 0, r.compressFlag));
+    o.insert(QStringLiteral("compressed"),
+             r.compressFlag >= 0 ? QJsonValue(r.compressFlag == 2) : QJsonValue());
+    o.insert(QStringLiteral("originalLength"), number(r.originalLen >= 0, r.originalLen));
+    o.insert(QStringLiteral("compressedLength"), number(r.compressedLen >= 0, r.compressedLen));
+    o.insert(QStringLiteral("compressedBytes"), number(r.packedBytes >= 0, r.packedBytes));
+    o.insert(QStringLiteral("contentBytes"), number(r.contentBytes >= 0, r.contentBytes));
+    o.insert(QStringLiteral("resourceFlag"), number(r.resourceFlag >= 0, r.resourceFlag));
+    QJsonArray resources;
+    for (int i = 0; i < r.resources.size(); ++i) {
+        const ZelkoFrameReport::Resource &res = r.resources.at(i);
+        QJsonObject entry;
+        entry.insert(QStringLiteral("id"), res.id);
+        entry.insert(QStringLiteral("type"), res.type);
+        entry.insert(QStringLiteral("size"), res.data.size());
+        if (images.at(i).format.isEmpty()) {
+            entry.insert(QStringLiteral("image"), QJsonValue());
+        } else {
+            entry.insert(QStringLiteral("image"),
+                         QJsonObject{{QStringLiteral("format"), QString::fromLatin1(images.at(i).format)},
+                                     {QStringLiteral("width"), images.at(i).size.width()},
+                                     {QStringLiteral("height"), images.at(i).size.height()}});
+        }
+        if (!files.isEmpty())
+            entry.insert(QStringLiteral("file"), files.at(i));
+        resources.append(entry);
+    }
+    o.insert(QStringLiteral("resources"), resources);
+    const bool jsonRead = r.resourceFlag >= 0;
+    o.insert(QStringLiteral("json"), jsonRead ? QJsonValue(r.json) : QJsonValue());
+    o.insert(QStringLiteral("jsonValid"), jsonRead ? QJsonValue(isValidJson(r.json)) : QJsonValue());
+    return o;
+}
+
+bool readInput(const QString &path, QByteArray *frame, QString *error)
+{
+    QFile file;
+    bool opened;
+    if (path.isEmpty() || path == QLatin1String("-")) {
+        opened = file.open(stdin, QIODevice::ReadOnly);
+    } else {
+        file.setFileName(path);
+        opened = file.open(QIODevice::ReadOnly);
+    }
+    if (!opened) {
+        *error = file.errorString();
+        return false;
+    }
+    *frame = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool extract(const QString &dirPath, const ZelkoFrameReport &r, QStringList *files, QString *error)
+{
+    QDir dir(dirPath);
+    if (!dir.mkpath(QStringLiteral("."))) {
+        *error = QStringLiteral("cannot create directory %1").arg(dirPath);
+        return false;
+    }
+    QSet<QString> used;
+    for (const ZelkoFrameReport::Resource &res : r.resources) {
+        // Distinct identifiers may sanitise alike, and one identifier may come twice.
+        const QString base = safeFileName(res.id);
+        QString name = base;
+        for (int n = 2; used.contains(name); ++n)
+            name = QStringLiteral("%1~%2").arg(base).arg(n);
+        used.insert(name);
+        const QString path = dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || file.write(res.data) != res.data.size()) {
+            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        files->append(path);
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zelko-frame"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZELKO_VERSION));
+    // The decoder logs two of its reasons; the report states every reason already.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Decodes a Zelko service response frame with the client's own decoder and prints\n"
+                       "its header, content sizes, resources and JSON text.\n\n%1")
+            .arg(QLatin1String(exitCodeHelp)));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption jsonOption(QStringLiteral("json"),
+                                        QStringLiteral("Print the report as one JSON object."));
+    const QCommandLineOption extractOption(QStringLiteral("extract"),
+                                           QStringLiteral("Write each resource to a file in <dir>."),
+                                           QStringLiteral("dir"));
+    parser.addOption(jsonOption);
+    parser.addOption(extractOption);
+    parser.addPositionalArgument(
+        QStringLiteral("frame"),
+        QStringLiteral("File holding the frame; standard input when absent or \"-\"."),
+        QStringLiteral("[frame]"));
+    parser.process(app);
+
+    QTextStream err(stderr);
+    const QStringList args = parser.positionalArguments();
+    if (args.size() > 1) {
+        err << "zelko-frame: one frame at a time\n";
+        return UsageOrIo;
+    }
+    const QString input = args.value(0);
+    if (input.isEmpty() && isatty(STDIN_FILENO)) {
+        err << parser.helpText();
+        return UsageOrIo;
+    }
+
+    QByteArray frame;
+    QString error;
+    if (!readInput(input, &frame, &error)) {
+        err << "zelko-frame: cannot read " << (input.isEmpty() ? QStringLiteral("standard input") : input)
+            << ": " << error << '\n';
+        return UsageOrIo;
+    }
+
+    const ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(frame);
+    // decodeFrame filled the process's resource cache on the way; nothing else needs it.
+    ZelkoQtRoot::destroy();
+
+    QList<ImageInfo> images;
+    for (const ZelkoFrameReport::Resource &res : report.resources)
+        images.append(probeImage(res.data));
+
+    QStringList files;
+    if (parser.isSet(extractOption) && !extract(parser.value(extractOption), report, &files, &error)) {
+        err << "zelko-frame: " << error << '\n';
+        return UsageOrIo;
+    }
+
+    QTextStream out(stdout);
+    out.setCodec("UTF-8");
+    if (parser.isSet(jsonOption))
+        out << QJsonDocument(toJson(frame, report, images, files)).toJson(QJsonDocument::Indented);
+    else
+        printText(out, frame, report, images, files);
+    out.flush();
+
+    if (!report.failure.isEmpty())
+        err << "zelko-frame: " << report.failure << '\n';
+    return exitCodeFor(report.failure);
+}
