@@ -44,7 +44,13 @@ QByteArray inflateAll(const QByteArray &input, qint64 firstBufferSize)
     // limit from one that goes on.
     const qint64 capacityLimit = DecompressMethods::MaxInflatedSize + 1;
     QByteArray out;
-    out.resize(static_cast<int>(qBound<qint64>(1, firstBufferSize, capacityLimit)));
+    try {
+        out.resize(static_cast<int>(qBound<qint64>(1, firstBufferSize, capacityLimit)));
+    } catch (const std::bad_alloc &) {
+        // Only a hint: start small and grow as the stream proves its size.
+        out.resize(
+            static_cast<int>(qBound<qint64>(1, firstBufferSize, DecompressMethods::MaxInitialBufferSize)));
+    }
     qint64 produced = 0;
 
     for (;;) {
@@ -84,7 +90,10 @@ QByteArray DecompressMethods::ZlibDecompress(QByteArray *compressedData, qint64 
     if (!compressedData || compressedData->isEmpty())
         return QByteArray();
     try {
-        return inflateAll(*compressedData, qMin(uncompressedLen, MaxInitialBufferSize));
+        // A correct declared length inflates in one buffer with no reallocation. It
+        // comes from the wire, so it counts only up to what this input can inflate to.
+        const qint64 reachable = qint64(compressedData->size()) * MaxDeflateRatio + 1024;
+        return inflateAll(*compressedData, qMin(uncompressedLen, reachable));
     } catch (const std::bad_alloc &) {
         return QByteArray();
     }

@@ -17,7 +17,10 @@ public:
     // rejected rather than allowed to take unbounded memory.
     static constexpr qint64 MaxInflatedSize = 64 * 1024 * 1024;
     // The declared length is only a hint for the first output buffer and
-    // comes from the wire, so it is trusted only up to this size.
+    // comes from the wire: it is trusted up to what the input can inflate to
+    // (deflate packs at most MaxDeflateRatio bytes into one), and when that
+    // much memory cannot be had, only up to MaxInitialBufferSize.
+    static constexpr qint64 MaxDeflateRatio = 1032;
     static constexpr qint64 MaxInitialBufferSize = 64 * 1024;
 
 public slots:

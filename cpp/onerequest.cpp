@@ -86,7 +86,18 @@ void OneRequest::replyFinished()
 {
     if (!m_reply || m_reply->error() != QNetworkReply::NoError)
         return;
-    const QByteArray body = m_reply->readAll();
+    // readAll() without its one costly step: to learn that nothing follows the
+    // body it grows the buffer holding it, which can copy the body again. Each
+    // read here takes what is there (at least a chunk, so that it goes straight
+    // into its result) until one finds nothing.
+    const qint64 chunk = 16 * 1024;
+    QByteArray body;
+    for (;;) {
+        const QByteArray part = m_reply->read(qMax(m_reply->bytesAvailable(), chunk));
+        if (part.isEmpty())
+            break;
+        body += part;
+    }
     m_reply->close();
     if (body.isEmpty())
         emit error(DataError, this);

@@ -1,6 +1,7 @@
 #include "resourcesmap.h"
 #include "zelkoqtroot.h"
 
+#include <utility>
 
 ResourcesMap *ResourcesMap::m_resmap = nullptr;
 std::mutex ResourcesMap::m_lock;
@@ -74,11 +75,11 @@ void ResourcesMap::setData(const QString &key, QByteArray data)
     MapItem *item = m_hash->value(key, nullptr);
     if (item) {
         unlink(item);
-        item->data = data;
+        item->data = std::move(data);
     } else {
         item = new MapItem();
         item->key = key;
-        item->data = data;
+        item->data = std::move(data);
         m_hash->insert(key, item);
     }
     pushFront(item);

@@ -29,7 +29,8 @@ class ResourcesMap : public QObject
 {
     Q_OBJECT
 public:
-    static const int Capacity = 100;
+    // constexpr, so it is defined wherever it is bound to a reference (qMin, QCOMPARE).
+    static constexpr int Capacity = 100;
 
     static ResourcesMap *getInstance();
     ~ResourcesMap() override;

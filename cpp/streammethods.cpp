@@ -2,25 +2,78 @@
 
 #include <zlib.h>
 
-namespace {
+#include <cstring>
 
-qint64 readLittleEndian(QBuffer *buffer, int width)
+qint64 ByteReader::integer(int width)
 {
-    // Straight into a local array: integers are the most frequent fields.
-    unsigned char bytes[4];
-    const qint64 got = buffer ? buffer->read(reinterpret_cast<char *>(bytes), width) : 0;
-    // Missing bytes are the high-order ones, so a short read is the full
-    // value with those bytes taken as zero.
+    const int got = int(qMin<qint64>(width, m_end - m_at));
     qint64 value = 0;
-    for (qint64 i = got - 1; i >= 0; --i)
-        value = (value << 8) | bytes[i];
+    for (int i = got - 1; i >= 0; --i)
+        value = (value << 8) | quint8(m_at[i]);
+    m_at += got;
     return value;
 }
 
-QString latin1UpToZero(const QByteArray &bytes)
+int ByteReader::take(qint64 length)
 {
-    const int zero = bytes.indexOf('\0');
-    return QString::fromLatin1(bytes.constData(), zero < 0 ? bytes.size() : zero);
+    // A length field from the wire only ever costs the bytes that are really there.
+    const int n = length < 1 ? 0 : int(qMin<qint64>(length, m_end - m_at));
+    m_at += n;
+    return n;
+}
+
+QByteArray ByteReader::view(qint64 length)
+{
+    const int n = take(length);
+    return n > 0 ? QByteArray::fromRawData(m_at - n, n) : QByteArray();
+}
+
+QString ByteReader::latin1String(int width)
+{
+    const qint64 length = integer(width);
+    if (length < 1)
+        return QString();
+    const int n = take(length);
+    if (n < 1)
+        return QString::fromLatin1("", 0);
+    const char *bytes = m_at - n;
+    const void *zero = std::memchr(bytes, 0, size_t(unsigned(n)));
+    return QString::fromLatin1(bytes, zero ? int(static_cast<const char *>(zero) - bytes) : n);
+}
+
+QString ByteReader::utf8String4B()
+{
+    const qint64 length = integer(4);
+    if (length < 1)
+        return QString();
+    // Pointer and size: zero bytes decode to U+0000 instead of ending the text.
+    const int n = take(length);
+    return QString::fromUtf8(n > 0 ? m_at - n : "", n);
+}
+
+QByteArray ByteReader::byteArray4B()
+{
+    const int n = take(integer(4));
+    return n > 0 ? QByteArray(m_at - n, n) : QByteArray();
+}
+
+namespace {
+
+// Applies one field rule at the buffer's position and moves the buffer past
+// exactly the bytes it took.
+template <typename Read>
+auto readField(QBuffer *buffer, Read read) -> decltype(read(std::declval<ByteReader &>()))
+{
+    using Result = decltype(read(std::declval<ByteReader &>()));
+    if (!buffer || !buffer->isReadable())
+        return Result();
+    const QByteArray &bytes = buffer->buffer();
+    const qint64 at = qBound<qint64>(0, buffer->pos(), bytes.size());
+    ByteReader reader(bytes.constData() + at, bytes.constData() + bytes.size());
+    Result value = read(reader);
+    if (reader.consumed() > 0)
+        buffer->seek(at + reader.consumed());
+    return value;
 }
 
 } // namespace
@@ -32,63 +85,46 @@ StreamMethods::StreamMethods(QObject *parent)
 
 QByteArray StreamMethods::getNBytesFromBuffer(QBuffer *buffer, qint64 length)
 {
-    if (!buffer || length < 1)
-        return QByteArray();
-    // QBuffer::read(qint64) reserves the requested size up front; a length
-    // field from the wire must only cost what is really left.
-    const qint64 wanted = qMin(length, buffer->bytesAvailable());
-    if (wanted < 1)
-        return QByteArray();
-    return buffer->read(wanted);
+    // A copy: the caller's buffer may change once this returns.
+    return readField(buffer, [length](ByteReader &r) {
+        const QByteArray inPlace = r.view(length);
+        return QByteArray(inPlace.constData(), inPlace.size());
+    });
 }
 
 qint64 StreamMethods::getIntFromB(QBuffer *buffer)
 {
-    return readLittleEndian(buffer, 1);
+    return readField(buffer, [](ByteReader &r) { return r.integer(1); });
 }
 
 qint64 StreamMethods::getIntFrom2B(QBuffer *buffer)
 {
-    return readLittleEndian(buffer, 2);
+    return readField(buffer, [](ByteReader &r) { return r.integer(2); });
 }
 
 qint64 StreamMethods::getIntFrom4B(QBuffer *buffer)
 {
-    return readLittleEndian(buffer, 4);
+    return readField(buffer, [](ByteReader &r) { return r.integer(4); });
 }
 
 QString StreamMethods::getStrFromB(QBuffer *buffer)
 {
-    const qint64 length = getIntFromB(buffer);
-    if (length < 1)
-        return QString();
-    return latin1UpToZero(getNBytesFromBuffer(buffer, length));
+    return readField(buffer, [](ByteReader &r) { return r.latin1String(1); });
 }
 
 QString StreamMethods::getStrFrom2B(QBuffer *buffer)
 {
-    const qint64 length = getIntFrom2B(buffer);
-    if (length < 1)
-        return QString();
-    return latin1UpToZero(getNBytesFromBuffer(buffer, length));
+    return readField(buffer, [](ByteReader &r) { return r.latin1String(2); });
 }
 
 QString StreamMethods::getStrFrom4B(QBuffer *buffer)
 {
-    const qint64 length = getIntFrom4B(buffer);
-    if (length < 1)
-        return QString();
-    // The pointer/size overload: the QByteArray one would stop at a zero byte.
-    const QByteArray bytes = getNBytesFromBuffer(buffer, length);
-    return QString::fromUtf8(bytes.constData(), bytes.size());
+    return readField(buffer, [](ByteReader &r) { return r.utf8String4B(); });
 }
 
 QByteArray StreamMethods::getByteArrayFrom4B(QBuffer *buffer)
 {
-    const qint64 length = getIntFrom4B(buffer);
-    if (length < 1)
-        return QByteArray();
-    return getNBytesFromBuffer(buffer, length);
+    return readField(buffer, [](ByteReader &r) { return r.byteArray4B(); });
 }
 
 unsigned long StreamMethods::getCrc32(QByteArray buf)

@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -98,36 +99,45 @@ void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
 
 namespace {
 
-// The resource block at the buffer's position: entries go to the cache one by
-// one, and to seen when given. Never fails outward.
-void readResourceBlock(QBuffer *buffer, QList<ZelkoFrameReport::Resource> *seen)
+// The entries area of a resource block: each entry goes to the cache, and to
+// seen when given.
+void storeEntries(const QByteArray &area, qint64 resCount, QList<ZelkoFrameReport::Resource> *seen)
 {
     ResourcesMap *cache = ResourcesMap::getInstance();
-    QByteArray resourceContent;
-    QBuffer resBuff(&resourceContent);
+    ByteReader entries(area);
+    qint64 realCount = 0;
+    while (!entries.atEnd()) {
+        const QString qsResID = entries.latin1String(1);
+        const int nResType = int(entries.integer(1));
+        QByteArray qsResData = entries.byteArray4B();
+        cache->setData(qsResID, qsResData);
+        if (seen) {
+            // Filled in place: every copy of a shared string or array is an atomic operation.
+            seen->append(ZelkoFrameReport::Resource());
+            ZelkoFrameReport::Resource &entry = seen->last();
+            entry.id = qsResID;
+            entry.type = nResType;
+            entry.data = std::move(qsResData);
+        }
+        ++realCount;
+    }
+    if (realCount != resCount)
+        throw DecodeFailure{"resource count not same before parse and after parse!"};
+}
+
+// The resource block at the content's position. Never fails outward: a bad
+// block costs only its own entries; the JSON text after it is still read.
+void readResourceBlock(ByteReader &content, QList<ZelkoFrameReport::Resource> *seen)
+{
     try {
-        if (buffer->size() < 4)
+        if (content.size() < 4)
             throw DecodeFailure{"ResBuffer size is too short"};
-        const qint64 dataLen = StreamMethods::getIntFrom4B(buffer);
+        const qint64 dataLen = content.integer(4);
         if (dataLen == 0)
             return;
-        const qint64 resCount = StreamMethods::getIntFrom4B(buffer);
-        resourceContent = StreamMethods::getNBytesFromBuffer(buffer, dataLen - 4);
-        resBuff.open(QIODevice::ReadOnly);
-        qint64 realCount = 0;
-        while (!resBuff.atEnd()) {
-            const QString qsResID = StreamMethods::getStrFromB(&resBuff);
-            const int nResType = int(StreamMethods::getIntFromB(&resBuff));
-            const QByteArray qsResData = StreamMethods::getByteArrayFrom4B(&resBuff);
-            cache->setData(qsResID, qsResData);
-            if (seen)
-                seen->append({qsResID, nResType, qsResData});
-            ++realCount;
-        }
-        if (realCount != resCount)
-            throw DecodeFailure{"resource count not same before parse and after parse!"};
+        const qint64 resCount = content.integer(4);
+        storeEntries(content.view(dataLen - 4), resCount, seen);
     } catch (...) {
-        // A bad block costs only its own entries; the JSON text after it is still read.
     }
 }
 
@@ -136,32 +146,31 @@ void readResourceBlock(QBuffer *buffer, QList<ZelkoFrameReport::Resource> *seen)
 ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
 {
     ZelkoFrameReport report;
-    QByteArray frame = data;
-    QBuffer buffer(&frame);
-    QByteArray content;
-    QBuffer contentBuff(&content);
+    // Held for the whole pass: plain content, the compressed stream and the
+    // entries area are read in place, and only what is kept is copied.
+    const QByteArray frame = data;
     try {
-        buffer.open(QIODevice::ReadOnly);
         if (frame.size() < 10)
             throw DecodeFailure{"Buffer size is too short"};
 
         report.hasRecord = true;
-        buffer.seek(0);
-        report.head = StreamMethods::getIntFrom4B(&buffer);
+        ByteReader in(frame);
+        report.head = in.integer(4);
         if (report.head != 0)
             throw DecodeFailure{"Data head invalid"};
-        report.serviceType = int(quint32(StreamMethods::getIntFrom4B(&buffer)));
-        report.errorCode = int(StreamMethods::getIntFromB(&buffer));
+        report.serviceType = int(quint32(in.integer(4)));
+        report.errorCode = int(in.integer(1));
         if (report.errorCode != 0)
             throw DecodeFailure{nullptr};
 
-        report.compressFlag = int(StreamMethods::getIntFromB(&buffer));
-        report.originalLen = StreamMethods::getIntFrom4B(&buffer);
+        report.compressFlag = int(in.integer(1));
+        report.originalLen = in.integer(4);
+        QByteArray content;
         if (report.compressFlag == 0) {
-            content = StreamMethods::getNBytesFromBuffer(&buffer, report.originalLen);
+            content = in.view(report.originalLen);
         } else if (report.compressFlag == 2) {
-            report.compressedLen = StreamMethods::getIntFrom4B(&buffer);
-            QByteArray compressed = StreamMethods::getNBytesFromBuffer(&buffer, report.compressedLen);
+            report.compressedLen = in.integer(4);
+            QByteArray compressed = in.view(report.compressedLen);
             report.packedBytes = compressed.size();
             content = DecompressMethods::ZlibDecompress(&compressed, report.originalLen);
         } else {
@@ -174,11 +183,11 @@ ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
             throw DecodeFailure{"Content Data error"};
         }
 
-        contentBuff.open(QIODevice::ReadOnly);
-        report.resourceFlag = int(StreamMethods::getIntFromB(&contentBuff));
+        ByteReader body(content);
+        report.resourceFlag = int(body.integer(1));
         if (report.resourceFlag != 0)
-            readResourceBlock(&contentBuff, &report.resources);
-        report.json = StreamMethods::getStrFrom4B(&contentBuff);
+            readResourceBlock(body, &report.resources);
+        report.json = body.utf8String4B();
     } catch (const DecodeFailure &failure) {
         report.failure = failure.reason ? QString::fromLatin1(failure.reason)
                                         : QStringLiteral("Service error code :%1").arg(report.errorCode);
@@ -186,8 +195,6 @@ ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
         // Anything a lower layer raises (memory exhaustion) fails the frame the same way.
         report.failure = QStringLiteral("Decoding aborted");
     }
-    contentBuff.close();
-    buffer.close();
     return report;
 }
 
@@ -221,5 +228,15 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 
 void ZelkoServiceHelper::parseResource(QBuffer *buffer)
 {
-    readResourceBlock(buffer, nullptr);
+    try {
+        if (buffer->size() < 4)
+            throw DecodeFailure{"ResBuffer size is too short"};
+        const qint64 dataLen = StreamMethods::getIntFrom4B(buffer);
+        if (dataLen == 0)
+            return;
+        const qint64 resCount = StreamMethods::getIntFrom4B(buffer);
+        // A copy: the caller's buffer may change once this returns.
+        storeEntries(StreamMethods::getNBytesFromBuffer(buffer, dataLen - 4), resCount, nullptr);
+    } catch (...) {
+    }
 }

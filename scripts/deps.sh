@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake pkg-config
+    build-essential cmake pkg-config libbenchmark-dev
     qtbase5-dev qtdeclarative5-dev qtsystems5-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qttest
     qml-module-qtquick-controls2 qml-module-qtquick-templates2 fonts-dejavu-core

@@ -42,11 +42,6 @@ static const uint32_t Md5Calc_t[64] = {
     0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u
 };
 
-/* Rotation amounts, four per round, repeating within a round. */
-static const unsigned char Md5Calc_s[4][4] = {
-    { 7, 12, 17, 22 }, { 5, 9, 14, 20 }, { 4, 11, 16, 23 }, { 6, 10, 15, 21 }
-};
-
 /*
  * Md5Calc_init
  *
@@ -164,6 +159,15 @@ SZ_T Md5Calc_calculate(Md5Calc *t, SZ_CHAR *dp, SZ_T dl)
        earlier block left there, later bytes are OR-ed in. */
     n = (uint32_t)t->DwordBufBytes;
     while (rem > 0) {
+        if (n == 0 && rem >= 64) {
+            /* A whole block: the same words as below, without the bookkeeping. */
+            for (i = 0; i < 16; i++, in += 4)
+                blk[i] = (uint32_t)in[0] | (uint32_t)in[1] << 8
+                       | (uint32_t)in[2] << 16 | (uint32_t)in[3] << 24;
+            rem -= 64;
+            Md5Calc_calcBlock(t->Padding, h);
+            continue;
+        }
         if ((n & 3u) == 0 && rem >= 4) {
             blk[n >> 2] = (uint32_t)in[0] | (uint32_t)in[1] << 8
                         | (uint32_t)in[2] << 16 | (uint32_t)in[3] << 24;
@@ -225,35 +229,61 @@ SZ_T Md5Calc_calculate(Md5Calc *t, SZ_CHAR *dp, SZ_T dl)
  * Returns:
  *   0.
  */
+/* The four boolean functions, in forms that wait less for x, the newest
+   word: G's two halves have no bit in common, so they can be added in
+   separately and the one without x computed early. */
+#define MD5_F(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define MD5_G(x, y, z) (((y) & ~(z)) + ((x) & (z)))
+#define MD5_H(x, y, z) ((x) ^ (y) ^ (z))
+#define MD5_I(x, y, z) ((y) ^ ((x) | ~(z)))
+
+/* Step i: word g of the block, shift s; written out so that every index is a constant. */
+#define MD5_STEP(f, a, b, c, d, i, g, s)                      \
+    (a) += f((b), (c), (d)) + x[(g)] + Md5Calc_t[(i)];        \
+    (a) = ROTL((a), (s)) + (b)
+
 SZ_T Md5Calc_calcBlock(SZ_INT *dp, SZ_INT *rp)
 {
     const uint32_t *x = (const uint32_t *)dp;
     uint32_t *r = (uint32_t *)rp;
     uint32_t a = r[0], b = r[1], c = r[2], d = r[3];
-    uint32_t f, tmp;
-    unsigned g;
-    int i;
 
-    for (i = 0; i < 64; i++) {
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = (unsigned)i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5u * (unsigned)i + 1u) & 15u;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3u * (unsigned)i + 5u) & 15u;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7u * (unsigned)i) & 15u;
-        }
-        tmp = a + f + Md5Calc_t[i] + x[g];
-        a = d;
-        d = c;
-        c = b;
-        b += ROTL(tmp, Md5Calc_s[i >> 4][i & 3]);
-    }
+    MD5_STEP(MD5_F, a, b, c, d, 0, 0, 7);    MD5_STEP(MD5_F, d, a, b, c, 1, 1, 12);
+    MD5_STEP(MD5_F, c, d, a, b, 2, 2, 17);   MD5_STEP(MD5_F, b, c, d, a, 3, 3, 22);
+    MD5_STEP(MD5_F, a, b, c, d, 4, 4, 7);    MD5_STEP(MD5_F, d, a, b, c, 5, 5, 12);
+    MD5_STEP(MD5_F, c, d, a, b, 6, 6, 17);   MD5_STEP(MD5_F, b, c, d, a, 7, 7, 22);
+    MD5_STEP(MD5_F, a, b, c, d, 8, 8, 7);    MD5_STEP(MD5_F, d, a, b, c, 9, 9, 12);
+    MD5_STEP(MD5_F, c, d, a, b, 10, 10, 17); MD5_STEP(MD5_F, b, c, d, a, 11, 11, 22);
+    MD5_STEP(MD5_F, a, b, c, d, 12, 12, 7);  MD5_STEP(MD5_F, d, a, b, c, 13, 13, 12);
+    MD5_STEP(MD5_F, c, d, a, b, 14, 14, 17); MD5_STEP(MD5_F, b, c, d, a, 15, 15, 22);
+
+    MD5_STEP(MD5_G, a, b, c, d, 16, 1, 5);   MD5_STEP(MD5_G, d, a, b, c, 17, 6, 9);
+    MD5_STEP(MD5_G, c, d, a, b, 18, 11, 14); MD5_STEP(MD5_G, b, c, d, a, 19, 0, 20);
+    MD5_STEP(MD5_G, a, b, c, d, 20, 5, 5);   MD5_STEP(MD5_G, d, a, b, c, 21, 10, 9);
+    MD5_STEP(MD5_G, c, d, a, b, 22, 15, 14); MD5_STEP(MD5_G, b, c, d, a, 23, 4, 20);
+    MD5_STEP(MD5_G, a, b, c, d, 24, 9, 5);   MD5_STEP(MD5_G, d, a, b, c, 25, 14, 9);
+    MD5_STEP(MD5_G, c, d, a, b, 26, 3, 14);  MD5_STEP(MD5_G, b, c, d, a, 27, 8, 20);
+    MD5_STEP(MD5_G, a, b, c, d, 28, 13, 5);  MD5_STEP(MD5_G, d, a, b, c, 29, 2, 9);
+    MD5_STEP(MD5_G, c, d, a, b, 30, 7, 14);  MD5_STEP(MD5_G, b, c, d, a, 31, 12, 20);
+
+    MD5_STEP(MD5_H, a, b, c, d, 32, 5, 4);   MD5_STEP(MD5_H, d, a, b, c, 33, 8, 11);
+    MD5_STEP(MD5_H, c, d, a, b, 34, 11, 16); MD5_STEP(MD5_H, b, c, d, a, 35, 14, 23);
+    MD5_STEP(MD5_H, a, b, c, d, 36, 1, 4);   MD5_STEP(MD5_H, d, a, b, c, 37, 4, 11);
+    MD5_STEP(MD5_H, c, d, a, b, 38, 7, 16);  MD5_STEP(MD5_H, b, c, d, a, 39, 10, 23);
+    MD5_STEP(MD5_H, a, b, c, d, 40, 13, 4);  MD5_STEP(MD5_H, d, a, b, c, 41, 0, 11);
+    MD5_STEP(MD5_H, c, d, a, b, 42, 3, 16);  MD5_STEP(MD5_H, b, c, d, a, 43, 6, 23);
+    MD5_STEP(MD5_H, a, b, c, d, 44, 9, 4);   MD5_STEP(MD5_H, d, a, b, c, 45, 12, 11);
+    MD5_STEP(MD5_H, c, d, a, b, 46, 15, 16); MD5_STEP(MD5_H, b, c, d, a, 47, 2, 23);
+
+    MD5_STEP(MD5_I, a, b, c, d, 48, 0, 6);   MD5_STEP(MD5_I, d, a, b, c, 49, 7, 10);
+    MD5_STEP(MD5_I, c, d, a, b, 50, 14, 15); MD5_STEP(MD5_I, b, c, d, a, 51, 5, 21);
+    MD5_STEP(MD5_I, a, b, c, d, 52, 12, 6);  MD5_STEP(MD5_I, d, a, b, c, 53, 3, 10);
+    MD5_STEP(MD5_I, c, d, a, b, 54, 10, 15); MD5_STEP(MD5_I, b, c, d, a, 55, 1, 21);
+    MD5_STEP(MD5_I, a, b, c, d, 56, 8, 6);   MD5_STEP(MD5_I, d, a, b, c, 57, 15, 10);
+    MD5_STEP(MD5_I, c, d, a, b, 58, 6, 15);  MD5_STEP(MD5_I, b, c, d, a, 59, 13, 21);
+    MD5_STEP(MD5_I, a, b, c, d, 60, 4, 6);   MD5_STEP(MD5_I, d, a, b, c, 61, 11, 10);
+    MD5_STEP(MD5_I, c, d, a, b, 62, 2, 15);  MD5_STEP(MD5_I, b, c, d, a, 63, 9, 21);
+
     r[0] += a; r[1] += b; r[2] += c; r[3] += d;
     return 0;
 }

@@ -11,8 +11,12 @@
  *   signed type. The SZ_INT arrays of the record are read and written
  *   through uint32_t pointers, which the aliasing rules allow for the
  *   unsigned variant of a type.
+ *
+ *   Complete blocks are compressed with the CPU's SHA instructions where
+ *   it has them (ShaExtCalc); the results are the same either way.
  */
 #include "Sha1Calc.h"
+#include "ShaExtCalc.h"
 
 #include <string.h>
 
@@ -121,6 +125,13 @@ SZ_T Sha1Calc_calculate(Sha1Calc *t, SZ_CHAR *dp, SZ_T dl)
     unsigned long rem;
     uint32_t oldLo, lo, hi, n, i;
     SZ_INT h[6];
+    /* Chosen once per call; both kinds give the same chaining values. */
+#if SHAEXTCALC_X86
+    SZ_T (*const block)(SZ_INT *, SZ_INT *) =
+        ShaExtCalc_inUse() ? ShaExtCalc_sha1Block : Sha1Calc_calcBlock;
+#else
+    SZ_T (*const block)(SZ_INT *, SZ_INT *) = Sha1Calc_calcBlock;
+#endif
 
     if (dl < 0)
         return SHA1CALC_TOO_LONG;
@@ -142,6 +153,15 @@ SZ_T Sha1Calc_calculate(Sha1Calc *t, SZ_CHAR *dp, SZ_T dl)
        earlier block left there, later bytes are OR-ed in. */
     n = (uint32_t)t->DwordBufBytes;
     while (rem > 0) {
+        if (n == 0 && rem >= 64) {
+            /* A whole block: the same words as below, without the bookkeeping. */
+            for (i = 0; i < 16; i++, in += 4)
+                blk[i] = (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16
+                       | (uint32_t)in[2] << 8 | (uint32_t)in[3];
+            rem -= 64;
+            block(t->Padding, h);
+            continue;
+        }
         if ((n & 3u) == 0 && rem >= 4) {
             blk[n >> 2] = (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16
                         | (uint32_t)in[2] << 8 | (uint32_t)in[3];
@@ -155,7 +175,7 @@ SZ_T Sha1Calc_calculate(Sha1Calc *t, SZ_CHAR *dp, SZ_T dl)
             rem--;
         }
         if (n == 64) {
-            Sha1Calc_calcBlock(t->Padding, h);
+            block(t->Padding, h);
             n = 0;
         }
     }
@@ -169,12 +189,12 @@ SZ_T Sha1Calc_calculate(Sha1Calc *t, SZ_CHAR *dp, SZ_T dl)
     /* From here on only the copies are touched. */
     blk[n >> 2] |= 0x80u << (24 - 8 * (n & 3u));
     if (n >= 56) {
-        Sha1Calc_calcBlock(t->Padding, h);
+        block(t->Padding, h);
         memset(t->Padding, 0, sizeof t->Padding);
     }
     blk[14] = hi << 3 | lo >> 29;
     blk[15] = lo << 3;
-    Sha1Calc_calcBlock(t->Padding, h);
+    block(t->Padding, h);
 
     for (i = 0; i < 5; i++) {
         uint32_t w = (uint32_t)h[i];

@@ -11,8 +11,14 @@
  *   signed type. The SZ_INT arrays of the record are read and written
  *   through uint32_t pointers, which the aliasing rules allow for the
  *   unsigned variant of a type.
+ *
+ *   Complete blocks are compressed with the CPU's SHA instructions where
+ *   it has them (ShaExtCalc); the results are the same either way. That
+ *   block function keeps the message schedule in registers, so words
+ *   16..63 of Padding keep what they held instead of the schedule.
  */
 #include "Sha256Calc.h"
+#include "ShaExtCalc.h"
 
 #include <string.h>
 
@@ -144,6 +150,13 @@ SZ_T Sha256Calc_calculate(Sha256Calc *t, SZ_CHAR *dp, SZ_T dl)
     unsigned long rem;
     uint32_t oldLo, lo, hi, n, i;
     SZ_INT h[8];
+    /* Chosen once per call; both kinds give the same chaining values. */
+#if SHAEXTCALC_X86
+    SZ_T (*const block)(SZ_INT *, SZ_INT *) =
+        ShaExtCalc_inUse() ? ShaExtCalc_sha256Block : Sha256Calc_calcBlock;
+#else
+    SZ_T (*const block)(SZ_INT *, SZ_INT *) = Sha256Calc_calcBlock;
+#endif
 
     if (dl < 0)
         return SHA256CALC_TOO_LONG;
@@ -165,6 +178,15 @@ SZ_T Sha256Calc_calculate(Sha256Calc *t, SZ_CHAR *dp, SZ_T dl)
        earlier block left there, later bytes are OR-ed in. */
     n = (uint32_t)t->DwordBufBytes;
     while (rem > 0) {
+        if (n == 0 && rem >= 64) {
+            /* A whole block: the same words as below, without the bookkeeping. */
+            for (i = 0; i < 16; i++, in += 4)
+                blk[i] = (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16
+                       | (uint32_t)in[2] << 8 | (uint32_t)in[3];
+            rem -= 64;
+            block(t->Padding, h);
+            continue;
+        }
         if ((n & 3u) == 0 && rem >= 4) {
             blk[n >> 2] = (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16
                         | (uint32_t)in[2] << 8 | (uint32_t)in[3];
@@ -178,7 +200,7 @@ SZ_T Sha256Calc_calculate(Sha256Calc *t, SZ_CHAR *dp, SZ_T dl)
             rem--;
         }
         if (n == 64) {
-            Sha256Calc_calcBlock(t->Padding, h);
+            block(t->Padding, h);
             n = 0;
         }
     }
@@ -192,13 +214,13 @@ SZ_T Sha256Calc_calculate(Sha256Calc *t, SZ_CHAR *dp, SZ_T dl)
     /* From here on only the copies are touched. */
     blk[n >> 2] |= 0x80u << (24 - 8 * (n & 3u));
     if (n >= 56) {
-        Sha256Calc_calcBlock(t->Padding, h);
+        block(t->Padding, h);
         for (i = 0; i < 16; i++)
             blk[i] = 0;
     }
     blk[14] = hi << 3 | lo >> 29;
     blk[15] = lo << 3;
-    Sha256Calc_calcBlock(t->Padding, h);
+    block(t->Padding, h);
 
     for (i = 0; i < 8; i++) {
         uint32_t w = (uint32_t)h[i];

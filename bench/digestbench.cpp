@@ -1,0 +1,268 @@
+// The digest calculators beside OpenSSL's EVP digests and QCryptographicHash.
+// OpenSSL without its SHA extensions is measured in a child process, since it
+// reads OPENSSL_ia32cap once, when it starts.
+
+#include "benchsupport.h"
+
+#include "Md5Calc.h"
+#include "Sha1Calc.h"
+#include "Sha256Calc.h"
+#include "ShaExtCalc.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+bool g_smoke = false;
+const size_t Piece = 64;
+
+enum Algo {
+    Sha256,
+    Sha1,
+    Md5
+};
+const char *const AlgoNames[] = {"SHA-256", "SHA-1", "MD5"};
+
+std::vector<unsigned char> message(size_t size)
+{
+    std::vector<unsigned char> m(size);
+    for (size_t i = 0; i < size; ++i)
+        m[i] = static_cast<unsigned char>(i * 131 + 7);
+    return m;
+}
+
+template <typename Record, SZ_T (*Init)(Record *), SZ_T (*Reset)(Record *),
+          SZ_T (*Calculate)(Record *, SZ_CHAR *, SZ_T)>
+void ours(benchmark::State &state, size_t size, bool pieces, bool portable)
+{
+    const int allowed = ShaExtCalc_allow(!portable);
+    std::vector<unsigned char> m = message(size);
+    Record r;
+    Init(&r);
+    for (auto _ : state) {
+        Reset(&r);
+        SZ_CHAR *p = reinterpret_cast<SZ_CHAR *>(m.data());
+        if (!pieces) {
+            Calculate(&r, p, SZ_T(size));
+        } else {
+            // The digest of the message so far is in Value after every call.
+            for (size_t at = 0; at < size; at += Piece)
+                Calculate(&r, p + at, SZ_T(std::min(Piece, size - at)));
+        }
+        benchmark::DoNotOptimize(r.Value);
+    }
+    ShaExtCalc_allow(allowed);
+    state.SetBytesProcessed(state.iterations() * qint64(size));
+}
+
+const EVP_MD *evp(Algo algo)
+{
+    return algo == Sha256 ? EVP_sha256() : algo == Sha1 ? EVP_sha1() : EVP_md5();
+}
+
+// pieces: 0 one update, 1 one update per piece and the digest after each (what
+// the calculators give), 2 one update per piece and the digest at the end.
+void openssl(benchmark::State &state, Algo algo, size_t size, int pieces)
+{
+    std::vector<unsigned char> m = message(size);
+    const EVP_MD *md = evp(algo);
+    EVP_MD_CTX *ctx = EVP_MD_CTX_new(), *copy = EVP_MD_CTX_new();
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int outLen = 0;
+    for (auto _ : state) {
+        EVP_DigestInit_ex(ctx, md, nullptr);
+        if (pieces == 0) {
+            EVP_DigestUpdate(ctx, m.data(), size);
+        } else {
+            for (size_t at = 0; at < size; at += Piece) {
+                EVP_DigestUpdate(ctx, m.data() + at, std::min(Piece, size - at));
+                if (pieces == 1) {
+                    EVP_MD_CTX_copy_ex(copy, ctx);
+                    EVP_DigestFinal_ex(copy, out, &outLen);
+                }
+            }
+        }
+        EVP_DigestFinal_ex(ctx, out, &outLen);
+        benchmark::DoNotOptimize(out);
+    }
+    EVP_MD_CTX_free(copy);
+    EVP_MD_CTX_free(ctx);
+    state.SetBytesProcessed(state.iterations() * qint64(size));
+}
+
+void qtHash(benchmark::State &state, Algo algo, size_t size, bool pieces)
+{
+    std::vector<unsigned char> m = message(size);
+    const auto method = algo == Sha256 ? QCryptographicHash::Sha256
+                        : algo == Sha1 ? QCryptographicHash::Sha1
+                                       : QCryptographicHash::Md5;
+    QCryptographicHash hash(method);
+    const char *p = reinterpret_cast<const char *>(m.data());
+    for (auto _ : state) {
+        hash.reset();
+        if (!pieces) {
+            hash.addData(p, int(size));
+        } else {
+            // QCryptographicHash::result() finalises a copy, as the calculators do.
+            for (size_t at = 0; at < size; at += Piece) {
+                hash.addData(p + at, int(std::min(Piece, size - at)));
+                benchmark::DoNotOptimize(hash.result());
+            }
+        }
+        benchmark::DoNotOptimize(hash.result());
+    }
+    state.SetBytesProcessed(state.iterations() * qint64(size));
+}
+
+std::vector<size_t> sizes()
+{
+    return g_smoke ? std::vector<size_t>{64} : std::vector<size_t>{64, 1024, 16384};
+}
+
+std::string key(const char *who, Algo algo, size_t size, int mode)
+{
+    return std::string(who) + "/" + AlgoNames[algo] + "/" + std::to_string(size) + "/" + std::to_string(mode);
+}
+
+void registerAll(bool opensslOnly)
+{
+    for (size_t size : sizes()) {
+        for (int mode = 0; mode < 3; ++mode) {
+            for (Algo algo : {Sha256, Sha1, Md5}) {
+                benchmark::RegisterBenchmark(key("openssl", algo, size, mode).c_str(), openssl, algo, size,
+                                             mode);
+                if (opensslOnly || mode == 2)
+                    continue;
+                const bool pieces = mode == 1;
+                benchmark::RegisterBenchmark(key("qt", algo, size, mode).c_str(), qtHash, algo, size, pieces);
+                for (bool portable : {false, true}) {
+                    if (portable && (algo == Md5 || !ShaExtCalc_available()))
+                        continue;
+                    const std::string name = key(portable ? "portable" : "ours", algo, size, mode);
+                    if (algo == Sha256)
+                        benchmark::RegisterBenchmark(
+                            name.c_str(),
+                            ours<Sha256Calc, Sha256Calc_init, Sha256Calc_reset, Sha256Calc_calculate>, size,
+                            pieces, portable);
+                    else if (algo == Sha1)
+                        benchmark::RegisterBenchmark(
+                            name.c_str(), ours<Sha1Calc, Sha1Calc_init, Sha1Calc_reset, Sha1Calc_calculate>,
+                            size, pieces, portable);
+                    else
+                        benchmark::RegisterBenchmark(
+                            name.c_str(), ours<Md5Calc, Md5Calc_init, Md5Calc_reset, Md5Calc_calculate>, size,
+                            pieces, portable);
+                }
+            }
+        }
+    }
+}
+
+// Runs this program again with OpenSSL's SHA extensions masked; its per-iteration times by name.
+std::map<std::string, double> opensslWithoutShaExtensions(const char *self)
+{
+    std::map<std::string, double> times;
+    std::string command = std::string("OPENSSL_ia32cap=':~0x20000000' '") + self + "' --openssl-child";
+    if (g_smoke)
+        command += " --smoke";
+    FILE *child = popen(command.c_str(), "r");
+    if (!child)
+        return times;
+    char line[512];
+    while (std::fgets(line, sizeof line, child)) {
+        char name[256];
+        double ns = 0;
+        if (std::sscanf(line, "NS\t%255s\t%lf", name, &ns) == 2)
+            times[name] = ns;
+    }
+    pclose(child);
+    return times;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    g_smoke = bench::takeSmokeFlag(argc, argv);
+    bool child = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--openssl-child") == 0) {
+            child = true;
+            for (int j = i; j < argc; ++j)
+                argv[j] = argv[j + 1];
+            --argc;
+            break;
+        }
+    }
+    registerAll(child);
+
+    std::map<std::string, double> masked;
+    if (!child) {
+        char self[4096] = {};
+        if (readlink("/proc/self/exe", self, sizeof self - 1) > 0)
+            masked = opensslWithoutShaExtensions(self);
+    }
+
+    std::vector<char *> args = bench::benchmarkArgs(argc, argv, g_smoke, 5, 0.05);
+    int n = int(args.size()) - 1;
+    benchmark::Initialize(&n, args.data());
+    bench::Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+
+    if (child) {
+        for (size_t size : sizes())
+            for (int mode = 0; mode < 3; ++mode)
+                for (Algo algo : {Sha256, Sha1, Md5})
+                    std::printf("NS\t%s\t%.3f\n", key("openssl", algo, size, mode).c_str(),
+                                collector.nsPerIteration(key("openssl", algo, size, mode)));
+        benchmark::Shutdown();
+        return 0;
+    }
+
+    const char *const modeNames[] = {"one call", "64 B pieces"};
+    for (Algo algo : {Sha256, Sha1, Md5}) {
+        for (int mode = 0; mode < 2; ++mode) {
+            for (size_t size : sizes()) {
+                auto rate = [&](double ns) { return ns > 0 ? double(size) / ns * 1e3 : 0; }; // MB/s
+                const double o = rate(collector.nsPerIteration(key("ours", algo, size, mode)));
+                const double noSha = rate(masked[key("openssl", algo, size, mode)]);
+                const double full = rate(collector.nsPerIteration(key("openssl", algo, size, mode)));
+                const double qt = rate(collector.nsPerIteration(key("qt", algo, size, mode)));
+                const double streamed = rate(masked[key("openssl", algo, size, 2)]);
+                const double target = algo == Md5 ? 0.9 : 0.8;
+                const double ratio = noSha > 0 ? o / noSha : 0;
+                auto r = [](double a, double b) { return b > 0 ? a / b : 0; };
+                std::string measure =
+                    std::string(AlgoNames[algo]) + " "
+                    + (size >= 1024 ? std::to_string(size / 1024) + " KiB" : std::to_string(size) + " B")
+                    + ", " + modeNames[mode];
+                std::string reference = bench::fmt("%.0f MB/s OpenSSL no-SHA-ext", noSha);
+                std::string ratios = bench::fmt("%.2fx", ratio)
+                                     + bench::fmt(" (full OpenSSL %.2fx", r(o, full))
+                                     + bench::fmt(", Qt %.2fx", r(o, qt));
+                if (mode == 1)
+                    ratios += bench::fmt(", streamed %.2fx", r(o, streamed));
+                const double portable = rate(collector.nsPerIteration(key("portable", algo, size, mode)));
+                if (portable > 0)
+                    ratios += bench::fmt(", portable path %.2fx", r(portable, noSha));
+                ratios += ")";
+                bench::row(measure, bench::fmt("%.0f MB/s", o), reference, ratios,
+                           bench::fmt(">= %.1fx", target),
+                           g_smoke ? "smoke" : bench::verdict(ratio >= target));
+            }
+        }
+    }
+    benchmark::Shutdown();
+    return 0;
+}

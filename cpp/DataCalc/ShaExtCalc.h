@@ -1,0 +1,51 @@
+/*
+ * ShaExtCalc.h
+ *
+ * Description:
+ *   Block functions for SHA-256 and SHA-1 that use the CPU's SHA
+ *   instructions (x86 SHA extensions), and the run-time choice between
+ *   them and the portable block functions. The calculators ask for the
+ *   block function once per calculate call; both kinds give the same
+ *   chaining values, so every result of a calculate call is the same
+ *   whichever is used.
+ */
+#ifndef ZELKO_SHAEXTCALC_H
+#define ZELKO_SHAEXTCALC_H
+
+#include "SizeDef.h"
+
+/* 1 where this file's functions can use the instructions (x86 with GCC or
+   Clang); elsewhere the calculators call their portable block functions
+   without asking, and need nothing from ShaExtCalc.c. */
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+#define SHAEXTCALC_X86 1
+#else
+#define SHAEXTCALC_X86 0
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* 1 when this build and this CPU have the SHA instructions. */
+int ShaExtCalc_available(void);
+
+/* 1 when the calculators compress with them: available and allowed. */
+int ShaExtCalc_inUse(void);
+
+/* Allows (1, the default) or forbids (0) them; tests use it to run the
+   portable path on any machine. Returns the previous setting. */
+int ShaExtCalc_allow(int allowed);
+
+/* Sha256Calc_calcBlock and Sha1Calc_calcBlock with the SHA instructions,
+   for use only when ShaExtCalc_available(). The same block words in and
+   chaining value out; the SHA-256 one keeps its message schedule in
+   registers and leaves words 16..63 of dp as they were. */
+SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp);
+SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZELKO_SHAEXTCALC_H */
