@@ -11,6 +11,7 @@ packages=(
     zlib1g-dev libssl3 libssl-dev openssl libcpp-httplib-dev
     xvfb xauth x11-utils imagemagick
     dpkg-dev qtdeclarative5-dev-tools clang-format
+    clang libclang-rt-14-dev wrk qemu-user g++-arm-linux-gnueabihf
 )
 
 missing=()
