@@ -140,11 +140,27 @@ bool readBody(const httplib::Request &req, httplib::Response &res, const httplib
     return true;
 }
 
+// The library listens with a backlog of 5: clients that connect in a burst overflow
+// it, and the kernel drops or resets the excess (seen as refused or reset connections).
+// The socket it binds is the last one its socket-options hook saw, so that one is told
+// to listen again with the system's backlog. The library also sets only SO_REUSEPORT,
+// so connections another program left in TIME_WAIT on the port would keep the service
+// from binding it for a minute; SO_REUSEADDR allows that.
 int bindPort(httplib::Server &server, const std::string &host, int port)
 {
-    if (port == 0)
-        return server.bind_to_any_port(host);
-    return server.bind_to_port(host, port) ? port : -1;
+    socket_t listening = INVALID_SOCKET;
+    server.set_socket_options([&listening](socket_t sock) {
+        httplib::default_socket_options(sock);
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listening = sock;
+    });
+    const int bound =
+        port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
+    server.set_socket_options(httplib::default_socket_options);
+    if (bound >= 0 && listening != INVALID_SOCKET)
+        ::listen(listening, SOMAXCONN);
+    return bound;
 }
 
 int fail(const QString &message)

@@ -3,7 +3,21 @@
 
 #include <QtGlobal>
 
-#ifdef Q_OS_LINUX
+// Sanitizer runtimes reserve terabytes of shadow address space up front, so any
+// cap near the current use would fail every allocation: there the cap is off.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZELKO_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define ZELKO_SANITIZED_BUILD 1
+#endif
+#endif
+
+#if defined(Q_OS_LINUX) && !defined(ZELKO_SANITIZED_BUILD)
+#define ZELKO_ADDRESS_SPACE_CAP 1
+#endif
+
+#ifdef ZELKO_ADDRESS_SPACE_CAP
 #include <sys/resource.h>
 #include <unistd.h>
 #include <cstdio>
@@ -11,13 +25,14 @@
 
 // Caps the address space a little above its current use while in scope. With
 // overcommit a reservation sized by a length field would pass unnoticed; under
-// the cap it fails with bad_alloc. Does nothing where it cannot be set.
+// the cap it fails with bad_alloc. Does nothing where it cannot be set, nor in
+// sanitizer builds.
 class AddressSpaceCap
 {
 public:
     explicit AddressSpaceCap(qint64 headroom)
     {
-#ifdef Q_OS_LINUX
+#ifdef ZELKO_ADDRESS_SPACE_CAP
         unsigned long pages = 0;
         if (FILE *f = std::fopen("/proc/self/statm", "r")) {
             if (std::fscanf(f, "%lu", &pages) != 1)
@@ -36,7 +51,7 @@ public:
     }
     ~AddressSpaceCap()
     {
-#ifdef Q_OS_LINUX
+#ifdef ZELKO_ADDRESS_SPACE_CAP
         if (m_active)
             setrlimit(RLIMIT_AS, &m_old);
 #endif
@@ -45,7 +60,7 @@ public:
     AddressSpaceCap &operator=(const AddressSpaceCap &) = delete;
 
 private:
-#ifdef Q_OS_LINUX
+#ifdef ZELKO_ADDRESS_SPACE_CAP
     rlimit m_old = {};
 #endif
     bool m_active = false;

@@ -1,0 +1,124 @@
+// Writes a seed corpus per fuzz target into <dir>/<target>/, built from the
+// frame writer: well-formed frames and the malformed variants the tests know.
+#include "framewriter.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+using FrameWriter::Frame;
+using FrameWriter::Resource;
+
+namespace {
+
+QString g_root;
+
+void put(const char *target, const QString &name, const QByteArray &bytes)
+{
+    const QString dir = g_root + QLatin1Char('/') + QLatin1String(target);
+    QDir().mkpath(dir);
+    QFile f(dir + QLatin1Char('/') + name);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "fuzzseeds: cannot write %s\n", qPrintable(f.fileName()));
+        std::exit(1);
+    }
+}
+
+QList<Frame> frames()
+{
+    const QList<Resource> resources{
+        {"pkg/zlib1g", 1, QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(40, 'p')},
+        {"pkg/bash", 2, QByteArray(300, 'b')},
+        {"", 0, QByteArray()}};
+    QList<Frame> out;
+    Frame plain;
+    plain.serviceType = 1;
+    plain.json = R"({"service":1,"q":"zlib","total":1,"results":[{"name":"zlib1g","res":"pkg/zlib1g"}]})";
+    out << plain;
+    Frame withRes = plain;
+    withRes.hasResources = true;
+    withRes.resources = resources;
+    out << withRes;
+    Frame packed = withRes;
+    packed.compressFlag = FrameWriter::Zlib;
+    out << packed;
+    Frame packedBig = packed;
+    packedBig.json = QByteArray(2000, 'j');
+    out << packedBig;
+    Frame serviceError;
+    serviceError.serviceType = 2;
+    serviceError.errorCode = 4;
+    serviceError.rawContent = QByteArray();
+    out << serviceError;
+    Frame badFlag = plain;
+    badFlag.compressFlag = 1;
+    out << badFlag;
+    Frame head = plain;
+    head.head = 1;
+    out << head;
+    Frame cut = packed;
+    cut.keepCompressed = 9;
+    out << cut;
+    Frame lenHuge = packed;
+    lenHuge.originalLen = 0xFFFFFFFFu;
+    lenHuge.compressedLen = 0x7FFFFFFFu;
+    out << lenHuge;
+    Frame countWrong = withRes;
+    countWrong.resCount = 7;
+    out << countWrong;
+    Frame dataLenShort = withRes;
+    dataLenShort.dataLen = 3;
+    out << dataLenShort;
+    Frame dataLenHuge = withRes;
+    dataLenHuge.dataLen = 0xFFFFFFF0u;
+    out << dataLenHuge;
+    Frame jsonLenHuge = plain;
+    jsonLenHuge.jsonLen = 0xFFFFFFFFu;
+    out << jsonLenHuge;
+    Frame utf8 = plain;
+    utf8.json = QStringLiteral("{\"q\":\"Zürich ✓ \U0001F600\"}").toUtf8() + QByteArray("\xff\xfe\0x", 4);
+    out << utf8;
+    Frame trailing = packed;
+    trailing.trailing = QByteArray(17, '\x7f');
+    out << trailing;
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzzseeds DIR\n");
+        return 2;
+    }
+    g_root = QString::fromLocal8Bit(argv[1]);
+
+    const QList<Frame> all = frames();
+    for (int i = 0; i < all.size(); ++i) {
+        const Frame &f = all[i];
+        const QString name = QStringLiteral("seed-%1").arg(i, 2, 10, QLatin1Char('0'));
+        const QByteArray frame = FrameWriter::encode(f);
+        put("frame_fuzzer", name, frame);
+        // The resource parser starts where arrived() hands it the buffer: after the flag byte.
+        Frame block = f;
+        if (!block.hasResources) {
+            block.hasResources = true;
+            block.resources = {{"only", 1, "x"}};
+        }
+        put("resource_fuzzer", name, FrameWriter::resourceBlock(block));
+        const QByteArray content = FrameWriter::content(f);
+        put("zlib_fuzzer", name,
+            FrameWriter::le32(f.originalLen.value_or(quint32(content.size())))
+                + FrameWriter::zlibCompress(content, i % 10));
+        put("stream_fuzzer", name, frame);
+    }
+    put("frame_fuzzer", QStringLiteral("short-9"), QByteArray(9, '\0'));
+    put("frame_fuzzer", QStringLiteral("zero-10"), QByteArray(10, '\0'));
+    // Message lengths around the block and padding boundaries.
+    for (int n : {0, 1, 3, 55, 56, 63, 64, 65, 119, 120, 128, 1000})
+        put("digest_fuzzer", QStringLiteral("len-%1").arg(n, 4, 10, QLatin1Char('0')),
+            QByteArray(1, char(n % 17)) + QByteArray(n, char('a' + n % 26)));
+    return 0;
+}
