@@ -11,10 +11,10 @@
 // One cache entry, linked into the ring of entries ordered by use.
 struct MapItem
 {
-    MapItem *pre = nullptr;   // towards the most recently used end
+    MapItem *pre = nullptr; // towards the most recently used end
     QString key;
-    QByteArray data;          // shared with every copy handed out
-    MapItem *next = nullptr;  // towards the least recently used end
+    QByteArray data;         // shared with every copy handed out
+    MapItem *next = nullptr; // towards the least recently used end
 
     ~MapItem()
     {

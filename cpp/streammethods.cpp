@@ -129,7 +129,6 @@ QByteArray StreamMethods::getByteArrayFrom4B(QBuffer *buffer)
 
 unsigned long StreamMethods::getCrc32(QByteArray buf)
 {
-    return crc32(crc32(0L, Z_NULL, 0),
-                 reinterpret_cast<const Bytef *>(buf.constData()),
+    return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(buf.constData()),
                  static_cast<uInt>(buf.size()));
 }

@@ -27,8 +27,7 @@ QByteArray getSha1(QByteArray arr)
 unsigned long getCRC(QByteArray arr)
 {
     const unsigned long crc = crc32(0L, Z_NULL, 0);
-    return crc32(crc, reinterpret_cast<const Bytef *>(arr.constData()),
-                 static_cast<uInt>(arr.size()));
+    return crc32(crc, reinterpret_cast<const Bytef *>(arr.constData()), static_cast<uInt>(arr.size()));
 }
 
 inline QByteArray getKey()

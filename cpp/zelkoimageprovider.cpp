@@ -16,8 +16,8 @@ QImage ZelkoImageProvider::requestImage(const QString &id, QSize *size, const QS
     Q_UNUSED(requestedSize);
     // Asynchronous images come from QtQuick's loader thread, which may only read.
     const bool guiThread = QThread::currentThread() == QCoreApplication::instance()->thread();
-    const QByteArray bytes = guiThread ? ResourcesMap::getInstance()->data(id)
-                                       : ResourcesMap::dataIfCreated(id);
+    const QByteArray bytes =
+        guiThread ? ResourcesMap::getInstance()->data(id) : ResourcesMap::dataIfCreated(id);
     QImage image;
     if (!bytes.isEmpty()) {
         image.loadFromData(bytes);

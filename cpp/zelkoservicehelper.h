@@ -20,19 +20,19 @@ struct ZelkoFrameReport
         QByteArray data;
     };
 
-    bool hasRecord = false;      // false only for a frame too short to have a header
+    bool hasRecord = false; // false only for a frame too short to have a header
     qint64 head = 0;
     int serviceType = 0;
     int errorCode = 0;
-    int compressFlag = -1;       // -1: not reached
+    int compressFlag = -1; // -1: not reached
     qint64 originalLen = -1;
-    qint64 compressedLen = -1;   // declared; only for compressed content
-    qint64 packedBytes = -1;     // compressed bytes actually present
-    qint64 contentBytes = -1;    // content size after inflating
+    qint64 compressedLen = -1; // declared; only for compressed content
+    qint64 packedBytes = -1;   // compressed bytes actually present
+    qint64 contentBytes = -1;  // content size after inflating
     int resourceFlag = -1;
-    QList<Resource> resources;   // in block order, as stored in the cache
+    QList<Resource> resources; // in block order, as stored in the cache
     QString json;
-    QString failure;             // the decoder's reason text; empty on success
+    QString failure; // the decoder's reason text; empty on success
 };
 
 // The QML element "Request": posts service queries and HTTPS texts, decodes the

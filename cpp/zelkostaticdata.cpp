@@ -37,21 +37,17 @@ QString ZelkoStaticData::info()
 {
     qDebug() << "**********MOBILITY_SYSTEMINFO************";
     QDeviceInfo device;
-    return infoText(device.imei(0), device.productName(), device.model(),
-                    device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
+    return infoText(device.imei(0), device.productName(), device.model(), device.version(QDeviceInfo::Os),
+                    device.version(QDeviceInfo::Firmware));
 }
 
-QString ZelkoStaticData::infoText(const QString &imei, const QString &productName,
-                                  const QString &model, const QString &osVersion,
-                                  const QString &firmwareVersion)
+QString ZelkoStaticData::infoText(const QString &imei, const QString &productName, const QString &model,
+                                  const QString &osVersion, const QString &firmwareVersion)
 {
     // Keys stay unquoted and values unescaped: the client parses this exact form.
-    return QLatin1String("{imei:\"") + imei
-        + QLatin1String("\",productName:\"") + productName
-        + QLatin1String("\",model:\"") + model
-        + QLatin1String("\",osVersion:\"") + osVersion
-        + QLatin1String("\",firmwareVersion:\"") + firmwareVersion
-        + QLatin1String("\"}");
+    return QLatin1String("{imei:\"") + imei + QLatin1String("\",productName:\"") + productName
+           + QLatin1String("\",model:\"") + model + QLatin1String("\",osVersion:\"") + osVersion
+           + QLatin1String("\",firmwareVersion:\"") + firmwareVersion + QLatin1String("\"}");
 }
 
 QString ZelkoStaticData::serviceUrl()

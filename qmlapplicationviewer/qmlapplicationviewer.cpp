@@ -75,8 +75,8 @@ void QmlApplicationViewer::setOrientation(ScreenOrientation orientation)
     default:
         if (QScreen *s = screen()) {
             reportContentOrientationChange(s->orientation());
-            d->followScreen = connect(s, &QScreen::orientationChanged, this,
-                                      &QWindow::reportContentOrientationChange);
+            d->followScreen =
+                connect(s, &QScreen::orientationChanged, this, &QWindow::reportContentOrientationChange);
         }
         break;
     }

@@ -8,7 +8,10 @@ class QQuickView;
 
 class QmlApplicationViewerPrivate
 {
-    explicit QmlApplicationViewerPrivate(QQuickView *view_) : view(view_) {}
+    explicit QmlApplicationViewerPrivate(QQuickView *view_)
+        : view(view_)
+    {
+    }
 
     QString mainQmlFile;
     QQuickView *view;

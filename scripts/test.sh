@@ -4,6 +4,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZELKO_BUILD_DIR:-$top/build}
 "$top/scripts/deps.sh"
+"$top/scripts/check-format.sh"
 "$top/scripts/build.sh"
 cd "$build"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"

@@ -54,7 +54,8 @@ QByteArray zlibCompress(const QByteArray &data, int level)
     uLongf size = compressBound(uLong(data.size()));
     QByteArray out(int(size), '\0');
     if (compress2(reinterpret_cast<Bytef *>(out.data()), &size,
-                  reinterpret_cast<const Bytef *>(data.constData()), uLong(data.size()), level) != Z_OK)
+                  reinterpret_cast<const Bytef *>(data.constData()), uLong(data.size()), level)
+        != Z_OK)
         return QByteArray();
     out.resize(int(size));
     return out;

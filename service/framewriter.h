@@ -12,12 +12,15 @@
 // Shared by the reference service, the tests, the benchmarks and the fuzz seeds.
 namespace FrameWriter {
 
-enum CompressFlag : quint8 { Plain = 0, Zlib = 2 };
+enum CompressFlag : quint8 {
+    Plain = 0,
+    Zlib = 2
+};
 
 struct Resource
 {
-    QByteArray id;        // Latin-1 identifier, at most 255 bytes
-    quint8 type = 1;      // carried but not interpreted by the client
+    QByteArray id;   // Latin-1 identifier, at most 255 bytes
+    quint8 type = 1; // carried but not interpreted by the client
     QByteArray data;
 };
 

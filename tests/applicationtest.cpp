@@ -68,11 +68,11 @@ void ApplicationTest::settingsSurviveProcesses()
     QVERIFY(writer.waitForFinished(60000));
     QCOMPARE(writer.exitCode(), 0);
 
-    QVERIFY(tree.writeMainQml(
-        "import QtQuick 2.15\nimport Zelko 1.0\n"
-        "Item { Settings { id: s }\n"
-        "  Component.onCompleted: console.log('READ[' + s.value('recent/first') + '|' + s.value('count') + ']')\n"
-        "  Timer { interval: 0; running: true; onTriggered: Qt.quit() } }\n"));
+    QVERIFY(tree.writeMainQml("import QtQuick 2.15\nimport Zelko 1.0\n"
+                              "Item { Settings { id: s }\n"
+                              "  Component.onCompleted: console.log('READ[' + s.value('recent/first') + '|' "
+                              "+ s.value('count') + ']')\n"
+                              "  Timer { interval: 0; running: true; onTriggered: Qt.quit() } }\n"));
     QProcess reader;
     tree.start(reader);
     QVERIFY(reader.waitForFinished(60000));

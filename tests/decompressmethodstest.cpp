@@ -41,7 +41,8 @@ QByteArray zlibStream(const QByteArray &data)
     QByteArray out(int(compressBound(uLong(data.size()))), '\0');
     uLongf outLen = uLongf(out.size());
     if (compress2(reinterpret_cast<Bytef *>(out.data()), &outLen,
-                  reinterpret_cast<const Bytef *>(data.constData()), uLong(data.size()), 9) != Z_OK)
+                  reinterpret_cast<const Bytef *>(data.constData()), uLong(data.size()), 9)
+        != Z_OK)
         return QByteArray();
     out.resize(int(outLen));
     return out;
@@ -78,8 +79,7 @@ void DecompressMethodsTest::roundTrip_data()
     QTest::newRow("empty payload") << QByteArray() << zlibStream(QByteArray()) << qint64(0);
     QTest::newRow("trailing bytes ignored")
         << hello << zlibStream(hello) + QByteArray::fromHex("deadbeef00") << qint64(5);
-    QTest::newRow("second stream ignored")
-        << hello << zlibStream(hello) + zlibStream("world") << qint64(10);
+    QTest::newRow("second stream ignored") << hello << zlibStream(hello) + zlibStream("world") << qint64(10);
 }
 
 void DecompressMethodsTest::roundTrip()

@@ -16,7 +16,8 @@ namespace {
 const QStringList kAlgos{"SHA-256", "SHA-1", "MD5"};
 
 // One face for the three record types, so that every table runs per algorithm.
-struct Calc {
+struct Calc
+{
     virtual ~Calc() = default;
     virtual SZ_T reset() = 0;
     virtual SZ_T calculate(const char *p, qint64 n) = 0;
@@ -32,7 +33,8 @@ struct Calc {
 
 template <typename R, SZ_T (*Init)(R *), SZ_T (*Reset)(R *), SZ_T (*Uninit)(R *),
           SZ_T (*Calculate)(R *, SZ_CHAR *, SZ_T), SZ_T (*Block)(SZ_INT *, SZ_INT *)>
-struct CalcT : Calc {
+struct CalcT : Calc
+{
     R r;
     CalcT(QCryptographicHash::Algorithm a, bool be)
     {
@@ -60,15 +62,21 @@ std::unique_ptr<Calc> make(const QString &algo)
 {
     if (algo == "SHA-256")
         return std::make_unique<CalcT<Sha256Calc, Sha256Calc_init, Sha256Calc_reset, Sha256Calc_uninit,
-            Sha256Calc_calculate, Sha256Calc_calcBlock>>(QCryptographicHash::Sha256, true);
+                                      Sha256Calc_calculate, Sha256Calc_calcBlock>>(QCryptographicHash::Sha256,
+                                                                                   true);
     if (algo == "SHA-1")
         return std::make_unique<CalcT<Sha1Calc, Sha1Calc_init, Sha1Calc_reset, Sha1Calc_uninit,
-            Sha1Calc_calculate, Sha1Calc_calcBlock>>(QCryptographicHash::Sha1, true);
-    return std::make_unique<CalcT<Md5Calc, Md5Calc_init, Md5Calc_reset, Md5Calc_uninit,
-        Md5Calc_calculate, Md5Calc_calcBlock>>(QCryptographicHash::Md5, false);
+                                      Sha1Calc_calculate, Sha1Calc_calcBlock>>(QCryptographicHash::Sha1,
+                                                                               true);
+    return std::make_unique<
+        CalcT<Md5Calc, Md5Calc_init, Md5Calc_reset, Md5Calc_uninit, Md5Calc_calculate, Md5Calc_calcBlock>>(
+        QCryptographicHash::Md5, false);
 }
 
-QByteArray hashOf(const Calc &c, const QByteArray &m) { return QCryptographicHash::hash(m, c.qt).toHex(); }
+QByteArray hashOf(const Calc &c, const QByteArray &m)
+{
+    return QCryptographicHash::hash(m, c.qt).toHex();
+}
 
 // Byte-level padding as the standards write it, compressed block by block with calcBlock:
 // an independent route to the digest of a message whose earlier blocks are already in `reg`.
@@ -124,8 +132,10 @@ private slots:
         QTest::addColumn<QByteArray>("msg");
         QTest::addColumn<QByteArray>("md");
         const QList<QPair<QString, QString>> files{{"SHA-256", "SHA256ShortMsg.rsp"},
-            {"SHA-256", "SHA256LongMsg.rsp"}, {"SHA-1", "SHA1ShortMsg.rsp"},
-            {"SHA-1", "SHA1LongMsg.rsp"}, {"MD5", "MD5rfc1321.rsp"}};
+                                                   {"SHA-256", "SHA256LongMsg.rsp"},
+                                                   {"SHA-1", "SHA1ShortMsg.rsp"},
+                                                   {"SHA-1", "SHA1LongMsg.rsp"},
+                                                   {"MD5", "MD5rfc1321.rsp"}};
         for (const auto &file : files) {
             const QString path = vectorPath(file.second);
             QVERIFY2(QFile::exists(path), qPrintable(path));
@@ -137,7 +147,8 @@ private slots:
                 else if (kv.first == "Msg") // for Len 0 the line holds a placeholder byte
                     msg = QByteArray::fromHex(kv.second).left(len / 8);
                 else if (kv.first == "MD")
-                    QTest::addRow("%s Len=%d", qPrintable(file.second), len) << file.first << msg << kv.second;
+                    QTest::addRow("%s Len=%d", qPrintable(file.second), len)
+                        << file.first << msg << kv.second;
             }
         }
     }
@@ -198,9 +209,11 @@ private slots:
         QTest::addColumn<int>("piece");
         QTest::addColumn<QByteArray>("md");
         const char *empty[] = {"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855",
-            "da39a3ee5e6b4b0d3255bfef95601890afd80709", "d41d8cd98f00b204e9800998ecf8427e"};
+                               "da39a3ee5e6b4b0d3255bfef95601890afd80709",
+                               "d41d8cd98f00b204e9800998ecf8427e"};
         const char *million[] = {"cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0",
-            "34aa973cd4c4daa4f61eeb2bdbad27316534016f", "7707d6ae4e027c70eea2a935c2296f21"};
+                                 "34aa973cd4c4daa4f61eeb2bdbad27316534016f",
+                                 "7707d6ae4e027c70eea2a935c2296f21"};
         for (int i = 0; i < 3; ++i) {
             const QByteArray a = kAlgos[i].toLatin1();
             QTest::addRow("%s empty", a.constData()) << kAlgos[i] << 0 << 0 << QByteArray(empty[i]);

@@ -64,9 +64,10 @@ QString MiniHttpServer::url(const QString &path) const
 
 QByteArray MiniHttpServer::response(const QByteArray &body, int status, const QByteArray &extraHeaders)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\n"
-           "Content-Length: " + QByteArray::number(body.size()) + "\r\n"
-           + extraHeaders + "\r\n" + body;
+    return "HTTP/1.1 " + QByteArray::number(status)
+           + " Status\r\n"
+             "Content-Length: "
+           + QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
 }
 
 void MiniHttpServer::incomingConnection(qintptr socketDescriptor)
@@ -82,8 +83,7 @@ void MiniHttpServer::incomingConnection(qintptr socketDescriptor)
         ssl->setLocalCertificate(QSslCertificate(&cert));
         ssl->setPrivateKey(QSslKey(&key, QSsl::Rsa));
         // A client that rejects the certificate just goes away.
-        connect(ssl, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), ssl,
-                [] {});
+        connect(ssl, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), ssl, [] {});
         ssl->startServerEncryption();
         socket = ssl;
     } else {

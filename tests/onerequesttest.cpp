@@ -61,12 +61,20 @@ void OneRequestTest::errorMapping_data()
         const int code = codes.value(i);
         int expected = OneRequest::OtherError;
         switch (code) {
-        case QNetworkReply::NoError: expected = 0; break;
+        case QNetworkReply::NoError:
+            expected = 0;
+            break;
         case QNetworkReply::ConnectionRefusedError:
         case QNetworkReply::RemoteHostClosedError:
-        case QNetworkReply::HostNotFoundError: expected = OneRequest::Error; break;
-        case QNetworkReply::TimeoutError: expected = OneRequest::TimeOut; break;
-        case QNetworkReply::OperationCanceledError: expected = OneRequest::Canceled; break;
+        case QNetworkReply::HostNotFoundError:
+            expected = OneRequest::Error;
+            break;
+        case QNetworkReply::TimeoutError:
+            expected = OneRequest::TimeOut;
+            break;
+        case QNetworkReply::OperationCanceledError:
+            expected = OneRequest::Canceled;
+            break;
         }
         QTest::newRow(codes.key(i)) << code << expected;
     }

@@ -52,8 +52,10 @@ void QmlApplicationViewerTest::adjustPath_data()
     QTest::newRow("empty names the install parent") << QString() << prefix;
     QTest::newRow("existing file") << m_fileName << prefix + m_fileName;
     QTest::newRow("directory only") << m_dirName << prefix + m_dirName;
-    QTest::newRow("missing file") << "qml/none/missing.qml" << "qml/none/missing.qml";
-    QTest::newRow("absolute, missing under prefix") << "/etc/passwd" << "/etc/passwd";
+    QTest::newRow("missing file") << "qml/none/missing.qml"
+                                  << "qml/none/missing.qml";
+    QTest::newRow("absolute, missing under prefix") << "/etc/passwd"
+                                                    << "/etc/passwd";
     // An absolute path keeps its own slash, so the prefix ends in a doubled one.
     QTest::newRow("absolute, present under prefix") << "/" + m_dirName << prefix + "/" + m_dirName;
 }

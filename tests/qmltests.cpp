@@ -49,8 +49,7 @@ public slots:
 
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        engine->addImageProvider(QStringLiteral("res"),
-                                 new ZelkoImageProvider(QQmlImageProviderBase::Image));
+        engine->addImageProvider(QStringLiteral("res"), new ZelkoImageProvider(QQmlImageProviderBase::Image));
 
         auto *echo = new MiniHttpServer(false, 0, this);
         echo->setResponder([](QTcpSocket *socket, const ReceivedRequest &request) {

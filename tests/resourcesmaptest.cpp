@@ -26,7 +26,10 @@ private:
     ResourcesMap *cache() { return ResourcesMap::getInstance(); }
 };
 
-static QString key(int i) { return QStringLiteral("k%1").arg(i); }
+static QString key(int i)
+{
+    return QStringLiteral("k%1").arg(i);
+}
 
 void ResourcesMapTest::init()
 {
@@ -78,9 +81,9 @@ void ResourcesMapTest::replaceKeepsCount()
 {
     for (int i = 0; i < 100; ++i)
         cache()->setData(key(i), "old");
-    cache()->setData(key(0), "new");   // now the most recent
+    cache()->setData(key(0), "new"); // now the most recent
     QCOMPARE(cache()->count(), 100);
-    cache()->setData(key(100), "x");  // drops k1, not k0
+    cache()->setData(key(100), "x"); // drops k1, not k0
     QCOMPARE(cache()->data(key(0)), QByteArray("new"));
     QVERIFY(cache()->data(key(1)).isEmpty());
 }
@@ -121,7 +124,7 @@ void ResourcesMapTest::dataIsShared()
     cache()->setData(QStringLiteral("big"), bytes);
     const QByteArray out = cache()->data(QStringLiteral("big"));
     QCOMPARE(out.constData(), bytes.constData());
-    bytes[0] = 'y';  // detaches the caller's copy only
+    bytes[0] = 'y'; // detaches the caller's copy only
     QCOMPARE(cache()->data(QStringLiteral("big")).at(0), 'x');
 }
 

@@ -46,14 +46,23 @@ static void collect(QtMsgType type, const QMessageLogContext &context, const QSt
         s_previous(type, context, text);
 }
 
-static QVariantList err(int code) { return {QStringLiteral("error"), code}; }
+static QVariantList err(int code)
+{
+    return {QStringLiteral("error"), code};
+}
 static QVariantList resp(int type, int error, const QString &json)
 {
     return {QStringLiteral("response"), type, error, json};
 }
 
-static QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-static QByteArray json(const QByteArray &text) { return FrameWriter::le32(quint32(text.size())) + text; }
+static QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+static QByteArray json(const QByteArray &text)
+{
+    return FrameWriter::le32(quint32(text.size())) + text;
+}
 
 void ResponseFrameTest::initTestCase()
 {
@@ -116,30 +125,30 @@ void ResponseFrameTest::outcomes_data()
                                      << QStringList();
     Frame flag1 = ok;
     flag1.compressFlag = 1;
-    QTest::newRow("compress flag 1") << FrameWriter::encode(flag1) + ok.json
-                                     << Events{err(2), resp(7, 0, "")} << QStringList{"Compress flag invalid"};
+    QTest::newRow("compress flag 1") << FrameWriter::encode(flag1) + ok.json << Events{err(2), resp(7, 0, "")}
+                                     << QStringList{"Compress flag invalid"};
     flag1.compressFlag = 255;
-    QTest::newRow("compress flag 255") << FrameWriter::encode(flag1)
-                                       << Events{err(2), resp(7, 0, "")} << QStringList{"Compress flag invalid"};
+    QTest::newRow("compress flag 255") << FrameWriter::encode(flag1) << Events{err(2), resp(7, 0, "")}
+                                       << QStringList{"Compress flag invalid"};
     QTest::newRow("plain") << okPlain << Events{resp(7, 0, "{}")} << QStringList();
     QTest::newRow("compressed") << FrameWriter::encode(packed) << Events{resp(7, 0, "{}")} << QStringList();
     Frame wrongLen = packed;
     wrongLen.originalLen = 0;
-    QTest::newRow("compressed, declared 0") << FrameWriter::encode(wrongLen) << Events{resp(7, 0, "{}")}
-                                            << QStringList();
+    QTest::newRow("compressed, declared 0")
+        << FrameWriter::encode(wrongLen) << Events{resp(7, 0, "{}")} << QStringList();
     wrongLen.originalLen = 0xFFFFFFFFu;
-    QTest::newRow("compressed, declared 4 GiB") << FrameWriter::encode(wrongLen)
-                                                << Events{resp(7, 0, "{}")} << QStringList();
+    QTest::newRow("compressed, declared 4 GiB")
+        << FrameWriter::encode(wrongLen) << Events{resp(7, 0, "{}")} << QStringList();
     Frame cut = packed;
     cut.keepCompressed = 6;
-    QTest::newRow("compressed stream cut short") << FrameWriter::encode(cut)
-                                                 << Events{err(2), resp(7, 0, "")} << QStringList{"Content Data error"};
+    QTest::newRow("compressed stream cut short")
+        << FrameWriter::encode(cut) << Events{err(2), resp(7, 0, "")} << QStringList{"Content Data error"};
     Frame garbage = ok;
     garbage.compressFlag = FrameWriter::Zlib;
     garbage.rawContent = QByteArray("not zlib at all");
-    QTest::newRow("compressed garbage") << hex("00000000070000000002") + FrameWriter::le32(99)
-                                               + FrameWriter::le32(15) + "not zlib at all"
-                                        << Events{err(2), resp(7, 0, "")} << QStringList{"Content Data error"};
+    QTest::newRow("compressed garbage")
+        << hex("00000000070000000002") + FrameWriter::le32(99) + FrameWriter::le32(15) + "not zlib at all"
+        << Events{err(2), resp(7, 0, "")} << QStringList{"Content Data error"};
     QTest::newRow("header only") << okPlain.left(14) << Events{err(2), resp(7, 0, "")}
                                  << QStringList{"Content Data error"};
     QTest::newRow("plain content of length 0")
@@ -148,29 +157,31 @@ void ResponseFrameTest::outcomes_data()
     Frame shortJson = ok;
     shortJson.json = "abcd";
     shortJson.jsonLen = 10;
-    QTest::newRow("json shorter than its length") << FrameWriter::encode(shortJson)
-                                                  << Events{resp(7, 0, "abcd")} << QStringList();
+    QTest::newRow("json shorter than its length")
+        << FrameWriter::encode(shortJson) << Events{resp(7, 0, "abcd")} << QStringList();
     Frame trailing = ok;
     trailing.rawContent = hex("00") + json("{}") + "after json";
     trailing.trailing = "after content";
-    QTest::newRow("bytes after json and content") << FrameWriter::encode(trailing)
-                                                  << Events{resp(7, 0, "{}")} << QStringList();
+    QTest::newRow("bytes after json and content")
+        << FrameWriter::encode(trailing) << Events{resp(7, 0, "{}")} << QStringList();
     Frame longer = ok;
     longer.originalLen = 1000;
-    QTest::newRow("plain length beyond the frame") << FrameWriter::encode(longer)
-                                                   << Events{resp(7, 0, "{}")} << QStringList();
+    QTest::newRow("plain length beyond the frame")
+        << FrameWriter::encode(longer) << Events{resp(7, 0, "{}")} << QStringList();
     Frame highType = ok;
     highType.serviceType = 0xFFFFFFFEu;
-    QTest::newRow("service type above 2^31") << FrameWriter::encode(highType)
-                                             << Events{resp(-2, 0, "{}")} << QStringList();
+    QTest::newRow("service type above 2^31")
+        << FrameWriter::encode(highType) << Events{resp(-2, 0, "{}")} << QStringList();
     Frame utf8 = ok;
     utf8.json = QStringLiteral("{\"q\":\"Zürich 北京\"}").toUtf8();
     QTest::newRow("utf-8 json") << FrameWriter::encode(utf8)
-                                << Events{resp(7, 0, QStringLiteral("{\"q\":\"Zürich 北京\"}"))} << QStringList();
+                                << Events{resp(7, 0, QStringLiteral("{\"q\":\"Zürich 北京\"}"))}
+                                << QStringList();
     Frame badUtf8 = ok;
-    badUtf8.json = "a\xff" "b";
-    QTest::newRow("malformed utf-8 json") << FrameWriter::encode(badUtf8)
-                                          << Events{resp(7, 0, QStringLiteral("a\uFFFDb"))} << QStringList();
+    badUtf8.json = "a\xff"
+                   "b";
+    QTest::newRow("malformed utf-8 json")
+        << FrameWriter::encode(badUtf8) << Events{resp(7, 0, QStringLiteral("a\uFFFDb"))} << QStringList();
 }
 
 void ResponseFrameTest::outcomes()
@@ -214,13 +225,15 @@ void ResponseFrameTest::resourceBlocks_data()
     two.resources = {Resource{"r1/a", 1, "alpha"}, Resource{"r1/b", 2, QByteArray(3000, 'b')}};
     two.json = "[1]";
     two.compressFlag = FrameWriter::Zlib;
-    QTest::newRow("two entries, compressed") << FrameWriter::encode(two) << "[1]"
-        << Entries{{"r1/a", "alpha"}, {"r1/b", QByteArray(3000, 'b')}} << QStringList();
+    QTest::newRow("two entries, compressed")
+        << FrameWriter::encode(two) << "[1]" << Entries{{"r1/a", "alpha"}, {"r1/b", QByteArray(3000, 'b')}}
+        << QStringList();
 
-    QTest::newRow("empty block 00 00 00 00") << frameOf(hex("01") + hex("00000000") + json("[2]"))
-                                             << "[2]" << Entries() << QStringList();
-    QTest::newRow("dataLen 4, resCount 0") << frameOf(hex("01") + FrameWriter::le32(4) + FrameWriter::le32(0) + json("[3]"))
-                                           << "[3]" << Entries() << QStringList();
+    QTest::newRow("empty block 00 00 00 00")
+        << frameOf(hex("01") + hex("00000000") + json("[2]")) << "[2]" << Entries() << QStringList();
+    QTest::newRow("dataLen 4, resCount 0")
+        << frameOf(hex("01") + FrameWriter::le32(4) + FrameWriter::le32(0) + json("[3]")) << "[3]"
+        << Entries() << QStringList();
     QTest::newRow("count 2, one entry stored")
         << frameOf(hex("01") + FrameWriter::le32(4 + entry("r4/x", "xx").size()) + FrameWriter::le32(2)
                    + entry("r4/x", "xx") + json("[4]"))
@@ -231,19 +244,20 @@ void ResponseFrameTest::resourceBlocks_data()
         << "[5]" << Entries{{"r5/d", "second"}} << QStringList();
     const QByteArray zeroCut = hex("03610062") + hex("01") + FrameWriter::le32(1) + "z";
     QTest::newRow("id cut at zero byte")
-        << frameOf(hex("01") + FrameWriter::le32(4 + zeroCut.size()) + FrameWriter::le32(1) + zeroCut + json("[6]"))
+        << frameOf(hex("01") + FrameWriter::le32(4 + zeroCut.size()) + FrameWriter::le32(1) + zeroCut
+                   + json("[6]"))
         << "[6]" << Entries{{"a", "z"}} << QStringList{QString::fromLatin1("a\0b", 3)};
     QTest::newRow("content of 3 bytes") << frameOf(hex("010000")) << "" << Entries() << QStringList();
     for (quint32 small = 1; small <= 3; ++small) {
         // The area is empty and nothing beyond resCount is consumed.
         QTest::addRow("dataLen %u", small)
-            << frameOf(hex("01") + FrameWriter::le32(small) + FrameWriter::le32(1) + json("[7]"))
-            << "[7]" << Entries() << QStringList();
+            << frameOf(hex("01") + FrameWriter::le32(small) + FrameWriter::le32(1) + json("[7]")) << "[7]"
+            << Entries() << QStringList();
     }
     const QByteArray cutEntry = entry("r8/full", "1234") + entry("r8/cut", "abcdefgh").left(15);
     QTest::newRow("block longer than the content")
-        << frameOf(hex("01") + FrameWriter::le32(1000) + FrameWriter::le32(2) + cutEntry)
-        << "" << Entries{{"r8/full", "1234"}, {"r8/cut", "abc"}} << QStringList();
+        << frameOf(hex("01") + FrameWriter::le32(1000) + FrameWriter::le32(2) + cutEntry) << ""
+        << Entries{{"r8/full", "1234"}, {"r8/cut", "abc"}} << QStringList();
     const QByteArray area = entry("r9/one", "1") + entry("r9/two", "2222").left(14);
     QTest::newRow("last entry cut by the area")
         << frameOf(hex("01") + FrameWriter::le32(4 + area.size()) + FrameWriter::le32(2) + area + json("[9]"))

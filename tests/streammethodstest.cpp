@@ -8,20 +8,36 @@
 
 namespace {
 
-QVariant I(qint64 v) { return QVariant::fromValue<qint64>(v); }
-QVariant S(const QString &s) { return QVariant(s); }
-QVariant B(const char *hex) { return QVariant(QByteArray::fromHex(hex)); }
+QVariant I(qint64 v)
+{
+    return QVariant::fromValue<qint64>(v);
+}
+QVariant S(const QString &s)
+{
+    return QVariant(s);
+}
+QVariant B(const char *hex)
+{
+    return QVariant(QByteArray::fromHex(hex));
+}
 
 // Runs one reader by name: int1/int2/int4, str1/str2/str4, bytes4, or n:<length>.
 QVariant runReader(const QString &reader, QBuffer *buffer)
 {
-    if (reader == "int1") return I(StreamMethods::getIntFromB(buffer));
-    if (reader == "int2") return I(StreamMethods::getIntFrom2B(buffer));
-    if (reader == "int4") return I(StreamMethods::getIntFrom4B(buffer));
-    if (reader == "str1") return S(StreamMethods::getStrFromB(buffer));
-    if (reader == "str2") return S(StreamMethods::getStrFrom2B(buffer));
-    if (reader == "str4") return S(StreamMethods::getStrFrom4B(buffer));
-    if (reader == "bytes4") return QVariant(StreamMethods::getByteArrayFrom4B(buffer));
+    if (reader == "int1")
+        return I(StreamMethods::getIntFromB(buffer));
+    if (reader == "int2")
+        return I(StreamMethods::getIntFrom2B(buffer));
+    if (reader == "int4")
+        return I(StreamMethods::getIntFrom4B(buffer));
+    if (reader == "str1")
+        return S(StreamMethods::getStrFromB(buffer));
+    if (reader == "str2")
+        return S(StreamMethods::getStrFrom2B(buffer));
+    if (reader == "str4")
+        return S(StreamMethods::getStrFrom4B(buffer));
+    if (reader == "bytes4")
+        return QVariant(StreamMethods::getByteArrayFrom4B(buffer));
     if (reader.startsWith("n:"))
         return QVariant(StreamMethods::getNBytesFromBuffer(buffer, reader.mid(2).toLongLong()));
     qFatal("unknown reader %s", qPrintable(reader));
@@ -49,8 +65,8 @@ void StreamMethodsTest::readers_data()
     QTest::addColumn<QVariantList>("values");
     QTest::addColumn<QList<int>>("positions");
 
-    auto row = [](const char *name, const char *hex, const QStringList &readers,
-                  const QVariantList &values, const QList<int> &positions) {
+    auto row = [](const char *name, const char *hex, const QStringList &readers, const QVariantList &values,
+                  const QList<int> &positions) {
         QTest::newRow(name) << QByteArray::fromHex(hex) << readers << values << positions;
     };
 
@@ -63,8 +79,7 @@ void StreamMethodsTest::readers_data()
     row("int1 at end", "7f", {"int1", "int1"}, {I(127), I(0)}, {1, 1});
     row("every reader at end", "01020304",
         {"int4", "int1", "int2", "int4", "str1", "str2", "str4", "bytes4", "n:5"},
-        {I(67305985), I(0), I(0), I(0), S(""), S(""), S(""), B(""), B("")},
-        {4, 4, 4, 4, 4, 4, 4, 4, 4});
+        {I(67305985), I(0), I(0), I(0), S(""), S(""), S(""), B(""), B("")}, {4, 4, 4, 4, 4, 4, 4, 4, 4});
 
     // 1- and 2-byte strings: Latin-1, cut before the first zero, zero and tail consumed.
     row("str1 zero cut", "0361006262", {"str1", "int1"}, {S("a"), I(0x62)}, {4, 5});
@@ -89,8 +104,8 @@ void StreamMethodsTest::readers_data()
     row("n bytes", "010203", {"n:2", "n:2", "n:2"}, {B("0102"), B("03"), B("")}, {2, 3, 3});
     row("n zero and negative", "0102", {"n:0", "n:-1", "int2"}, {B(""), B(""), I(0x0201)}, {0, 0, 2});
 
-    row("mixed sequence", "03616263341202000000aabb",
-        {"str1", "int2", "bytes4"}, {S("abc"), I(4660), B("aabb")}, {4, 6, 12});
+    row("mixed sequence", "03616263341202000000aabb", {"str1", "int2", "bytes4"},
+        {S("abc"), I(4660), B("aabb")}, {4, 6, 12});
 }
 
 void StreamMethodsTest::readers()
@@ -119,10 +134,9 @@ void StreamMethodsTest::hugeLengthCostsOnlyWhatRemains_data()
     QTest::addColumn<QVariant>("expected");
 
     const char *ten = "00112233445566778899";
-    QTest::newRow("bytes4") << QByteArray::fromHex(QByteArray("ffffffff") + ten)
-                            << "bytes4" << B(ten);
-    QTest::newRow("str4") << QByteArray::fromHex(QByteArray("ffffffff") + "41424344454647484950")
-                          << "str4" << S("ABCDEFGHIP");
+    QTest::newRow("bytes4") << QByteArray::fromHex(QByteArray("ffffffff") + ten) << "bytes4" << B(ten);
+    QTest::newRow("str4") << QByteArray::fromHex(QByteArray("ffffffff") + "41424344454647484950") << "str4"
+                          << S("ABCDEFGHIP");
     QTest::newRow("n bytes") << QByteArray::fromHex(ten) << "n:4294967295" << B(ten);
 }
 

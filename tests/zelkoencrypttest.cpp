@@ -11,8 +11,11 @@
 // prefixed by the CRC-32 of the scrambled bytes in its own byte order.
 
 namespace {
-QString u(const char *utf8) { return QString::fromUtf8(utf8); }
+QString u(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
 }
+} // namespace
 
 class ZelkoEncryptTest : public QObject
 {
@@ -47,7 +50,8 @@ void ZelkoEncryptTest::encryptString_data()
     QTest::addColumn<QString>("str");
     QTest::addColumn<QString>("expected");
     QTest::newRow("empty") << QString() << "c03f3ce0f54e392a7fb8bb812852b11c";
-    QTest::newRow("abc") << "abc" << "db5686dd16ca88a7685ae816b3d3abc3";
+    QTest::newRow("abc") << "abc"
+                         << "db5686dd16ca88a7685ae816b3d3abc3";
     // Same text, different normalisation: different UTF-8, different signature.
     QTest::newRow("composed") << u("caf\xc3\xa9") << "f6236a5f1f334bb460cf2a97c41e3dac";
     QTest::newRow("decomposed") << u("cafe\xcc\x81") << "67cc3333c454aaad5dc5ee137b940807";
@@ -65,16 +69,26 @@ void ZelkoEncryptTest::encryptParam_data()
     QTest::addColumn<QString>("str");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("empty str") << QString() << "k" << "00000000";
+    QTest::newRow("empty str") << QString() << "k"
+                               << "00000000";
     QTest::newRow("empty str and key") << QString() << QString() << "00000000";
-    QTest::newRow("one letter") << "a" << "k" << "c69ab0d9a7";
+    QTest::newRow("one letter") << "a"
+                                << "k"
+                                << "c69ab0d9a7";
     // CRC 0x07a2130f: bytes low, highest, second, third highest.
-    QTest::newRow("key repeats") << "hello" << "ab" << "0f07a21395a3999a98";
-    QTest::newRow("key longer than str") << "hi" << "longerkey" << "b1e19b42a7ab";
-    QTest::newRow("three-byte char") << u("\xe2\x82\xac") << "x" << "69a4454631516f";
+    QTest::newRow("key repeats") << "hello"
+                                 << "ab"
+                                 << "0f07a21395a3999a98";
+    QTest::newRow("key longer than str") << "hi"
+                                         << "longerkey"
+                                         << "b1e19b42a7ab";
+    QTest::newRow("three-byte char") << u("\xe2\x82\xac") << "x"
+                                     << "69a4454631516f";
     QTest::newRow("utf8 key bytes and length") << u("x\xc3\xa9") << u("\xc3\xa9") << "880243aee744b8";
     QTest::newRow("empty key adds nothing") << "abc" << QString() << "909fe5e73b3839";
-    QTest::newRow("query") << "query=1&p=2" << "secret" << "7f7c79baa49aa8a08ee1e4e793dfd3";
+    QTest::newRow("query") << "query=1&p=2"
+                           << "secret"
+                           << "7f7c79baa49aa8a08ee1e4e793dfd3";
 }
 
 void ZelkoEncryptTest::encryptParam()
@@ -109,19 +123,32 @@ void ZelkoEncryptTest::codeEncrypt_data()
     QTest::addColumn<QString>("code");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("empty code") << QString() << "k" << "00000000";
+    QTest::newRow("empty code") << QString() << "k"
+                                << "00000000";
     QTest::newRow("empty code and key") << QString() << QString() << "00000000";
-    QTest::newRow("one letter") << "a" << "k" << "50ede9b7a6";
-    QTest::newRow("two-byte char") << u("\xc3\xa9") << "k" << "08a9ab66045e";
+    QTest::newRow("one letter") << "a"
+                                << "k"
+                                << "50ede9b7a6";
+    QTest::newRow("two-byte char") << u("\xc3\xa9") << "k"
+                                   << "08a9ab66045e";
     // CRC 0xfdfb4cab: bytes low, highest, third, second highest.
-    QTest::newRow("key repeats") << "hello" << "ab" << "abfd4cfb93a1979896";
-    QTest::newRow("key above latin1") << "hello" << u("a\xe2\x82\xac" "b") << "c2413d0c937e989774";
-    QTest::newRow("key with question mark") << "hello" << "a?b" << "c2413d0c937e989774";
+    QTest::newRow("key repeats") << "hello"
+                                 << "ab"
+                                 << "abfd4cfb93a1979896";
+    QTest::newRow("key above latin1") << "hello"
+                                      << u("a\xe2\x82\xac"
+                                           "b")
+                                      << "c2413d0c937e989774";
+    QTest::newRow("key with question mark") << "hello"
+                                            << "a?b"
+                                            << "c2413d0c937e989774";
     QTest::newRow("key latin1 byte") << "hi" << u("\xc3\xbf") << "cd4f44533132";
     // Two UTF-16 code units, so two "?" bytes and a key length of 2.
     QTest::newRow("key outside BMP") << "hello" << u("\xf0\x9f\x98\x80") << "e0de7b6a717e757574";
     QTest::newRow("empty key adds nothing") << "abc" << QString() << "909fe7e53b3839";
-    QTest::newRow("query") << "query=1&p=2" << "secret" << "ea9ba6709e94a29a88dbdee18dd9cd";
+    QTest::newRow("query") << "query=1&p=2"
+                           << "secret"
+                           << "ea9ba6709e94a29a88dbdee18dd9cd";
 }
 
 void ZelkoEncryptTest::codeEncrypt()
@@ -169,8 +196,8 @@ void ZelkoEncryptTest::slotsReachableByName()
     QString param, code;
     QVERIFY(QMetaObject::invokeMethod(&enc, "zelkoLib_getEncryptParam", Q_RETURN_ARG(QString, param),
                                       Q_ARG(QString, "a"), Q_ARG(QString, "k")));
-    QVERIFY(QMetaObject::invokeMethod(&dm, "ZelkoEncrypt", Q_RETURN_ARG(QString, code),
-                                      Q_ARG(QString, "a"), Q_ARG(QString, "k")));
+    QVERIFY(QMetaObject::invokeMethod(&dm, "ZelkoEncrypt", Q_RETURN_ARG(QString, code), Q_ARG(QString, "a"),
+                                      Q_ARG(QString, "k")));
     QCOMPARE(param, QString("c69ab0d9a7"));
     QCOMPARE(code, QString("50ede9b7a6"));
 }

@@ -87,11 +87,21 @@ void ZelkoServiceHelperTest::transportOutcomes()
     MiniHttpServer server;
     QString url = server.url();
     switch (kind) {
-    case 0: server.close(); break;
-    case 1: server.setCannedResponse("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", true); break;
-    case 2: server.setCannedResponse(MiniHttpServer::response("not here", 404)); break;
-    case 3: server.setCannedResponse(MiniHttpServer::response(QByteArray())); break;
-    case 4: server.setCannedResponse(MiniHttpServer::response(QStringLiteral("{\"a\":\"é\"}").toUtf8())); break;
+    case 0:
+        server.close();
+        break;
+    case 1:
+        server.setCannedResponse("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789", true);
+        break;
+    case 2:
+        server.setCannedResponse(MiniHttpServer::response("not here", 404));
+        break;
+    case 3:
+        server.setCannedResponse(MiniHttpServer::response(QByteArray()));
+        break;
+    case 4:
+        server.setCannedResponse(MiniHttpServer::response(QStringLiteral("{\"a\":\"é\"}").toUtf8()));
+        break;
     }
     ZelkoServiceHelper element;
     Recorder rec(&element);
@@ -208,9 +218,8 @@ void ZelkoServiceHelperTest::cancelAfterCompletion()
     Recorder rec(&element);
     element.cancel(0);
     // Inside the handler the key is still live, its reply already complete.
-    connect(&element, &ZelkoServiceHelper::sslResponse, &element, [&element](const QString &, int key) {
-        element.cancel(key);
-    });
+    connect(&element, &ZelkoServiceHelper::sslResponse, &element,
+            [&element](const QString &, int key) { element.cancel(key); });
     const int key = element.requestHttps(QStringLiteral("x"), server.url());
     QVERIFY(rec.waitFor(1));
     QTRY_COMPARE(liveRequests(element), 0);
@@ -250,13 +259,18 @@ void ZelkoServiceHelperTest::urlEncode_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("space") << "a b" << "a%20b";
-    QTest::newRow("ampersand and equals") << "a&b=c" << "a%26b%3Dc";
-    QTest::newRow("unreserved kept") << "AZaz09-._~" << "AZaz09-._~";
+    QTest::newRow("space") << "a b"
+                           << "a%20b";
+    QTest::newRow("ampersand and equals") << "a&b=c"
+                                          << "a%26b%3Dc";
+    QTest::newRow("unreserved kept") << "AZaz09-._~"
+                                     << "AZaz09-._~";
     QTest::newRow("e acute is utf-8") << QStringLiteral("\u00e9") << "%C3%A9";
-    QTest::newRow("reserved characters") << "/?#[]@!$'()*+,;%" << "%2F%3F%23%5B%5D%40%21%24%27%28%29%2A%2B%2C%3B%25";
+    QTest::newRow("reserved characters") << "/?#[]@!$'()*+,;%"
+                                         << "%2F%3F%23%5B%5D%40%21%24%27%28%29%2A%2B%2C%3B%25";
     QTest::newRow("astral") << QStringLiteral("\U0001F600") << "%F0%9F%98%80";
-    QTest::newRow("empty") << "" << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void ZelkoServiceHelperTest::urlEncode()

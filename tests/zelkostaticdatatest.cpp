@@ -18,10 +18,12 @@ void ZelkoStaticDataTest::infoText_data()
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QString>("expected");
     QTest::newRow("all empty") << QStringList{"", "", "", "", ""}
-        << R"({imei:"",productName:"",model:"",osVersion:"",firmwareVersion:""})";
-    QTest::newRow("plain") << QStringList{"356938035643809", "N9", "RM-696", "1.2", "PR1.3"}
+                               << R"({imei:"",productName:"",model:"",osVersion:"",firmwareVersion:""})";
+    QTest::newRow("plain")
+        << QStringList{"356938035643809", "N9", "RM-696", "1.2", "PR1.3"}
         << R"({imei:"356938035643809",productName:"N9",model:"RM-696",osVersion:"1.2",firmwareVersion:"PR1.3"})";
-    QTest::newRow("quote and backslash kept") << QStringList{"1", "say \"hi\"", "a\\b", " sp ", "ü"}
+    QTest::newRow("quote and backslash kept")
+        << QStringList{"1", "say \"hi\"", "a\\b", " sp ", "ü"}
         << R"({imei:"1",productName:"say "hi"",model:"a\b",osVersion:" sp ",firmwareVersion:"ü"})";
 }
 
@@ -29,16 +31,15 @@ void ZelkoStaticDataTest::infoText()
 {
     QFETCH(QStringList, values);
     QFETCH(QString, expected);
-    QCOMPARE(ZelkoStaticData::infoText(values[0], values[1], values[2], values[3], values[4]),
-             expected);
+    QCOMPARE(ZelkoStaticData::infoText(values[0], values[1], values[2], values[3], values[4]), expected);
 }
 
 void ZelkoStaticDataTest::infoFromDevice()
 {
     QDeviceInfo device;
-    const QString expected = ZelkoStaticData::infoText(
-        device.imei(0), device.productName(), device.model(),
-        device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
+    const QString expected =
+        ZelkoStaticData::infoText(device.imei(0), device.productName(), device.model(),
+                                  device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
     for (int call = 0; call < 2; ++call) {
         QTest::ignoreMessage(QtDebugMsg, "**********MOBILITY_SYSTEMINFO************");
         QCOMPARE(ZelkoStaticData::info(), expected);
