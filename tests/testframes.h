@@ -2,10 +2,9 @@
 #define TESTFRAMES_H
 
 #include "framewriter.h"
+#include "testimages.h"
 
-#include <QBuffer>
 #include <QByteArray>
-#include <QImage>
 #include <QList>
 #include <QString>
 
@@ -32,17 +31,6 @@ struct Frame
     QString json;       // null where the pass stopped before it
     QList<Resource> resources = {};
 };
-
-inline QByteArray png(int w, int h, Qt::GlobalColor colour)
-{
-    QImage image(w, h, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
 
 inline QList<Frame> all()
 {
@@ -197,8 +185,8 @@ inline QList<Frame> all()
                    frameOf(hex("01") + hex("00000000") + json("[10]"), true), QString(), 3, 0, "[10]"});
 
     // What the QML suites' stand-in service answers: images and one entry that is not an image.
-    const QByteArray red = png(37, 23, Qt::red);
-    const QByteArray blue = png(16, 16, Qt::blue);
+    const QByteArray red = pngBytes(37, 23, Qt::red, QImage::Format_RGB32);
+    const QByteArray blue = pngBytes(16, 16, Qt::blue, QImage::Format_RGB32);
     frames.append({"qml images answer",
                    FrameWriter::answer(
                        11, "{\"images\":3}",
