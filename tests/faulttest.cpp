@@ -2,6 +2,7 @@
 #include "minihttpserver.h"
 #include "onerequest.h"
 #include "zelkoqtroot.h"
+#include "signalrecorder.h"
 #include "zelkoservicehelper.h"
 
 #include <QRandomGenerator>
@@ -37,38 +38,6 @@ enum Road {
     Service,
     Text
 };
-
-// Every signal of one element with its key, in the order emitted.
-struct Recorder
-{
-    QList<QVariantList> events;
-    explicit Recorder(ZelkoServiceHelper *element)
-    {
-        QObject::connect(element, &ZelkoServiceHelper::error, [this](int code, int key) {
-            events.append({QStringLiteral("error"), code, key});
-        });
-        QObject::connect(element, &ZelkoServiceHelper::response,
-                         [this](int type, int error, const QString &json, int key) {
-                             events.append({QStringLiteral("response"), type, error, json, key});
-                         });
-        QObject::connect(element, &ZelkoServiceHelper::sslResponse, [this](const QString &json, int key) {
-            events.append({QStringLiteral("sslResponse"), json, key});
-        });
-    }
-    QList<QVariantList> forKey(int key) const
-    {
-        QList<QVariantList> out;
-        for (const QVariantList &e : events)
-            if (e.last().toInt() == key)
-                out.append(e.mid(0, e.size() - 1));
-        return out;
-    }
-};
-
-int liveRequests(const QObject &element)
-{
-    return element.findChildren<OneRequest *>().size();
-}
 
 QByteArray garbage(int size, quint32 seed)
 {

@@ -2,6 +2,7 @@
 #include "minihttpserver.h"
 #include "onerequest.h"
 #include "zelkoqtroot.h"
+#include "signalrecorder.h"
 #include "zelkoservicehelper.h"
 
 #include <QRandomGenerator>
@@ -29,34 +30,6 @@ private slots:
     void urlEncode();
     void signingForwards();
 };
-
-// Every signal of one element, in the order emitted.
-struct Recorder
-{
-    QList<QVariantList> events;
-    explicit Recorder(ZelkoServiceHelper *element)
-    {
-        QObject::connect(element, &ZelkoServiceHelper::error, [this](int code, int key) {
-            events.append({QStringLiteral("error"), code, key});
-        });
-        QObject::connect(element, &ZelkoServiceHelper::response,
-                         [this](int type, int error, const QString &json, int key) {
-                             events.append({QStringLiteral("response"), type, error, json, key});
-                         });
-        QObject::connect(element, &ZelkoServiceHelper::sslResponse, [this](const QString &json, int key) {
-            events.append({QStringLiteral("sslResponse"), json, key});
-        });
-    }
-    bool waitFor(int count, int ms = 20000)
-    {
-        return QTest::qWaitFor([&] { return events.size() >= count; }, ms);
-    }
-};
-
-static int liveRequests(const ZelkoServiceHelper &element)
-{
-    return element.findChildren<OneRequest *>().size();
-}
 
 void ZelkoServiceHelperTest::init()
 {
