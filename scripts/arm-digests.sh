@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The digest calculators built for the handset's 32-bit ARM (long is 32 bits there)
 # and run under qemu-user against the reference vectors. Builds into build-arm/.
-# Vectors: $ZELKO_SHARED_TESTDATA/digests, by default ../shared/testdata beside the checkout.
+# Vectors: $ZELKO_DIGEST_VECTORS, by default tests/data/digests.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZELKO_ARM_BUILD_DIR:-$top/build-arm}
-vectors=${ZELKO_SHARED_TESTDATA:-$top/../shared/testdata}/digests
+vectors=${ZELKO_DIGEST_VECTORS:-$top/tests/data/digests}
 cc=arm-linux-gnueabihf-gcc
 cxx=arm-linux-gnueabihf-g++
 sysroot=/usr/arm-linux-gnueabihf

@@ -23,6 +23,9 @@ struct Calc
     virtual SZ_T calculate(const char *p, qint64 n) = 0;
     virtual SZ_T calcBlock(SZ_INT *dp, SZ_INT *rp) = 0;
     virtual QByteArray record() const = 0;
+    // Every field reset is to set, by name; Value is not among them, reset keeps it.
+    virtual QList<QPair<QByteArray, QByteArray>> resetFields() const = 0;
+    virtual void garble(char fill) = 0;
     QByteArray value() const { return record().left(valueSize); } // Value is the first field
     QVector<SZ_INT> chaining() const { return QVector<SZ_INT>(reg, reg + valueSize / 4); }
     QCryptographicHash::Algorithm qt;
@@ -56,6 +59,21 @@ struct CalcT : Calc
     }
     SZ_T calcBlock(SZ_INT *dp, SZ_INT *rp) override { return Block(dp, rp); }
     QByteArray record() const override { return QByteArray(reinterpret_cast<const char *>(&r), sizeof r); }
+    QList<QPair<QByteArray, QByteArray>> resetFields() const override
+    {
+        const auto bytes = [](const void *p, size_t n) {
+            return QByteArray(static_cast<const char *>(p), int(n)).toHex();
+        };
+        // Padding words 16..63 of SHA-256 hold the schedule scratch of the last block, which
+        // every compression rewrites: only the 16-word block must start clean.
+        return {{"DwordBufBytes", bytes(&r.DwordBufBytes, sizeof r.DwordBufBytes)},
+                {"ByteNumLo", bytes(&r.ByteNumLo, sizeof r.ByteNumLo)},
+                {"ByteNumHi", bytes(&r.ByteNumHi, sizeof r.ByteNumHi)},
+                {"reg", bytes(r.reg, sizeof r.reg)},
+                {"DwordBuf", bytes(r.DwordBuf, sizeof r.DwordBuf)},
+                {"Padding[0..15]", bytes(r.Padding, 16 * sizeof r.Padding[0])}};
+    }
+    void garble(char fill) override { memset(&r, fill, sizeof r); }
 };
 
 std::unique_ptr<Calc> make(const QString &algo)
@@ -102,22 +120,25 @@ QByteArray finish(Calc &c, QVector<SZ_INT> reg, QByteArray tail, quint64 bytes)
 
 QString vectorPath(const QString &file)
 {
-    return QStringLiteral(ZELKO_SHARED_TESTDATA "/digests/") + file;
+    return QStringLiteral(ZELKO_TEST_DATA "/digests/") + file;
 }
 
-// The key = value lines of a vector file, in order.
-QList<QPair<QByteArray, QByteArray>> rspFields(const QString &path)
+using RspFields = QList<QPair<QByteArray, QByteArray>>;
+
+// The key = value lines of a vector file, in order. False when the file cannot be read, so that
+// a missing vector file fails the suite instead of leaving a table without rows.
+bool readRsp(const QString &path, RspFields *fields)
 {
     QFile f(path);
-    QList<QPair<QByteArray, QByteArray>> fields;
-    f.open(QIODevice::ReadOnly | QIODevice::Text);
-    while (f.isOpen() && !f.atEnd()) {
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    while (!f.atEnd()) {
         const QByteArray line = f.readLine().trimmed();
         const int eq = line.indexOf('=');
         if (!line.startsWith('#') && !line.startsWith('[') && eq > 0)
-            fields.append({line.left(eq).trimmed(), line.mid(eq + 1).trimmed()});
+            fields->append({line.left(eq).trimmed(), line.mid(eq + 1).trimmed()});
     }
-    return fields;
+    return true;
 }
 
 } // namespace
@@ -138,18 +159,22 @@ private slots:
                                                    {"MD5", "MD5rfc1321.rsp"}};
         for (const auto &file : files) {
             const QString path = vectorPath(file.second);
-            QVERIFY2(QFile::exists(path), qPrintable(path));
-            int len = 0;
+            RspFields fields;
+            QVERIFY2(readRsp(path, &fields), qPrintable("cannot read " + path));
+            int len = 0, rows = 0;
             QByteArray msg;
-            for (const auto &kv : rspFields(path)) {
-                if (kv.first == "Len")
+            for (const auto &kv : qAsConst(fields)) {
+                if (kv.first == "Len") {
                     len = kv.second.toInt();
-                else if (kv.first == "Msg") // for Len 0 the line holds a placeholder byte
+                } else if (kv.first == "Msg") { // for Len 0 the line holds a placeholder byte
                     msg = QByteArray::fromHex(kv.second).left(len / 8);
-                else if (kv.first == "MD")
+                } else if (kv.first == "MD") {
                     QTest::addRow("%s Len=%d", qPrintable(file.second), len)
                         << file.first << msg << kv.second;
+                    ++rows;
+                }
             }
+            QVERIFY2(rows > 0, qPrintable("no vectors in " + path));
         }
     }
     void vectors()
@@ -170,10 +195,11 @@ private slots:
         QTest::addColumn<QByteArray>("checkpoint");
         for (const QString &algo : {QString("SHA-256"), QString("SHA-1")}) {
             const QString path = vectorPath(QString(algo).remove('-') + "Monte.rsp");
-            QVERIFY2(QFile::exists(path), qPrintable(path));
+            RspFields fields;
+            QVERIFY2(readRsp(path, &fields), qPrintable("cannot read " + path));
             QByteArray seed;
             int count = 0;
-            for (const auto &kv : rspFields(path)) {
+            for (const auto &kv : qAsConst(fields)) {
                 if (kv.first == "Seed" || kv.first == "MD") {
                     if (kv.first == "MD")
                         QTest::addRow("%s %d", qPrintable(algo), count++) << algo << seed << kv.second;
@@ -295,6 +321,48 @@ private slots:
         QCOMPARE(c->value(), firstDigest);
         QCOMPARE(c->calculate(second.constData(), second.size()), SZ_T(0));
         QCOMPARE(c->value().toHex(), hashOf(*c, second));
+    }
+
+    // A reset record must equal a freshly initialised one in every field, not only in those
+    // the next digest happens to read.
+    void resetClearsRecord_data()
+    {
+        QTest::addColumn<QString>("algo");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("garbled");
+        for (const QString &algo : kAlgos) {
+            const QByteArray a = algo.toLatin1();
+            for (int length : {5, 64, 119, 1000})
+                QTest::addRow("%s after %d bytes", a.constData(), length) << algo << length << false;
+            QTest::addRow("%s every byte garbled", a.constData()) << algo << 0 << true;
+        }
+    }
+    void resetClearsRecord()
+    {
+        QFETCH(QString, algo);
+        QFETCH(int, length);
+        QFETCH(bool, garbled);
+        auto used = make(algo), fresh = make(algo);
+        QByteArray msg(length, 0);
+        for (int i = 0; i < length; ++i)
+            msg[i] = char(i * 73 + 29);
+        QCOMPARE(used->calculate(msg.constData(), msg.size()), SZ_T(0));
+        if (garbled)
+            used->garble('\x5A');
+        const QByteArray value = used->value();
+
+        QCOMPARE(used->reset(), SZ_T(0));
+        QCOMPARE(used->value(), value);
+        const auto got = used->resetFields(), want = fresh->resetFields();
+        QCOMPARE(got.size(), want.size());
+        for (int i = 0; i < got.size(); ++i) {
+            const QString name = got[i].first, hex = got[i].second, initial = want[i].second;
+            // Apart from the initial chaining value everything starts at zero: bytes are OR-ed in.
+            if (name != "reg")
+                QVERIFY2(initial.count('0') == initial.size(),
+                         qPrintable(name + " of a fresh record: " + initial));
+            QVERIFY2(hex == initial, qPrintable(name + " after reset: " + hex + ", fresh: " + initial));
+        }
     }
 
     // Each case starts with 10 bytes pending and a count set by hand; 2^61 bytes is hi 0x20000000.
