@@ -88,7 +88,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.addOption({"port", "Port to listen on.", "port", "47311"});
+    parser.addOption({"port", "Port to listen on (0: any free one).", "port", "0"});
     parser.addOption({"frame", "Approximate size of the answer frame in bytes.", "bytes", "16384"});
     parser.process(app);
 
@@ -102,8 +102,8 @@ int main(int argc, char **argv)
     const QByteArray frame = BenchFrames::build(thumbs, json, false).frame;
 
     Server server(frame);
-    // The port is the build's service port: a test may hold it, or a server that
-    // did not ask for address reuse may have left connections on it in TIME_WAIT.
+    // A port named on the command line may still be held: a server that did not
+    // ask for address reuse may have left connections on it in TIME_WAIT.
     QElapsedTimer waited;
     waited.start();
     while (!server.listen(QHostAddress::LocalHost, quint16(parser.value("port").toUInt()))
@@ -113,7 +113,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;
     }
-    std::printf("listening %d\n", frame.size());
+    std::printf("listening %d %d\n", frame.size(), int(server.serverPort()));
     std::fflush(stdout);
     return app.exec();
 }

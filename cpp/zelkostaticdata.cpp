@@ -1,7 +1,8 @@
 #include "zelkostaticdata.h"
+#include "zelkodevice.h"
+#include "zelkotesting.h"
 
 #include <QDebug>
-#include <QDeviceInfo>
 
 #ifndef ZELKO_SERVICE_URL
 #error "ZELKO_SERVICE_URL must be defined by the build"
@@ -29,16 +30,15 @@ QString ZelkoStaticData::vid()
 
 QString ZelkoStaticData::uid()
 {
-    QDeviceInfo device;
-    return device.imei(0);
+    return ZelkoDeviceSource::current().imei();
 }
 
 QString ZelkoStaticData::info()
 {
     qDebug() << "**********MOBILITY_SYSTEMINFO************";
-    QDeviceInfo device;
-    return infoText(device.imei(0), device.productName(), device.model(), device.version(QDeviceInfo::Os),
-                    device.version(QDeviceInfo::Firmware));
+    const ZelkoDeviceSource &device = ZelkoDeviceSource::current();
+    return infoText(device.imei(), device.productName(), device.model(), device.osVersion(),
+                    device.firmwareVersion());
 }
 
 QString ZelkoStaticData::infoText(const QString &imei, const QString &productName, const QString &model,
@@ -50,9 +50,23 @@ QString ZelkoStaticData::infoText(const QString &imei, const QString &productNam
            + QLatin1String("\",firmwareVersion:\"") + firmwareVersion + QLatin1String("\"}");
 }
 
+namespace {
+QString &serviceUrlOverride()
+{
+    static QString url;
+    return url;
+}
+} // namespace
+
 QString ZelkoStaticData::serviceUrl()
 {
-    return QStringLiteral(ZELKO_SERVICE_URL);
+    const QString &url = serviceUrlOverride();
+    return url.isEmpty() ? QStringLiteral(ZELKO_SERVICE_URL) : url;
+}
+
+void ZelkoTesting::setServiceUrl(const QString &url)
+{
+    serviceUrlOverride() = url;
 }
 
 QString ZelkoStaticData::serviceHost()

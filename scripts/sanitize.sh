@@ -36,7 +36,9 @@ for kind in "${kinds[@]}"; do
         build=${ZELKO_ASAN_BUILD_DIR:-$top/build-asan}
         configure "$build" "-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
         nice cmake --build "$build" -j"$jobs"
+        rm -f "$build"/tests/results/*.txt
         (cd "$build" && ctest --output-on-failure -j"$jobs")
+        "$top/scripts/check-skips.sh" "$build/tests/results"
         ;;
     tsan)
         build=${ZELKO_TSAN_BUILD_DIR:-$top/build-tsan}

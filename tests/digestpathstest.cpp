@@ -1,3 +1,5 @@
+#include "skips.h"
+
 #include <QtTest>
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -105,7 +107,7 @@ private slots:
     void sameBlockResults()
     {
         if (!ShaExtCalc_available())
-            QSKIP("this CPU has no SHA instructions");
+            ZELKO_SKIP_WITHOUT_CPU_FEATURE("SHA instructions");
         QRandomGenerator rng(77);
         for (int round = 0; round < 1000; ++round) {
             SZ_INT block[64], copy[64], reg[8], regExt[8];

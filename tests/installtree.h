@@ -13,12 +13,12 @@
 class InstallTree
 {
 public:
-    InstallTree()
+    explicit InstallTree(const QString &program = QStringLiteral(ZELKO_BINARY))
     {
         QDir(m_dir.path()).mkpath(QStringLiteral("bin"));
         QDir(m_dir.path()).mkpath(QStringLiteral("qml/Zelko"));
         QDir(m_dir.path()).mkpath(QStringLiteral("config"));
-        QFile::copy(QStringLiteral(ZELKO_BINARY), binary());
+        QFile::copy(program, binary());
     }
 
     bool isValid() const { return m_dir.isValid() && QFile::exists(binary()); }

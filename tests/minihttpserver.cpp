@@ -1,12 +1,11 @@
 #include "minihttpserver.h"
-#include "zelkostaticdata.h"
+#include "zelkotesting.h"
 
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QUrl>
 
 QByteArray ReceivedRequest::header(const QByteArray &name) const
 {
@@ -32,16 +31,17 @@ MiniHttpServer::MiniHttpServer(bool tls, quint16 port, QObject *parent)
     listen(QHostAddress::LocalHost, port);
 }
 
-MiniHttpServer *MiniHttpServer::atServiceUrl(QObject *parent)
+MiniHttpServer::~MiniHttpServer()
 {
-    const QUrl service(ZelkoStaticData::serviceUrl());
-    if (service.host() != QLatin1String("127.0.0.1") || service.port() <= 0)
-        return nullptr;
-    auto *server = new MiniHttpServer(false, quint16(service.port()), parent);
-    if (!server->isListening()) {
-        delete server;
-        return nullptr;
-    }
+    if (m_isService)
+        ZelkoTesting::setServiceUrl(QString());
+}
+
+MiniHttpServer *MiniHttpServer::asService(QObject *parent)
+{
+    auto *server = new MiniHttpServer(false, 0, parent);
+    server->m_isService = true;
+    ZelkoTesting::setServiceUrl(server->url());
     return server;
 }
 

@@ -31,8 +31,10 @@ public:
     using Responder = std::function<void(QTcpSocket *socket, const ReceivedRequest &request)>;
 
     explicit MiniHttpServer(bool tls = false, quint16 port = 0, QObject *parent = nullptr);
-    // Listens where the build sends service queries; invalid unless that is loopback.
-    static MiniHttpServer *atServiceUrl(QObject *parent = nullptr);
+    ~MiniHttpServer() override;
+    // A server on a free port that the Request element posts its service queries
+    // to, whatever address the build compiled in, until the server goes.
+    static MiniHttpServer *asService(QObject *parent = nullptr);
 
     void setResponder(Responder responder) { m_responder = std::move(responder); }
     // The same raw bytes for every request; the connection closes after them when asked.
@@ -54,6 +56,7 @@ private:
     void readRequests(QTcpSocket *socket);
 
     bool m_tls;
+    bool m_isService = false;
     Responder m_responder;
 };
 

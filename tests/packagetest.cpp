@@ -1,3 +1,5 @@
+#include "skips.h"
+
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -121,7 +123,7 @@ void PackageTest::dependsOnImportedQmlModules()
     const QString scanner =
         QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/qmlimportscanner");
     if (!QFileInfo(scanner).isExecutable())
-        QSKIP("qmlimportscanner is not installed (Debian: qtdeclarative5-dev-tools)");
+        ZELKO_SKIP_WITHOUT_TOOL("qmlimportscanner (Debian: qtdeclarative5-dev-tools)");
     const QString qmlDir = QLibraryInfo::location(QLibraryInfo::Qml2ImportsPath);
     int code = 0;
     const QByteArray scan = run(scanner,

@@ -11,8 +11,8 @@
 #include <QTcpSocket>
 #include <QtQuickTest>
 
-// A stand-in service at the build's service address, started by the suites that
-// need one: every query gets a compressed frame carrying PNG resources.
+// A stand-in service on a free port that the Request element posts to, started by
+// the suites that need one: every query gets a compressed frame carrying PNG resources.
 class CannedService : public QObject
 {
     Q_OBJECT
@@ -23,8 +23,8 @@ public:
     {
         if (m_server)
             return true;
-        m_server = MiniHttpServer::atServiceUrl(this);
-        if (!m_server)
+        m_server = MiniHttpServer::asService(this);
+        if (!m_server->isListening())
             return false;
         QList<FrameWriter::Resource> resources;
         resources.append({"png/red", 1, pngBytes(37, 23, Qt::red)});
@@ -65,7 +65,7 @@ public slots:
         context->setContextProperty(QStringLiteral("stallUrl"), stall->url());
         context->setContextProperty(QStringLiteral("tlsUrl"), tls->url());
         context->setContextProperty(QStringLiteral("cannedService"), new CannedService(this));
-        // The real search service, started at the build's service address by the suites that need it.
+        // The real search service, as the one the Request element posts to, for the suites that need it.
         context->setContextProperty(QStringLiteral("referenceService"), new ReferenceService(this));
     }
 

@@ -1,10 +1,9 @@
 #include "referenceservice.h"
 
-#include "zelkostaticdata.h"
+#include "zelkotesting.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
-#include <QUrl>
 
 ReferenceService::ReferenceService(QObject *parent)
     : QObject(parent)
@@ -53,16 +52,21 @@ bool ReferenceService::start(int port, int httpsPort, const QString &statusFile)
     return false;
 }
 
-bool ReferenceService::startAtServiceUrl()
+bool ReferenceService::startAsService()
 {
-    const QUrl service(ZelkoStaticData::serviceUrl());
-    if (service.host() != QLatin1String("127.0.0.1") || service.port() <= 0)
+    if (!start())
         return false;
-    return start(service.port(), 0);
+    m_isService = true;
+    ZelkoTesting::setServiceUrl(searchUrl());
+    return true;
 }
 
 void ReferenceService::stop()
 {
+    if (m_isService) {
+        ZelkoTesting::setServiceUrl(QString());
+        m_isService = false;
+    }
     if (m_process.state() != QProcess::NotRunning) {
         m_process.terminate();
         if (!m_process.waitForFinished(10000)) {

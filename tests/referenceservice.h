@@ -21,8 +21,9 @@ public:
 
     // Port 0 lets the service pick a free one; an empty status file means the real one.
     Q_INVOKABLE bool start(int port = 0, int httpsPort = 0, const QString &statusFile = QString());
-    // On the port the build sends its queries to; false unless that address is loopback.
-    Q_INVOKABLE bool startAtServiceUrl();
+    // On a free port, as the service the Request element posts its queries to
+    // (whatever address the build compiled in) until it stops.
+    Q_INVOKABLE bool startAsService();
     void stop();
 
     int port() const { return m_port; }
@@ -37,6 +38,7 @@ private:
     QByteArray m_output;
     int m_port = 0;
     int m_httpsPort = 0;
+    bool m_isService = false;
 };
 
 #endif

@@ -1,17 +1,70 @@
+#include "zelkodevice.h"
 #include "zelkostaticdata.h"
+#include "zelkotesting.h"
 
 #include <QDeviceInfo>
+#include <QRegularExpression>
 #include <QtTest>
+
+namespace {
+
+// Distinct values per field, and a count of every question asked.
+class FakeDevice : public ZelkoDeviceSource
+{
+public:
+    QString imei() const override { return ask(0); }
+    QString productName() const override { return ask(1); }
+    QString model() const override { return ask(2); }
+    QString osVersion() const override { return ask(3); }
+    QString firmwareVersion() const override { return ask(4); }
+
+    QStringList values{"356938035643809", "Librem 5", "Evergreen", "12", "6.1.0-13"};
+    mutable QVector<int> asked = QVector<int>(5, 0);
+
+private:
+    QString ask(int field) const
+    {
+        ++asked[field];
+        return values[field];
+    }
+};
+
+const char infoLine[] = "**********MOBILITY_SYSTEMINFO************";
+
+} // namespace
 
 class ZelkoStaticDataTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void cleanup();
+    void fixedIdentifiers();
     void infoText_data();
     void infoText();
-    void infoFromDevice();
+    void infoFromSource();
+    void uidIsTheImeiAlone();
+    void infoAsksAnewEachCall();
+    void platformSourceByDefault();
+    void serviceUrlIsTheBuilt();
+    void serviceUrlForm_data();
     void serviceUrlForm();
+    void serviceUrlSeam();
 };
+
+void ZelkoStaticDataTest::cleanup()
+{
+    ZelkoTesting::setDeviceSource(nullptr);
+    ZelkoTesting::setServiceUrl(QString());
+}
+
+void ZelkoStaticDataTest::fixedIdentifiers()
+{
+    for (int call = 0; call < 2; ++call) {
+        QCOMPARE(ZelkoStaticData::pid(), QStringLiteral("10010"));
+        QCOMPARE(ZelkoStaticData::cid(), QStringLiteral("C1000"));
+        QCOMPARE(ZelkoStaticData::vid(), QStringLiteral("21001002"));
+    }
+}
 
 void ZelkoStaticDataTest::infoText_data()
 {
@@ -34,31 +87,98 @@ void ZelkoStaticDataTest::infoText()
     QCOMPARE(ZelkoStaticData::infoText(values[0], values[1], values[2], values[3], values[4]), expected);
 }
 
-void ZelkoStaticDataTest::infoFromDevice()
+void ZelkoStaticDataTest::infoFromSource()
+{
+    FakeDevice device;
+    ZelkoTesting::setDeviceSource(&device);
+    QTest::ignoreMessage(QtDebugMsg, infoLine);
+    QCOMPARE(ZelkoStaticData::info(),
+             QStringLiteral(R"({imei:"356938035643809",productName:"Librem 5",model:"Evergreen",)"
+                            R"(osVersion:"12",firmwareVersion:"6.1.0-13"})"));
+    QCOMPARE(device.asked, QVector<int>({1, 1, 1, 1, 1}));
+}
+
+void ZelkoStaticDataTest::uidIsTheImeiAlone()
+{
+    FakeDevice device;
+    ZelkoTesting::setDeviceSource(&device);
+    QCOMPARE(ZelkoStaticData::uid(), QStringLiteral("356938035643809"));
+    // Nothing else is asked, and nothing is logged.
+    QCOMPARE(device.asked, QVector<int>({1, 0, 0, 0, 0}));
+    QTest::ignoreMessage(QtDebugMsg, infoLine);
+    QVERIFY(ZelkoStaticData::info().startsWith("{imei:\"" + ZelkoStaticData::uid() + "\","));
+}
+
+void ZelkoStaticDataTest::infoAsksAnewEachCall()
+{
+    FakeDevice device;
+    ZelkoTesting::setDeviceSource(&device);
+    QTest::ignoreMessage(QtDebugMsg, infoLine);
+    const QString first = ZelkoStaticData::info();
+    device.values[3] = QStringLiteral("13");
+    device.values[0] = QString();
+    QTest::ignoreMessage(QtDebugMsg, infoLine);
+    const QString second = ZelkoStaticData::info();
+    QVERIFY(first.contains(QLatin1String("osVersion:\"12\"")));
+    QVERIFY(second.contains(QLatin1String("osVersion:\"13\"")));
+    QVERIFY(second.startsWith(QLatin1String("{imei:\"\",")));
+    QCOMPARE(ZelkoStaticData::uid(), QString());
+    QCOMPARE(device.asked, QVector<int>({3, 2, 2, 2, 2}));
+}
+
+void ZelkoStaticDataTest::platformSourceByDefault()
 {
     QDeviceInfo device;
     const QString expected =
         ZelkoStaticData::infoText(device.imei(0), device.productName(), device.model(),
                                   device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
-    for (int call = 0; call < 2; ++call) {
-        QTest::ignoreMessage(QtDebugMsg, "**********MOBILITY_SYSTEMINFO************");
-        QCOMPARE(ZelkoStaticData::info(), expected);
-    }
-    QVERIFY(expected.startsWith("{imei:\"" + ZelkoStaticData::uid() + "\","));
+    QTest::ignoreMessage(QtDebugMsg, infoLine);
+    QCOMPARE(ZelkoStaticData::info(), expected);
+    QCOMPARE(ZelkoStaticData::uid(), device.imei(0));
+}
+
+void ZelkoStaticDataTest::serviceUrlIsTheBuilt()
+{
+    QCOMPARE(ZelkoStaticData::serviceUrl(), QStringLiteral(ZELKO_SERVICE_URL));
+}
+
+void ZelkoStaticDataTest::serviceUrlForm_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("isDefault");
+    QTest::newRow("the build's") << QStringLiteral(
+        ZELKO_SERVICE_URL) << (QLatin1String(ZELKO_SERVICE_URL) == QLatin1String(ZELKO_DEFAULT_SERVICE_URL));
+    QTest::newRow("the default") << QStringLiteral(ZELKO_DEFAULT_SERVICE_URL) << true;
 }
 
 void ZelkoStaticDataTest::serviceUrlForm()
 {
-    const QUrl url(ZelkoStaticData::serviceUrl());
-    QVERIFY(url.isValid());
-    QCOMPARE(url.scheme(), QStringLiteral("http"));
-    QVERIFY(!url.host().isEmpty());
-    QVERIFY(ZelkoStaticData::serviceUrl().contains(":" + QString::number(url.port())));
-    QCOMPARE(url.path().count('/'), 1);
-    QVERIFY(url.path().size() > 1);
+    QFETCH(QString, url);
+    QFETCH(bool, isDefault);
+    // Plain http, a host, the port written out, one path segment; nothing else.
+    static const QRegularExpression form(
+        QStringLiteral("^http://([A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)*):([0-9]+)/([A-Za-z0-9._~-]+)$"));
+    const QRegularExpressionMatch match = form.match(url);
+    QVERIFY2(match.hasMatch(), qPrintable(url));
+    if (isDefault) {
+        QCOMPARE(match.captured(3), QStringLiteral("80"));
+        QVERIFY(!match.captured(1).startsWith(QLatin1String("127.")) && match.captured(1) != "localhost");
+    }
+    const QUrl parsed(url);
+    QCOMPARE(parsed.scheme(), QStringLiteral("http"));
+    QCOMPARE(parsed.path(), QLatin1Char('/') + match.captured(4));
+
     const QString host = ZelkoStaticData::serviceHost();
-    QVERIFY(!host.isEmpty());
-    QVERIFY(!host.contains('/') && !host.contains(':'));
+    static const QRegularExpression bareHost(QStringLiteral("^[A-Za-z0-9-]+(\\.[A-Za-z0-9-]+)+$"));
+    QVERIFY2(bareHost.match(host).hasMatch(), qPrintable(host));
+}
+
+void ZelkoStaticDataTest::serviceUrlSeam()
+{
+    ZelkoTesting::setServiceUrl(QStringLiteral("http://127.0.0.1:9/test"));
+    QCOMPARE(ZelkoStaticData::serviceUrl(), QStringLiteral("http://127.0.0.1:9/test"));
+    ZelkoTesting::setServiceUrl(QString());
+    QCOMPARE(ZelkoStaticData::serviceUrl(), QStringLiteral(ZELKO_SERVICE_URL));
 }
 
 QTEST_GUILESS_MAIN(ZelkoStaticDataTest)

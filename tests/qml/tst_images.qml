@@ -19,7 +19,7 @@ TestCase {
     }
 
     function initTestCase() {
-        verify(cannedService.start(), "no loopback service address in this build")
+        verify(cannedService.start(), "the stand-in service did not start")
         var key = request.request('{"q":"images"}')
         responseSpy.wait(20000)
         compare(errorSpy.count, 0)

@@ -5,7 +5,7 @@ import "../../qml/Zelko"
 import "../../qml/Zelko/Config.js" as Config
 import "../../qml/Zelko/Protocol.js" as Protocol
 
-// The client's real screens against the real search service at the build's address.
+// The client's real screens against the real search service.
 TestCase {
     id: testCase
     name: "Screens"
@@ -20,8 +20,8 @@ TestCase {
     Settings { id: settings }
 
     function initTestCase() {
-        if (!referenceService.startAtServiceUrl())
-            fail("the reference service did not start at the build's address: " + referenceService.log)
+        if (!referenceService.startAsService())
+            fail("the reference service did not start: " + referenceService.log)
         settings.remove(Config.recentKey)
     }
 
