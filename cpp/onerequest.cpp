@@ -47,6 +47,9 @@ OneRequest::~OneRequest()
             m_reply->close();
         qDebug() << "delete reply:" << m_reply;
         m_reply->deleteLater();
+    } else if (!m_droppedReply.isEmpty()) {
+        // Released at shutdown: the reply is gone, its line is still owed.
+        qDebug().noquote() << "delete reply:" << m_droppedReply;
     }
 }
 
@@ -67,6 +70,7 @@ void OneRequest::dropReply()
     if (!m_reply)
         return;
     disconnect(m_reply, nullptr, this, nullptr);
+    QDebug(&m_droppedReply).nospace() << m_reply;
     m_reply->abort();
     delete m_reply;
     m_reply = nullptr;

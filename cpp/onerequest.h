@@ -45,6 +45,7 @@ private:
 
     QNetworkReply *m_reply;
     int m_key;
+    QString m_droppedReply; // the debug form of a reply released at shutdown
 };
 
 Q_DECLARE_METATYPE(OneRequest *)

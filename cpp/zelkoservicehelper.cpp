@@ -93,7 +93,8 @@ void ZelkoServiceHelper::onError(OneRequest::ErrorType type, OneRequest *ref)
 
 void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
 {
-    emit sslResponse(QString::fromUtf8(data), ref->key());
+    // All of the body: fromUtf8(QByteArray) would stop at its first zero byte.
+    emit sslResponse(QString::fromUtf8(data.constData(), data.size()), ref->key());
     ref->deleteLater();
 }
 
@@ -101,9 +102,9 @@ namespace {
 
 // The entries area of a resource block: each entry goes to the cache, and to
 // seen when given.
-void storeEntries(const QByteArray &area, qint64 resCount, QList<ZelkoFrameReport::Resource> *seen)
+void storeEntries(ResourcesMap *cache, const QByteArray &area, qint64 resCount,
+                  QList<ZelkoFrameReport::Resource> *seen)
 {
-    ResourcesMap *cache = ResourcesMap::getInstance();
     ByteReader entries(area);
     qint64 realCount = 0;
     while (!entries.atEnd()) {
@@ -130,13 +131,15 @@ void storeEntries(const QByteArray &area, qint64 resCount, QList<ZelkoFrameRepor
 void readResourceBlock(ByteReader &content, QList<ZelkoFrameReport::Resource> *seen)
 {
     try {
+        // The cache exists once a frame announces resources, whatever the block holds.
+        ResourcesMap *cache = ResourcesMap::getInstance();
         if (content.size() < 4)
             throw DecodeFailure{"ResBuffer size is too short"};
         const qint64 dataLen = content.integer(4);
         if (dataLen == 0)
             return;
         const qint64 resCount = content.integer(4);
-        storeEntries(content.view(dataLen - 4), resCount, seen);
+        storeEntries(cache, content.view(dataLen - 4), resCount, seen);
     } catch (...) {
     }
 }
@@ -229,6 +232,7 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 void ZelkoServiceHelper::parseResource(QBuffer *buffer)
 {
     try {
+        ResourcesMap *cache = ResourcesMap::getInstance();
         if (buffer->size() < 4)
             throw DecodeFailure{"ResBuffer size is too short"};
         const qint64 dataLen = StreamMethods::getIntFrom4B(buffer);
@@ -236,7 +240,7 @@ void ZelkoServiceHelper::parseResource(QBuffer *buffer)
             return;
         const qint64 resCount = StreamMethods::getIntFrom4B(buffer);
         // A copy: the caller's buffer may change once this returns.
-        storeEntries(StreamMethods::getNBytesFromBuffer(buffer, dataLen - 4), resCount, nullptr);
+        storeEntries(cache, StreamMethods::getNBytesFromBuffer(buffer, dataLen - 4), resCount, nullptr);
     } catch (...) {
     }
 }

@@ -44,18 +44,28 @@ void ZelkoServiceHelperTest::cleanupTestCase()
 void ZelkoServiceHelperTest::transportOutcomes_data()
 {
     QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QVariantList>("expected");
-    // kind: 0 connection refused, 1 closed mid-reply, 2 http 404, 3 empty body, 4 json body
-    QTest::newRow("connection refused") << 0 << QVariantList{"error", 2};
-    QTest::newRow("remote host closed mid-reply") << 1 << QVariantList{"error", 2};
-    QTest::newRow("http 404") << 2 << QVariantList{"error", 5};
-    QTest::newRow("empty body") << 3 << QVariantList{"error", 4};
-    QTest::newRow("json body") << 4 << QVariantList{"sslResponse", QStringLiteral("{\"a\":\"é\"}")};
+    // kind: 0 connection refused, 1 closed mid-reply, 2 http 404, 3 empty body, 4 the body given
+    QTest::newRow("connection refused") << 0 << QByteArray() << QVariantList{"error", 2};
+    QTest::newRow("remote host closed mid-reply") << 1 << QByteArray() << QVariantList{"error", 2};
+    QTest::newRow("http 404") << 2 << QByteArray() << QVariantList{"error", 5};
+    QTest::newRow("empty body") << 3 << QByteArray() << QVariantList{"error", 4};
+    const QString json = QStringLiteral("{\"a\":\"é\"}");
+    QTest::newRow("json body") << 4 << json.toUtf8() << QVariantList{"sslResponse", json};
+    // Every byte is text, a zero byte too: QML gets all twelve characters.
+    const QByteArray withZero("{\"a\":1}\0tail", 12);
+    QTest::newRow("zero byte inside")
+        << 4 << withZero << QVariantList{"sslResponse", QString::fromUtf8(withZero.constData(), 12)};
+    const QByteArray zeroFirst("\0{}", 3);
+    QTest::newRow("zero byte first") << 4 << zeroFirst
+                                     << QVariantList{"sslResponse", QString(QChar(0)) + QStringLiteral("{}")};
 }
 
 void ZelkoServiceHelperTest::transportOutcomes()
 {
     QFETCH(int, kind);
+    QFETCH(QByteArray, body);
     QFETCH(QVariantList, expected);
     MiniHttpServer server;
     QString url = server.url();
@@ -73,7 +83,7 @@ void ZelkoServiceHelperTest::transportOutcomes()
         server.setCannedResponse(MiniHttpServer::response(QByteArray()));
         break;
     case 4:
-        server.setCannedResponse(MiniHttpServer::response(QStringLiteral("{\"a\":\"é\"}").toUtf8()));
+        server.setCannedResponse(MiniHttpServer::response(body));
         break;
     }
     ZelkoServiceHelper element;
@@ -106,9 +116,8 @@ void ZelkoServiceHelperTest::serviceRoadPostsTheText_data()
 void ZelkoServiceHelperTest::serviceRoadPostsTheText()
 {
     QFETCH(QString, text);
-    QScopedPointer<MiniHttpServer> server(MiniHttpServer::atServiceUrl());
-    if (!server)
-        QSKIP("the build's service address is not a free loopback port");
+    QScopedPointer<MiniHttpServer> server(MiniHttpServer::asService());
+    QVERIFY(server->isListening());
     server->setCannedResponse(MiniHttpServer::response(QByteArray()));
     ZelkoServiceHelper element;
     Recorder rec(&element);
@@ -202,6 +211,16 @@ void ZelkoServiceHelperTest::cancelAfterCompletion()
     QCOMPARE(rec.events, (QList<QVariantList>{{"sslResponse", "ok", key}}));
 }
 
+static QStringList s_replyLines;
+static QtMessageHandler s_previous = nullptr;
+static void collectReplyLines(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (text.startsWith(QLatin1String("delete reply:")))
+        s_replyLines.append(text);
+    else
+        s_previous(type, context, text);
+}
+
 void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
 {
     MiniHttpServer server;
@@ -213,11 +232,23 @@ void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
     QTRY_VERIFY_WITH_TIMEOUT(server.requests.size() >= 1, 20000);
 
     // Shutdown order: the singletons (and the manager) go first, the elements after.
+    // The replies are released silently, but each request still says it goes.
+    s_replyLines.clear();
+    s_previous = qInstallMessageHandler(collectReplyLines);
     ZelkoQtRoot::destroy();
+    QCOMPARE(s_replyLines.size(), 0);
     QCOMPARE(liveRequests(*element), 5);
     delete element;
     QCoreApplication::processEvents();
+    qInstallMessageHandler(s_previous);
     QVERIFY(rec.events.isEmpty());
+    QCOMPARE(s_replyLines.size(), 5);
+    for (const QString &line : qAsConst(s_replyLines))
+        QVERIFY2(QRegularExpression(QStringLiteral("^delete reply: QNetworkReply\\w*\\(0x[0-9a-f]+\\)$"))
+                     .match(line)
+                     .hasMatch(),
+                 qPrintable(line));
+    QCOMPARE(QSet<QString>(s_replyLines.begin(), s_replyLines.end()).size(), 5);
 
     // A transport made again afterwards works.
     ZelkoServiceHelper again;
