@@ -35,15 +35,21 @@ int main(int argc, char **argv)
     if (QQuickWindow::sceneGraphBackend().isEmpty() && !openGlUsable())
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 
-    QmlApplicationViewer viewer;
-    viewer.engine()->addImageProvider(QStringLiteral("res"),
-                                      new ZelkoImageProvider(QQmlImageProviderBase::Image));
-    viewer.setOrientation(QmlApplicationViewer::ScreenOrientationAuto);
-    viewer.setMainQmlFile(QStringLiteral("qml/Zelko/main.qml"));
-    viewer.showExpanded();
+    int res;
+    {
+        QmlApplicationViewer viewer;
+        viewer.engine()->addImageProvider(QStringLiteral("res"),
+                                          new ZelkoImageProvider(QQmlImageProviderBase::Image));
+        viewer.setOrientation(QmlApplicationViewer::ScreenOrientationAuto);
+        viewer.setMainQmlFile(QStringLiteral("qml/Zelko/main.qml"));
+        viewer.showExpanded();
 
-    int res = app.exec();
+        res = app.exec();
 
+        ZelkoQtRoot::destroy();
+    }
+    // Tearing the viewer down runs QML once more (Component.onDestruction), which can make
+    // the singletons anew: their settings must still be written and nothing may outlive main.
     ZelkoQtRoot::destroy();
     return res;
 }

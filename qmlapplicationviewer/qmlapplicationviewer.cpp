@@ -74,6 +74,12 @@ void QmlApplicationViewer::setOrientation(ScreenOrientation orientation)
     case ScreenOrientationAuto:
     default:
         if (QScreen *s = screen()) {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+            // Qt 5 reports no turn outside this mask, and it starts empty. Set before the
+            // read below, which otherwise gives the primary orientation, not the current one.
+            s->setOrientationUpdateMask(Qt::PortraitOrientation | Qt::LandscapeOrientation
+                                        | Qt::InvertedPortraitOrientation | Qt::InvertedLandscapeOrientation);
+#endif
             reportContentOrientationChange(s->orientation());
             d->followScreen =
                 connect(s, &QScreen::orientationChanged, this, &QWindow::reportContentOrientationChange);

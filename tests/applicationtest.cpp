@@ -10,6 +10,8 @@ private slots:
     void quitFromQml();
     void missingMainFileStillRuns();
     void settingsSurviveProcesses();
+    void teardownWritesReachFile_data();
+    void teardownWritesReachFile();
 };
 
 static const QByteArray quittingPage =
@@ -80,6 +82,59 @@ void ApplicationTest::settingsSurviveProcesses()
     const QString log = QString::fromUtf8(reader.readAllStandardError());
     QVERIFY2(log.contains(QStringLiteral("READ[zelko ünï|3]")), qPrintable(log));
     QVERIFY(QFile::exists(tree.configHome() + QStringLiteral("/Zelko/QtClient.conf")));
+}
+
+void ApplicationTest::teardownWritesReachFile_data()
+{
+    QTest::addColumn<QByteArray>("elements");
+    QTest::addColumn<QString>("value");
+
+    QTest::newRow("settings element, its own destruction")
+        << QByteArray("Settings { id: s; Component.onDestruction: s.setValue('teardown', 'own') }") << "own";
+    QTest::newRow("another element's destruction")
+        << QByteArray("Settings { id: s }\n"
+                      "Item { Component.onDestruction: s.setValue('teardown', 'other') }")
+        << "other";
+    // The teardown makes a network helper again. The store written after it hangs from the
+    // same root, so a value on disk also shows that helper was released.
+    QTest::newRow("after a service request")
+        << QByteArray("Settings { id: s }\n"
+                      "Request { id: r; Component.onDestruction: {\n"
+                      "  r.request('x'); s.setValue('teardown', 'request') } }")
+        << "request";
+    QTest::newRow("after an https request")
+        << QByteArray("Settings { id: s }\n"
+                      "Request { id: r; Component.onDestruction: {\n"
+                      "  r.requestHttps('x', 'https://127.0.0.1:1/'); s.setValue('teardown', 'https') } }")
+        << "https";
+    QTest::newRow("after both requests")
+        << QByteArray("Settings { id: s }\n"
+                      "Request { id: r; Component.onDestruction: {\n"
+                      "  r.request('x'); r.requestHttps('x', 'https://127.0.0.1:1/');\n"
+                      "  s.setValue('teardown', 'both') } }")
+        << "both";
+}
+
+// QML runs again while the viewer is torn down after the event loop; what it does
+// then must still take effect, and must not bring the process down.
+void ApplicationTest::teardownWritesReachFile()
+{
+    QFETCH(QByteArray, elements);
+    QFETCH(QString, value);
+    InstallTree tree;
+    QVERIFY(tree.isValid());
+    QVERIFY(tree.writeMainQml("import QtQuick 2.15\nimport Zelko 1.0\nItem {\n" + elements
+                              + "\nTimer { interval: 0; running: true; onTriggered: Qt.quit() } }\n"));
+
+    QProcess zelko;
+    tree.start(zelko);
+    QVERIFY2(zelko.waitForFinished(60000), "zelko did not quit");
+    const QByteArray log = zelko.readAllStandardError();
+    QCOMPARE(zelko.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(zelko.exitCode() == 0, log.constData());
+
+    QSettings stored(tree.configHome() + QStringLiteral("/Zelko/QtClient.conf"), QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("teardown")).toString(), value);
 }
 
 QTEST_GUILESS_MAIN(ApplicationTest)

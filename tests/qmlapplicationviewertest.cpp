@@ -5,12 +5,47 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QScreen>
+#include <qpa/qwindowsysteminterface.h>
+
+namespace {
+
+// One move of a rotation sequence: the viewer is given a mode, or the screen turns;
+// either way the content must then read `content`.
+struct OrientationStep
+{
+    bool setsMode;
+    int value;
+    Qt::ScreenOrientation content;
+};
+using OrientationSteps = QVector<OrientationStep>;
+
+OrientationStep mode(QmlApplicationViewer::ScreenOrientation m, Qt::ScreenOrientation content)
+{
+    return {true, int(m), content};
+}
+
+OrientationStep turn(Qt::ScreenOrientation to, Qt::ScreenOrientation content)
+{
+    return {false, int(to), content};
+}
+
+// Through the platform's event path, as a device sensor would report it.
+void rotateScreen(QScreen *screen, Qt::ScreenOrientation to)
+{
+    QWindowSystemInterface::handleScreenOrientationChange(screen, to);
+    QWindowSystemInterface::flushWindowSystemEvents();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(OrientationSteps)
 
 class QmlApplicationViewerTest : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanup();
     void cleanupTestCase();
     void adjustPath_data();
     void adjustPath();
@@ -18,6 +53,8 @@ private slots:
     void quitClosesWindow();
     void orientation_data();
     void orientation();
+    void rotation_data();
+    void rotation();
 
 private:
     QString installParent() const { return QCoreApplication::applicationDirPath() + "/../"; }
@@ -41,6 +78,19 @@ void QmlApplicationViewerTest::cleanupTestCase()
 {
     QDir(installParent()).rmdir(m_dirName);
     QFile::remove(installParent() + m_fileName);
+}
+
+void QmlApplicationViewerTest::cleanup()
+{
+    // Back to the state a process starts in: the screen in landscape, no turns asked for.
+    QScreen *screen = QGuiApplication::primaryScreen();
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    screen->setOrientationUpdateMask(Qt::LandscapeOrientation);
+    rotateScreen(screen, Qt::LandscapeOrientation);
+    screen->setOrientationUpdateMask({});
+#else
+    rotateScreen(screen, Qt::LandscapeOrientation);
+#endif
 }
 
 void QmlApplicationViewerTest::adjustPath_data()
@@ -115,6 +165,67 @@ void QmlApplicationViewerTest::orientation()
                               : QmlApplicationViewer::ScreenOrientationLockPortrait);
     viewer.setOrientation(QmlApplicationViewer::ScreenOrientation(orientation));
     QCOMPARE(int(viewer.contentOrientation()), content);
+}
+
+void QmlApplicationViewerTest::rotation_data()
+{
+    using V = QmlApplicationViewer;
+    QTest::addColumn<OrientationSteps>("steps");
+
+    QTest::newRow("auto follows to portrait and back")
+        << OrientationSteps{mode(V::ScreenOrientationAuto, Qt::LandscapeOrientation),
+                            turn(Qt::PortraitOrientation, Qt::PortraitOrientation),
+                            turn(Qt::LandscapeOrientation, Qt::LandscapeOrientation)};
+    QTest::newRow("auto follows inverted turns")
+        << OrientationSteps{mode(V::ScreenOrientationAuto, Qt::LandscapeOrientation),
+                            turn(Qt::InvertedPortraitOrientation, Qt::InvertedPortraitOrientation),
+                            turn(Qt::InvertedLandscapeOrientation, Qt::InvertedLandscapeOrientation),
+                            turn(Qt::PortraitOrientation, Qt::PortraitOrientation)};
+    QTest::newRow("auto starts from a screen turned while locked")
+        << OrientationSteps{mode(V::ScreenOrientationLockPortrait, Qt::PortraitOrientation),
+                            turn(Qt::InvertedLandscapeOrientation, Qt::PortraitOrientation),
+                            mode(V::ScreenOrientationAuto, Qt::InvertedLandscapeOrientation),
+                            turn(Qt::LandscapeOrientation, Qt::LandscapeOrientation)};
+    QTest::newRow("portrait lock ignores turns")
+        << OrientationSteps{mode(V::ScreenOrientationLockPortrait, Qt::PortraitOrientation),
+                            turn(Qt::InvertedLandscapeOrientation, Qt::PortraitOrientation),
+                            turn(Qt::LandscapeOrientation, Qt::PortraitOrientation)};
+    QTest::newRow("landscape lock ignores turns")
+        << OrientationSteps{mode(V::ScreenOrientationLockLandscape, Qt::LandscapeOrientation),
+                            turn(Qt::PortraitOrientation, Qt::LandscapeOrientation),
+                            turn(Qt::InvertedPortraitOrientation, Qt::LandscapeOrientation)};
+    QTest::newRow("landscape lock after auto stops following")
+        << OrientationSteps{mode(V::ScreenOrientationAuto, Qt::LandscapeOrientation),
+                            turn(Qt::PortraitOrientation, Qt::PortraitOrientation),
+                            mode(V::ScreenOrientationLockLandscape, Qt::LandscapeOrientation),
+                            turn(Qt::InvertedPortraitOrientation, Qt::LandscapeOrientation)};
+    QTest::newRow("portrait lock after auto stops following")
+        << OrientationSteps{mode(V::ScreenOrientationAuto, Qt::LandscapeOrientation),
+                            turn(Qt::InvertedLandscapeOrientation, Qt::InvertedLandscapeOrientation),
+                            mode(V::ScreenOrientationLockPortrait, Qt::PortraitOrientation),
+                            turn(Qt::LandscapeOrientation, Qt::PortraitOrientation)};
+}
+
+void QmlApplicationViewerTest::rotation()
+{
+    QFETCH(OrientationSteps, steps);
+    QmlApplicationViewer viewer;
+    QScreen *screen = viewer.screen();
+    QVERIFY(screen);
+    // Every sequence is written for a screen that starts in landscape.
+    QCOMPARE(screen->orientation(), Qt::LandscapeOrientation);
+    for (int i = 0; i < steps.size(); ++i) {
+        const OrientationStep &step = steps.at(i);
+        if (step.setsMode)
+            viewer.setOrientation(QmlApplicationViewer::ScreenOrientation(step.value));
+        else
+            rotateScreen(screen, Qt::ScreenOrientation(step.value));
+        QVERIFY2(viewer.contentOrientation() == step.content,
+                 qPrintable(QStringLiteral("after move %1: content %2, expected %3")
+                                .arg(i)
+                                .arg(int(viewer.contentOrientation()))
+                                .arg(int(step.content))));
+    }
 }
 
 QTEST_MAIN(QmlApplicationViewerTest)
