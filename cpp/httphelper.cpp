@@ -11,6 +11,19 @@
 
 HttpHelper *HttpHelper::m_helper = nullptr;
 
+namespace {
+
+// Qt sends a request for an invalid URL all the same, to what is left of it:
+// "http://127.0.0.1:99999/x" goes to port 80. An empty URL fails later instead,
+// with the protocol error every unusable address gets.
+QUrl usableUrl(const QString &text)
+{
+    const QUrl url(text);
+    return url.isValid() ? url : QUrl();
+}
+
+} // namespace
+
 HttpHelper::HttpHelper(QObject *parent)
     : QObject(parent)
 {
@@ -36,7 +49,7 @@ HttpHelper *HttpHelper::getInstance()
 
 OneRequest *HttpHelper::get(QString url, QObject *parent)
 {
-    QNetworkRequest request{QUrl(url)};
+    QNetworkRequest request{usableUrl(url)};
     return new OneRequest(m_manager->get(request), parent ? parent : this);
 }
 
@@ -44,7 +57,7 @@ OneRequest *HttpHelper::post(QString url, const QString *data, QObject *parent)
 {
     // No header of our own: the service takes the network layer's defaults.
     QNetworkRequest request;
-    request.setUrl(QUrl(url));
+    request.setUrl(usableUrl(url));
     return send(request, data, parent);
 }
 
@@ -52,7 +65,7 @@ OneRequest *HttpHelper::postSsl(QString url, const QString *data, QObject *paren
 {
     // The certificate is asked for but not verified: any HTTPS endpoint QML names is accepted.
     QNetworkRequest request;
-    request.setUrl(QUrl(url));
+    request.setUrl(usableUrl(url));
     QSslConfiguration tls = request.sslConfiguration();
     tls.setPeerVerifyMode(QSslSocket::QueryPeer);
     request.setSslConfiguration(tls);

@@ -58,6 +58,8 @@ private slots:
     void roundTrip();
     void rejected_data();
     void rejected();
+    void nullInput_data();
+    void nullInput();
     void declaredLengthIsNotTrusted();
     void inflatedSizeLimit();
 };
@@ -117,6 +119,20 @@ void DecompressMethodsTest::rejected()
     QFETCH(QByteArray, input);
     for (qint64 declared : {qint64(0), qint64(5000), qint64(1) << 32})
         QVERIFY(DecompressMethods::ZlibDecompress(&input, declared).isEmpty());
+}
+
+void DecompressMethodsTest::nullInput_data()
+{
+    QTest::addColumn<qint64>("declared");
+    for (qint64 declared : {qint64(0), qint64(5), qint64(-1), qint64(1) << 32})
+        QTest::addRow("declared %lld", declared) << declared;
+}
+
+void DecompressMethodsTest::nullInput()
+{
+    // A public slot taking a pointer: no input must read as a rejected stream, not a crash.
+    QFETCH(qint64, declared);
+    QVERIFY(DecompressMethods::ZlibDecompress(nullptr, declared).isEmpty());
 }
 
 void DecompressMethodsTest::declaredLengthIsNotTrusted()

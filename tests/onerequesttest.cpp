@@ -1,17 +1,30 @@
 #include "fakereply.h"
+#include "httphelper.h"
+#include "minihttpserver.h"
 #include "onerequest.h"
+#include "zelkoqtroot.h"
 
 #include <QMetaEnum>
+#include <QNetworkAccessManager>
 #include <QtTest>
+
+#include <functional>
 
 class OneRequestTest : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void signatures();
     void errorMapping_data();
     void errorMapping();
+    void errorSignalAlone_data();
+    void errorSignalAlone();
+    void unusableUrl_data();
+    void unusableUrl();
+    void redirectNotFollowed_data();
+    void redirectNotFollowed();
     void bodies_data();
     void bodies();
     void cancelInFlight();
@@ -19,6 +32,8 @@ private slots:
     void destructionReleasesReply();
     void keysAreLiveAndUnique();
 };
+
+namespace {
 
 struct Outcome
 {
@@ -33,10 +48,46 @@ struct Outcome
     int errorType() const { return error.isEmpty() ? 0 : error.first().first().toInt(); }
 };
 
+// The debug lines written while `run` runs, instead of printed.
+QStringList debugLinesOf(const std::function<void()> &run)
+{
+    static QStringList *lines = nullptr;
+    static QtMessageHandler previous = nullptr;
+    QStringList captured;
+    lines = &captured;
+    previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+            if (type == QtDebugMsg)
+                lines->append(text);
+            else
+                previous(type, context, text);
+        });
+    run();
+    qInstallMessageHandler(previous);
+    lines = nullptr;
+    return captured;
+}
+
+// Lets everything already queued run, so that a late second outcome would be seen.
+bool drainEvents()
+{
+    bool drained = false;
+    QTimer::singleShot(0, [&drained] { drained = true; });
+    return QTest::qWaitFor([&drained] { return drained; }, 5000);
+}
+
+} // namespace
+
 void OneRequestTest::initTestCase()
 {
     qRegisterMetaType<OneRequest::ErrorType>();
     qRegisterMetaType<OneRequest *>();
+    qRegisterMetaType<QNetworkReply *>();
+}
+
+void OneRequestTest::cleanupTestCase()
+{
+    ZelkoQtRoot::destroy();
 }
 
 void OneRequestTest::signatures()
@@ -100,6 +151,124 @@ void OneRequestTest::errorMapping()
         QCOMPARE(outcome.errorType(), expected);
         QCOMPARE(outcome.error.first().at(1).value<OneRequest *>(), request);
     }
+}
+
+void OneRequestTest::errorSignalAlone_data()
+{
+    errorMapping_data();
+}
+
+void OneRequestTest::errorSignalAlone()
+{
+    // The reply's error signal on its own, before any finished(): every code is logged once, and
+    // NoError, which is no failure, must not end the request with an outcome.
+    QFETCH(int, code);
+    QFETCH(int, expected);
+    QObject owner;
+    auto *reply = new FakeReply;
+    auto *request = new OneRequest(reply, &owner);
+    Outcome outcome(request);
+    const QStringList lines =
+        debugLinesOf([&] { emit reply->errorOccurred(QNetworkReply::NetworkError(code)); });
+    QCOMPARE(lines, QStringList{QStringLiteral("Net ERROR CODE: %1").arg(code)});
+    if (expected == 0) {
+        QCOMPARE(outcome.total(), 0);
+    } else {
+        QCOMPARE(outcome.total(), 1);
+        QCOMPARE(outcome.errorType(), expected);
+    }
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^delete reply:"));
+}
+
+void OneRequestTest::unusableUrl_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("networkCode"); // what Qt 5.15 reports for it
+    QTest::addColumn<int>("expected");
+    const int unknownProtocol = QNetworkReply::ProtocolUnknownError;
+    const int hostNotFound = QNetworkReply::HostNotFoundError;
+    QTest::newRow("unknown scheme") << "foo://bar/x" << unknownProtocol << int(OneRequest::OtherError);
+    QTest::newRow("empty") << "" << unknownProtocol << int(OneRequest::OtherError);
+    QTest::newRow("no scheme") << "just words" << unknownProtocol << int(OneRequest::OtherError);
+    QTest::newRow("file, which takes no post")
+        << "file:///nonexistent/x" << unknownProtocol << int(OneRequest::OtherError);
+    // Qt looks up the empty host name and fails without asking any resolver: Error, not OtherError.
+    QTest::newRow("http without host") << "http://" << hostNotFound << int(OneRequest::Error);
+    QTest::newRow("http, path without host") << "http:///x" << hostNotFound << int(OneRequest::Error);
+    // Invalid URLs go nowhere: Qt would send them to what is left (port 80 for the first).
+    QTest::newRow("port out of range")
+        << "http://127.0.0.1:99999/x" << unknownProtocol << int(OneRequest::OtherError);
+    QTest::newRow("unclosed IPv6 host") << "http://[::1/x" << unknownProtocol << int(OneRequest::OtherError);
+}
+
+void OneRequestTest::unusableUrl()
+{
+    // The caller connects to the request only after post() returns: an outcome during the call
+    // would be lost, and the element would wait for ever.
+    QFETCH(QString, url);
+    QFETCH(int, networkCode);
+    QFETCH(int, expected);
+    QObject owner;
+    HttpHelper *http = HttpHelper::getInstance();
+    auto *manager = http->findChild<QNetworkAccessManager *>();
+    QVERIFY(manager);
+    QSignalSpy managerFinished(manager, &QNetworkAccessManager::finished);
+    const QString text = QStringLiteral("q");
+    OneRequest *request = nullptr;
+    const QStringList during = debugLinesOf([&] { request = http->post(url, &text, &owner); });
+    QVERIFY(request);
+    QCOMPARE(during, QStringList());
+    QCOMPARE(managerFinished.count(), 0);
+    auto *reply = request->findChild<QNetworkReply *>();
+    QVERIFY(reply);
+    QVERIFY(!reply->isFinished());
+
+    Outcome outcome(request);
+    bool arrived = false;
+    const QStringList after = debugLinesOf(
+        [&] { arrived = QTest::qWaitFor([&] { return outcome.total() > 0; }, 10000) && drainEvents(); });
+    QVERIFY(arrived);
+    QCOMPARE(outcome.total(), 1);
+    QCOMPARE(outcome.errorType(), expected);
+    QCOMPARE(after, QStringList{QStringLiteral("Net ERROR CODE: %1").arg(networkCode)});
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^delete reply:"));
+}
+
+void OneRequestTest::redirectNotFollowed_data()
+{
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::newRow("301") << QByteArray("HTTP/1.1 301 Moved Permanently");
+    QTest::newRow("302") << QByteArray("HTTP/1.1 302 Found");
+    QTest::newRow("303") << QByteArray("HTTP/1.1 303 See Other");
+    QTest::newRow("307") << QByteArray("HTTP/1.1 307 Temporary Redirect");
+    QTest::newRow("308") << QByteArray("HTTP/1.1 308 Permanent Redirect");
+}
+
+void OneRequestTest::redirectNotFollowed()
+{
+    // The service answers at one address; a redirect's own body is the outcome, and the query
+    // goes nowhere else.
+    QFETCH(QByteArray, statusLine);
+    MiniHttpServer elsewhere;
+    elsewhere.setCannedResponse(MiniHttpServer::response("from elsewhere"));
+    MiniHttpServer origin;
+    QVERIFY(origin.isListening() && elsewhere.isListening());
+    const QByteArray moved("moved");
+    origin.setCannedResponse(statusLine + "\r\nLocation: " + elsewhere.url().toLatin1()
+                             + "\r\nContent-Length: " + QByteArray::number(moved.size()) + "\r\n\r\n"
+                             + moved);
+    QObject owner;
+    const QString text = QStringLiteral("q");
+    OneRequest *request = HttpHelper::getInstance()->post(origin.url(), &text, &owner);
+    Outcome outcome(request);
+    QTRY_COMPARE_WITH_TIMEOUT(outcome.total(), 1, 10000);
+    QCOMPARE(outcome.error.count(), 0);
+    QCOMPARE(outcome.finished.first().first().toByteArray(), moved);
+    QVERIFY(drainEvents());
+    QCOMPARE(outcome.total(), 1);
+    QCOMPARE(origin.requests.size(), 1);
+    QCOMPARE(elsewhere.requests.size(), 0);
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^delete reply:"));
 }
 
 void OneRequestTest::bodies_data()

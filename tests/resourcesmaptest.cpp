@@ -21,6 +21,8 @@ private slots:
     void images_data();
     void images();
     void readerThreadWhileStoring();
+    void loaderThreadReadKeepsEntry_data();
+    void loaderThreadReadKeepsEntry();
 
 private:
     ResourcesMap *cache() { return ResourcesMap::getInstance(); }
@@ -181,7 +183,11 @@ void ResourcesMapTest::readerThreadWhileStoring()
         }
     });
     reader->start();
-    for (int round = 0; round < 20000; ++round) {
+    // Stores go on until the reader has decoded at least once: on a busy machine the reader
+    // thread may not even have started within the first 20000 rounds.
+    QElapsedTimer clock;
+    clock.start();
+    for (int round = 0; round < 20000 || (decoded.loadRelaxed() == 0 && clock.elapsed() < 30000); ++round) {
         cache()->setData(key(round % 300), QByteArray::number(round));
         if (round % 50 == 0)
             cache()->setData(QStringLiteral("hot"), image);
@@ -193,6 +199,51 @@ void ResourcesMapTest::readerThreadWhileStoring()
     delete reader;
     QVERIFY(decoded.loadRelaxed() > 0);
     QVERIFY(cache()->count() <= ResourcesMap::Capacity);
+}
+
+void ResourcesMapTest::loaderThreadReadKeepsEntry_data()
+{
+    QTest::addColumn<QString>("requested");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<QList<int>>("gone");
+    QTest::addColumn<QList<int>>("kept");
+    QTest::newRow("oldest entry") << key(0) << 1 << QList<int>{1} << QList<int>{0, 2};
+    QTest::newRow("middle entry") << key(50) << 51 << QList<int>{0, 49, 51} << QList<int>{50, 52};
+    QTest::newRow("missing id changes nothing")
+        << QStringLiteral("absent") << 1 << QList<int>{0} << QList<int>{1};
+}
+
+void ResourcesMapTest::loaderThreadReadKeepsEntry()
+{
+    // An image QtQuick loads asynchronously is read on its loader thread; that read must count
+    // as a use, or the image on screen longest is the first to go.
+    QFETCH(QString, requested);
+    QFETCH(int, added);
+    QFETCH(QList<int>, gone);
+    QFETCH(QList<int>, kept);
+    const QByteArray image = pngBytes(3, 2, Qt::green);
+    for (int i = 0; i < ResourcesMap::Capacity; ++i)
+        cache()->setData(key(i), image);
+    ZelkoImageProvider provider(QQmlImageProviderBase::Image);
+    QImage loaded;
+    bool onOtherThread = false;
+    QThread *loader = QThread::create([&] {
+        onOtherThread = QThread::currentThread() != QCoreApplication::instance()->thread();
+        loaded = provider.requestImage(requested, nullptr, QSize());
+    });
+    loader->start();
+    QVERIFY(loader->wait(10000));
+    delete loader;
+    QVERIFY(onOtherThread);
+    QCOMPARE(loaded.size(), requested.startsWith('k') ? QSize(3, 2) : QSize(0, 0));
+
+    for (int i = 0; i < added; ++i)
+        cache()->setData(QStringLiteral("new%1").arg(i), "x");
+    QCOMPARE(cache()->count(), ResourcesMap::Capacity);
+    for (int g : gone)
+        QVERIFY2(cache()->data(key(g)).isEmpty(), qPrintable(key(g) + " kept"));
+    for (int k : kept)
+        QVERIFY2(cache()->data(key(k)) == image, qPrintable(key(k) + " gone"));
 }
 
 QTEST_GUILESS_MAIN(ResourcesMapTest)

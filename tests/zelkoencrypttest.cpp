@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <climits>
+
 #include "decompressmethods.h"
 #include "zelkoencrypt.h"
 
@@ -175,6 +177,13 @@ void ZelkoEncryptTest::edPositions_data()
     QTest::newRow("unwritten positions zero") << hex("01020304") << "ab" << 3 << 2 << hex("000000bfbc");
     QTest::newRow("length zero") << hex("0102") << "k" << 5 << 0 << QByteArray();
     QTest::newRow("negative length") << hex("0102") << "k" << 0 << -3 << QByteArray();
+    // Positions before 0 are skipped, not written: the key still counts from the start, and
+    // the tail of the result that no position reaches stays zero.
+    QTest::newRow("negative start") << hex("01020304") << "ab" << -2 << 5 << hex("bcbaba0000");
+    QTest::newRow("range wholly negative") << hex("0102") << "k" << -5 << 3 << hex("000000");
+    QTest::newRow("range ends at 0") << hex("0102") << "k" << -3 << 4 << hex("c6000000");
+    QTest::newRow("lowest start") << hex("0102") << "k" << INT_MIN << 2 << hex("0000");
+    QTest::newRow("negative start and length") << hex("0102") << "k" << -2 << -2 << QByteArray();
     QTest::newRow("empty key") << hex("0102") << QString() << 0 << 2 << hex("5b58");
 }
 

@@ -15,6 +15,8 @@ private slots:
     void missingKeyReadsEmptyString();
     void elementsShareOneStore();
     void removeGroupTakesSubKeys();
+    void removeRootTakesEverything_data();
+    void removeRootTakesEverything();
     void badKeys_data();
     void badKeys();
     void writtenToFileAtShutdown();
@@ -93,6 +95,38 @@ void ZelkoSettingsTest::removeGroupTakesSubKeys()
     QVERIFY(!settings.contains(QStringLiteral("history/0")));
     QVERIFY(!settings.contains(QStringLiteral("history/1/deep")));
     QVERIFY(settings.contains(QStringLiteral("historyless")));
+}
+
+void ZelkoSettingsTest::removeRootTakesEverything_data()
+{
+    QTest::addColumn<QString>("root");
+    QTest::newRow("empty") << QString("");
+    QTest::newRow("null") << QString();
+    // QSettings drops leading, trailing and repeated slashes before it looks at a key, so a key
+    // of slashes only names the root as well: it clears the store, it is not a key of its own.
+    QTest::newRow("slash only, as QSettings reads it") << "/";
+    QTest::newRow("slashes only, as QSettings reads it") << "///";
+}
+
+void ZelkoSettingsTest::removeRootTakesEverything()
+{
+    QFETCH(QString, root);
+    ZelkoSettingsHelper settings;
+    const QStringList keys{"top", "recent/0", "recent/1", "deep/a/b/c", "deep", "odd key=1"};
+    for (const QString &k : keys)
+        settings.setValue(k, k + "-value");
+    for (const QString &k : keys)
+        QVERIFY2(settings.contains(k), qPrintable(k));
+    settings.remove(root);
+    for (const QString &k : keys) {
+        QVERIFY2(!settings.contains(k), qPrintable(k));
+        const QVariant v = settings.value(k);
+        QCOMPARE(v.userType(), int(QMetaType::QString));
+        QCOMPARE(v.toString(), QString(""));
+    }
+    // The store stays usable after being emptied.
+    settings.setValue(QStringLiteral("recent/0"), QStringLiteral("again"));
+    QCOMPARE(settings.value(QStringLiteral("recent/0")).toString(), QStringLiteral("again"));
 }
 
 void ZelkoSettingsTest::badKeys_data()
