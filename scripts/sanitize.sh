@@ -16,7 +16,7 @@ export QT_QPA_PLATFORM=offscreen
 # Any undefined behaviour fails the test that ran into it.
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1
-# Only leaks inside Qt and system libraries are suppressed; see the file.
+# Only blocks that named Qt functions allocate and never free are suppressed; see the file.
 export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp"
 

@@ -100,7 +100,7 @@ QByteArray serviceError(quint32 serviceType, quint8 errorCode)
     Frame frame;
     frame.serviceType = serviceType;
     frame.errorCode = errorCode;
-    frame.rawContent = QByteArray();
+    frame.rawContent.emplace();
     return encode(frame);
 }
 

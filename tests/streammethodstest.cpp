@@ -121,8 +121,11 @@ void StreamMethodsTest::readers()
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     for (int i = 0; i < readers.size(); ++i) {
         const QVariant got = runReader(readers.at(i), &buffer);
-        QVERIFY2(got == values.at(i),
-                 qPrintable(QString("%1: got %2").arg(readers.at(i), QTest::toString(got))));
+        // QTest::toString hands over a new[] buffer: only made for a failure, and freed.
+        if (got != values.at(i)) {
+            const QScopedArrayPointer<char> text(QTest::toString(got));
+            QFAIL(qPrintable(QString("%1: got %2").arg(readers.at(i), QString::fromUtf8(text.data()))));
+        }
         QCOMPARE(buffer.pos(), qint64(positions.at(i)));
     }
 }
