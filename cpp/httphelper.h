@@ -22,11 +22,27 @@ public slots:
     OneRequest *post(QString url, const QString *data, QObject *parent = nullptr);
     OneRequest *postSsl(QString url, const QString *data, QObject *parent = nullptr);
 
+public:
+    // How postSslChecked treats the peer: the toolkit's normal verification, or
+    // verification by the caller (pinning, see OneRequest::pinPeer).
+    enum class PeerCheck {
+        Verify,
+        ByCaller
+    };
+    // postSsl for callers that check the peer; postSsl itself takes any certificate.
+    OneRequest *postSslChecked(QString url, const QString *data, QObject *parent, PeerCheck check);
+
 private:
     explicit HttpHelper(QObject *parent);
-    OneRequest *send(const QNetworkRequest &request, const QString *data, QObject *parent);
+    OneRequest *send(QNetworkAccessManager *manager, const QNetworkRequest &request, const QString *data,
+                     QObject *parent);
 
     QNetworkAccessManager *m_manager;
+    // One per PeerCheck, made on first use. A manager reuses its connections and
+    // TLS sessions whatever trust they were made under, and a resumed session is
+    // not verified again: a connection taken without verification would carry a
+    // verified request past its check.
+    QNetworkAccessManager *m_checkingManagers[2] = {nullptr, nullptr};
     static HttpHelper *m_helper;
 };
 

@@ -25,6 +25,14 @@ public:
 
     void cancelReply();
 
+    // Opt-in checks a Request element may ask for; without them the request runs
+    // as long as the network layer lets it and takes any peer.
+    // Ends the request in error(TimeOut) unless it completes within ms.
+    void setTimeLimit(int ms);
+    // Takes only the TLS peer whose certificate has this SHA-256 digest; any
+    // other ends the request in error(OtherError). An empty digest takes none.
+    void pinPeer(const QByteArray &sha256);
+
     // The request key QML sees: non-zero and unique among live requests.
     int key() const { return m_key; }
     static OneRequest *fromKey(int key);
@@ -42,9 +50,15 @@ private slots:
 
 private:
     void dropReply();
+    // Aborts the reply; its cancellation is then reported as type.
+    void failWith(ErrorType type);
+    bool peerIsPinned() const;
 
     QNetworkReply *m_reply;
     int m_key;
+    int m_abortedAs = 0; // the outcome an abort of ours stands for; 0: a cancellation
+    bool m_pinned = false;
+    QByteArray m_pin;       // SHA-256 of the only peer certificate taken
     QString m_droppedReply; // the debug form of a reply released at shutdown
 };
 

@@ -4,8 +4,13 @@
 
 #include <QtQml>
 
-void zelkoRegisterQmlTypes()
+bool zelkoRegisterQmlTypes()
 {
+    // A program that registered them and then imports the installed module loads the
+    // plugin too, with its own copy of this library: the first registration stands.
+    if (qmlTypeId("Zelko", 1, 0, "Request") >= 0)
+        return false;
     qmlRegisterType<ZelkoServiceHelper>("Zelko", 1, 0, "Request");
     qmlRegisterType<ZelkoSettingsHelper>("Zelko", 1, 0, "Settings");
+    return true;
 }

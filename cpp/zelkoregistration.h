@@ -3,8 +3,9 @@
 
 class QQmlEngine;
 
-// Registers the element types of the QML module "Zelko" 1.0. Shared by main and
-// the QML test setup so both see the same module.
-void zelkoRegisterQmlTypes();
+// Registers the element types of the QML module "Zelko" 1.0. Shared by main, the
+// QML test setup and the module's plugin, so all see the same module. Returns
+// false, registering nothing, when the types are registered already.
+bool zelkoRegisterQmlTypes();
 
 #endif

@@ -5,10 +5,15 @@
 #include "streammethods.h"
 #include "zelkoencrypt.h"
 #include "zelkoresponseinfo.h"
+#include "zelkologging.h"
 #include "zelkostaticdata.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDebug>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSslCertificate>
 #include <QUrl>
 
 #include <new>
@@ -29,9 +34,56 @@ ZelkoServiceHelper::ZelkoServiceHelper()
 {
 }
 
+void ZelkoServiceHelper::setTimeout(int ms)
+{
+    if (ms == m_timeout)
+        return;
+    m_timeout = ms;
+    emit timeoutChanged();
+}
+
+void ZelkoServiceHelper::setVerifyPeer(bool verify)
+{
+    if (verify == m_verifyPeer)
+        return;
+    m_verifyPeer = verify;
+    emit verifyPeerChanged();
+}
+
+void ZelkoServiceHelper::setPinnedCertificate(const QString &certificate)
+{
+    if (certificate == m_pinnedCertificate)
+        return;
+    m_pinnedCertificate = certificate;
+    emit pinnedCertificateChanged();
+}
+
+QByteArray ZelkoServiceHelper::pinDigest(const QString &certificate)
+{
+    QString hex = certificate.trimmed();
+    hex.remove(QLatin1Char(':'));
+    static const QRegularExpression fingerprint(QStringLiteral("^[0-9A-Fa-f]{64}$"));
+    if (fingerprint.match(hex).hasMatch())
+        return QByteArray::fromHex(hex.toLatin1());
+    const QUrl url(certificate);
+    const QString path = url.isLocalFile() ? url.toLocalFile() : certificate;
+    QFile pem(path);
+    if (!pem.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&pem, QSsl::Pem);
+    return certificates.isEmpty() ? QByteArray() : certificates.first().digest(QCryptographicHash::Sha256);
+}
+
+OneRequest *ZelkoServiceHelper::started(OneRequest *ref)
+{
+    if (m_timeout > 0)
+        ref->setTimeLimit(m_timeout);
+    return ref;
+}
+
 int ZelkoServiceHelper::beginRequest(QString *data)
 {
-    OneRequest *ref = HttpHelper::getInstance()->post(ZelkoStaticData::serviceUrl(), data, this);
+    OneRequest *ref = started(HttpHelper::getInstance()->post(ZelkoStaticData::serviceUrl(), data, this));
     connect(ref, &OneRequest::error, this, &ZelkoServiceHelper::onError);
     connect(ref, &OneRequest::finished, this, &ZelkoServiceHelper::arrived);
     return ref->key();
@@ -44,7 +96,14 @@ int ZelkoServiceHelper::request(QString str)
 
 int ZelkoServiceHelper::requestHttps(QString content, QString url)
 {
-    OneRequest *ref = HttpHelper::getInstance()->postSsl(url, &content, this);
+    const bool pinned = !m_pinnedCertificate.isEmpty();
+    HttpHelper *http = HttpHelper::getInstance();
+    OneRequest *ref =
+        started(pinned         ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::ByCaller)
+                : m_verifyPeer ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::Verify)
+                               : http->postSsl(url, &content, this));
+    if (pinned)
+        ref->pinPeer(pinDigest(m_pinnedCertificate));
     connect(ref, &OneRequest::error, this, &ZelkoServiceHelper::onError);
     connect(ref, &OneRequest::finished, this, &ZelkoServiceHelper::sslArrived);
     return ref->key();
@@ -177,12 +236,12 @@ ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
             report.packedBytes = compressed.size();
             content = DecompressMethods::ZlibDecompress(&compressed, report.originalLen);
         } else {
-            qDebug() << "Compress flag invalid";
+            qCDebug(zelkoFrame) << "Compress flag invalid";
             throw DecodeFailure{"Compress flag invalid"};
         }
         report.contentBytes = content.size();
         if (content.isEmpty()) {
-            qDebug() << "Content Data error";
+            qCDebug(zelkoFrame) << "Content Data error";
             throw DecodeFailure{"Content Data error"};
         }
 

@@ -40,8 +40,37 @@ struct ZelkoFrameReport
 class ZelkoServiceHelper : public QObject
 {
     Q_OBJECT
+    // Opt-in, beyond the described element; their defaults keep it as described.
+    // Milliseconds a request may take before it ends in error(TimeOut); 0: no limit.
+    Q_PROPERTY(int timeout READ timeout WRITE setTimeout NOTIFY timeoutChanged)
+    // requestHttps verifies the server's certificate as the toolkit normally does.
+    Q_PROPERTY(bool verifyPeer READ verifyPeer WRITE setVerifyPeer NOTIFY verifyPeerChanged)
+    // requestHttps takes only this certificate: a PEM file (path or file: URL) or
+    // its SHA-256 fingerprint in hex (colons allowed). One that cannot be read takes none.
+    Q_PROPERTY(QString pinnedCertificate READ pinnedCertificate WRITE setPinnedCertificate NOTIFY
+                   pinnedCertificateChanged)
 public:
+    // The errCode values of error(), by name: Request.Canceled in QML.
+    enum ErrorCode {
+        TimeOut = OneRequest::TimeOut,
+        Error = OneRequest::Error,
+        Canceled = OneRequest::Canceled,
+        DataError = OneRequest::DataError,
+        OtherError = OneRequest::OtherError
+    };
+    Q_ENUM(ErrorCode)
+
     ZelkoServiceHelper();
+
+    int timeout() const { return m_timeout; }
+    void setTimeout(int ms);
+    bool verifyPeer() const { return m_verifyPeer; }
+    void setVerifyPeer(bool verify);
+    QString pinnedCertificate() const { return m_pinnedCertificate; }
+    void setPinnedCertificate(const QString &certificate);
+
+    // The SHA-256 digest a pinnedCertificate text names; empty when it names none.
+    static QByteArray pinDigest(const QString &certificate);
 
     // The decoding pass of arrived(), without signals: stores the resources in
     // the cache and reports what it read. Writes the decoder's log lines.
@@ -61,12 +90,22 @@ signals:
     void error(int errCode, int key);
     void response(int type, int error, QString json, int key);
     void sslResponse(QString json, int key);
+    void timeoutChanged();
+    void verifyPeerChanged();
+    void pinnedCertificateChanged();
 
 private slots:
     void onError(OneRequest::ErrorType type, OneRequest *ref);
     void arrived(QByteArray data, OneRequest *ref);
     void parseResource(QBuffer *buffer);
     void sslArrived(QByteArray data, OneRequest *ref);
+
+private:
+    OneRequest *started(OneRequest *ref);
+
+    int m_timeout = 0;
+    bool m_verifyPeer = false;
+    QString m_pinnedCertificate;
 };
 
 #endif

@@ -1,5 +1,6 @@
 #include "zelkostaticdata.h"
 #include "zelkodevice.h"
+#include "zelkologging.h"
 #include "zelkotesting.h"
 
 #include <QDebug>
@@ -35,7 +36,7 @@ QString ZelkoStaticData::uid()
 
 QString ZelkoStaticData::info()
 {
-    qDebug() << "**********MOBILITY_SYSTEMINFO************";
+    qCDebug(zelkoDevice) << "**********MOBILITY_SYSTEMINFO************";
     const ZelkoDeviceSource &device = ZelkoDeviceSource::current();
     return infoText(device.imei(), device.productName(), device.model(), device.osVersion(),
                     device.firmwareVersion());

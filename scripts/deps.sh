@@ -10,7 +10,7 @@ packages=(
     qml-module-qtquick-controls2 qml-module-qtquick-templates2 fonts-dejavu-core
     zlib1g-dev libssl3 libssl-dev openssl libcpp-httplib-dev
     xvfb xauth x11-utils imagemagick
-    dpkg-dev qtdeclarative5-dev-tools clang-format
+    dpkg-dev qtdeclarative5-dev-tools qmlscene clang-format iproute2 python3
     clang libclang-rt-14-dev wrk qemu-user g++-arm-linux-gnueabihf
 )
 

@@ -4,6 +4,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 #include <chrono>
 #include <condition_variable>
@@ -199,10 +201,15 @@ int main(int argc, char **argv)
         "https-port", "Port of the HTTPS feedback endpoint (0: any free port).", "port", "47312");
     const QCommandLineOption statusOption("status-file", "dpkg status file to search.", "path",
                                           "/var/lib/dpkg/status");
+    // Installed, the certificate sits in <prefix>/share/zelko/certs; in the build tree, in the sources.
+    const QString installedCerts = QCoreApplication::applicationDirPath() + "/../share/zelko/certs";
+    const QString certDir = QFileInfo::exists(installedCerts + "/zelko-service.crt")
+                                ? QDir(installedCerts).absolutePath()
+                                : QStringLiteral(ZELKO_SERVICE_CERT_DIR);
     const QCommandLineOption certOption("cert", "TLS certificate (PEM).", "path",
-                                        ZELKO_SERVICE_CERT_DIR "/zelko-service.crt");
+                                        certDir + "/zelko-service.crt");
     const QCommandLineOption keyOption("key", "TLS private key (PEM).", "path",
-                                       ZELKO_SERVICE_CERT_DIR "/zelko-service.key");
+                                       certDir + "/zelko-service.key");
     const QCommandLineOption parentOption("exit-with-parent",
                                           "Stop when the process that started the service ends.");
     parser.addOptions(

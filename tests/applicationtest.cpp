@@ -12,6 +12,8 @@ private slots:
     void settingsSurviveProcesses();
     void teardownWritesReachFile_data();
     void teardownWritesReachFile();
+    void debugLinesByCategory_data();
+    void debugLinesByCategory();
 };
 
 static const QByteArray quittingPage =
@@ -135,6 +137,47 @@ void ApplicationTest::teardownWritesReachFile()
 
     QSettings stored(tree.configHome() + QStringLiteral("/Zelko/QtClient.conf"), QSettings::IniFormat);
     QCOMPARE(stored.value(QStringLiteral("teardown")).toString(), value);
+}
+
+void ApplicationTest::debugLinesByCategory_data()
+{
+    QTest::addColumn<QString>("rules"); // QT_LOGGING_RULES; empty: unset
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("hidden");
+    const QString network = QStringLiteral("zelko.network: call httpHelper");
+    const QString device = QStringLiteral("zelko.device: **********MOBILITY_SYSTEMINFO************");
+    QTest::newRow("on by default") << QString() << QStringList{network, device} << QStringList();
+    QTest::newRow("zelko.* off") << "zelko.*=false" << QStringList() << QStringList{network, device};
+    QTest::newRow("one area off") << "zelko.network=false" << QStringList{device} << QStringList{network};
+}
+
+void ApplicationTest::debugLinesByCategory()
+{
+    QFETCH(QString, rules);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, hidden);
+    InstallTree tree;
+    QVERIFY(tree.isValid());
+    QVERIFY(tree.writeMainQml("import QtQuick 2.15\nimport Zelko 1.0\n"
+                              "Item { Settings { id: s }\n"
+                              "  Request { id: r; onError: Qt.quit(); onResponse: Qt.quit() }\n"
+                              "  Component.onCompleted: { s.info(); r.request('{}') } }\n"));
+    QProcess zelko;
+    tree.start(zelko, [&rules](QProcessEnvironment &env) {
+        if (rules.isEmpty())
+            env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        else
+            env.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
+    });
+    QVERIFY2(zelko.waitForFinished(60000), "zelko did not quit");
+    const QString log = QString::fromUtf8(zelko.readAllStandardError());
+    QCOMPARE(zelko.exitCode(), 0);
+    for (const QString &line : shown)
+        QVERIFY2(log.contains(line), qPrintable(log));
+    for (const QString &line : hidden)
+        QVERIFY2(!log.contains(line.section(QLatin1String(": "), 1)), qPrintable(log));
+    // The request carries its content type itself, so Qt has nothing to warn about.
+    QVERIFY2(!log.contains(QLatin1String("content-type missing")), qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(ApplicationTest)

@@ -8,6 +8,8 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include <functional>
+
 // A throw-away install tree (<root>/bin/zelko, <root>/qml/Zelko/main.qml) and a
 // runner for the real binary in it, with its own settings folder.
 class InstallTree
@@ -34,13 +36,16 @@ public:
     }
 
     // Started from an unrelated working directory, so only the install-dir lookup can find the file.
-    void start(QProcess &process) const
+    void start(QProcess &process, const std::function<void(QProcessEnvironment &)> &adjust =
+                                      std::function<void(QProcessEnvironment &)>()) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.remove(QStringLiteral("QT_QUICK_BACKEND"));
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome());
         env.insert(QStringLiteral("HOME"), root());
+        if (adjust)
+            adjust(env);
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(QDir::tempPath());
         process.setProcessChannelMode(QProcess::SeparateChannels);

@@ -24,6 +24,8 @@ private slots:
     void installsQmlFolder();
     void installsPrograms_data();
     void installsPrograms();
+    void installsFiles_data();
+    void installsFiles();
     void everythingUnderPrefix();
     void installedClientRuns();
 
@@ -185,13 +187,42 @@ void PackageTest::installsPrograms_data()
     QTest::addColumn<QString>("relative");
     QTest::newRow("zelko") << "bin/zelko";
     QTest::newRow("zelko-frame") << "bin/zelko-frame";
+    QTest::newRow("zelko-service") << "bin/zelko-service";
+    QTest::newRow("the module's plugin") << "lib/qml/Zelko/libzelkoplugin.so";
+}
+
+void PackageTest::installsFiles_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("module qmldir") << "plugin/qmldir"
+                                   << "lib/qml/Zelko/qmldir";
+    QTest::newRow("module types") << "plugin/plugins.qmltypes"
+                                  << "lib/qml/Zelko/plugins.qmltypes";
+    QTest::newRow("service certificate") << "service/certs/zelko-service.crt"
+                                         << "share/zelko/certs/zelko-service.crt";
+    QTest::newRow("service key") << "service/certs/zelko-service.key"
+                                 << "share/zelko/certs/zelko-service.key";
+}
+
+void PackageTest::installsFiles()
+{
+    QFETCH(QString, source);
+    QFETCH(QString, relative);
+    QFile original(QStringLiteral(ZELKO_SOURCE_DIR "/") + source);
+    QFile copy(installed(relative));
+    QVERIFY(original.open(QIODevice::ReadOnly));
+    QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(copy.fileName()));
+    QCOMPARE(copy.readAll(), original.readAll());
 }
 
 void PackageTest::installsPrograms()
 {
     QFETCH(QString, relative);
     const QFileInfo program(installed(relative));
-    QVERIFY2(program.isFile() && program.isExecutable(), qPrintable(program.filePath()));
+    // Libraries are not executable files (Debian's rule for shared objects).
+    QVERIFY2(program.isFile() && program.isExecutable() == relative.startsWith(QLatin1String("bin/")),
+             qPrintable(program.filePath()));
     // Stripped: a debug build must not ship its symbols to handsets.
     const QByteArray sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
     if (!sections.isEmpty())

@@ -5,7 +5,9 @@
 #include "signalrecorder.h"
 #include "zelkoservicehelper.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
+#include <QSslCertificate>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -25,6 +27,12 @@ private slots:
     void cancelInFlight_data();
     void cancelInFlight();
     void cancelAfterCompletion();
+    void timeLimit_data();
+    void timeLimit();
+    void peerChecks_data();
+    void peerChecks();
+    void checkedConnectionsStayApart_data();
+    void checkedConnectionsStayApart();
     void shutdownWithRequestsInFlight();
     void urlEncode_data();
     void urlEncode();
@@ -191,6 +199,129 @@ void ZelkoServiceHelperTest::cancelInFlight()
     const int next = element.requestHttps(QStringLiteral("again"), server.url());
     QVERIFY(rec.waitFor(2));
     QCOMPARE(rec.events.last(), (QVariantList{"sslResponse", "after", next}));
+}
+
+void ZelkoServiceHelperTest::timeLimit_data()
+{
+    QTest::addColumn<bool>("serviceRoad");
+    QTest::addColumn<bool>("answers");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<QVariantList>("expected"); // without the key
+    QTest::newRow("stalled text post ends in TimeOut") << false << false << 200 << QVariantList{"error", 1};
+    QTest::newRow("stalled service query ends in TimeOut")
+        << true << false << 200 << QVariantList{"error", 1};
+    QTest::newRow("an answer in time is kept") << false << true << 5000 << QVariantList{"sslResponse", "ok"};
+    // 0 is the default: no limit of ours, the request waits for the network.
+    QTest::newRow("0 sets no limit") << false << true << 0 << QVariantList{"sslResponse", "ok"};
+}
+
+void ZelkoServiceHelperTest::timeLimit()
+{
+    QFETCH(bool, serviceRoad);
+    QFETCH(bool, answers);
+    QFETCH(int, timeout);
+    QFETCH(QVariantList, expected);
+    QScopedPointer<MiniHttpServer> server(serviceRoad ? MiniHttpServer::asService() : new MiniHttpServer);
+    if (!answers)
+        server->setResponder([](QTcpSocket *, const ReceivedRequest &) {});
+    ZelkoServiceHelper element;
+    QCOMPARE(element.timeout(), 0);
+    element.setTimeout(timeout);
+    Recorder rec(&element);
+    const int key =
+        serviceRoad ? element.request(QStringLiteral("q")) : element.requestHttps("q", server->url());
+    QVERIFY(rec.waitFor(1, 20000));
+    // The time limit goes with its request: once that is released nothing can follow.
+    QTRY_COMPARE(liveRequests(element), 0);
+    QCoreApplication::processEvents();
+    expected.append(key);
+    QCOMPARE(rec.events, QList<QVariantList>{expected});
+}
+
+void ZelkoServiceHelperTest::peerChecks_data()
+{
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<QVariantList>("expected"); // without the key
+    const QString cert = QStringLiteral(ZELKO_TEST_DATA "/server.crt");
+    QFile file(cert);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray digest = QSslCertificate(&file).digest(QCryptographicHash::Sha256);
+    const QVariantList answered{"sslResponse", "ok"};
+    const QVariantList refused{"error", 5};
+    QTest::newRow("described default: any certificate") << false << QString() << answered;
+    QTest::newRow("verified: self-signed refused") << true << QString() << refused;
+    QTest::newRow("pinned by PEM file") << false << cert << answered;
+    QTest::newRow("pinned by file: URL") << false << QUrl::fromLocalFile(cert).toString() << answered;
+    QTest::newRow("pinned by fingerprint with colons")
+        << false << QString::fromLatin1(digest.toHex(':')) << answered;
+    QTest::newRow("pinned by fingerprint, upper case")
+        << false << QString::fromLatin1(digest.toHex()).toUpper() << answered;
+    QTest::newRow("pin wins over verification") << true << cert << answered;
+    QByteArray other = digest;
+    other[0] = char(other[0] ^ 1);
+    QTest::newRow("another fingerprint") << false << QString::fromLatin1(other.toHex()) << refused;
+    QTest::newRow("unreadable pin file takes none")
+        << false << QStringLiteral("/nonexistent/pin.pem") << refused;
+    QTest::newRow("not a certificate takes none")
+        << false << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << refused;
+}
+
+void ZelkoServiceHelperTest::peerChecks()
+{
+    QFETCH(bool, verify);
+    QFETCH(QString, pin);
+    QFETCH(QVariantList, expected);
+    MiniHttpServer server(true);
+    server.setCannedResponse(MiniHttpServer::response("ok"));
+    ZelkoServiceHelper element;
+    element.setVerifyPeer(verify);
+    element.setPinnedCertificate(pin);
+    Recorder rec(&element);
+    const int key = element.requestHttps(QStringLiteral("q"), server.url());
+    QVERIFY(rec.waitFor(1));
+    QTRY_COMPARE(liveRequests(element), 0);
+    expected.append(key);
+    QCOMPARE(rec.events, QList<QVariantList>{expected});
+    // A refused peer never sees the text.
+    if (expected.first() == "error")
+        QCOMPARE(server.requests.size(), 0);
+}
+
+void ZelkoServiceHelperTest::checkedConnectionsStayApart_data()
+{
+    QTest::addColumn<QString>("firstPin");
+    QTest::addColumn<bool>("thenVerify");
+    QTest::addColumn<QString>("thenPin");
+    const QString cert = QStringLiteral(ZELKO_TEST_DATA "/server.crt");
+    // The network layer keeps connections and TLS sessions for reuse, and does not
+    // verify a resumed session again.
+    QTest::newRow("unverified, then verified") << QString() << true << QString();
+    QTest::newRow("pinned, then verified") << cert << true << QString();
+    QTest::newRow("pinned, then another pin") << cert << false << QString(64, QLatin1Char('a'));
+}
+
+void ZelkoServiceHelperTest::checkedConnectionsStayApart()
+{
+    QFETCH(QString, firstPin);
+    QFETCH(bool, thenVerify);
+    QFETCH(QString, thenPin);
+    MiniHttpServer server(true);
+    server.setCannedResponse(MiniHttpServer::response("ok"));
+    ZelkoServiceHelper first;
+    first.setPinnedCertificate(firstPin);
+    Recorder accepted(&first);
+    const int firstKey = first.requestHttps(QStringLiteral("q"), server.url());
+    QVERIFY(accepted.waitFor(1));
+    QCOMPARE(accepted.events.first(), (QVariantList{"sslResponse", "ok", firstKey}));
+
+    ZelkoServiceHelper then;
+    then.setVerifyPeer(thenVerify);
+    then.setPinnedCertificate(thenPin);
+    Recorder refused(&then);
+    const int key = then.requestHttps(QStringLiteral("q"), server.url());
+    QVERIFY(refused.waitFor(1));
+    QCOMPARE(refused.events.first(), (QVariantList{"error", 5, key}));
 }
 
 void ZelkoServiceHelperTest::cancelAfterCompletion()

@@ -25,7 +25,7 @@ Rectangle {
             if (key !== detailsPage._key)
                 return
             detailsPage._key = 0
-            detailsPage._failedKey = errCode === 2 ? key : 0
+            detailsPage._failedKey = errCode === Request.Error ? key : 0
             detailsPage._fail(Protocol.transportMessage(errCode))
         }
         onResponse: {

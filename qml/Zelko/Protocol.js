@@ -1,4 +1,5 @@
 .pragma library
+.import Zelko 1.0 as Zelko
 
 // Query texts and answers of the search service (see service/README.md).
 
@@ -27,11 +28,11 @@ function parseAnswer(json, service) {
 // The Request element's errCode values.
 function transportMessage(errCode) {
     switch (errCode) {
-    case 1: return qsTr("The search service did not answer in time.")
-    case 2: return qsTr("The search service could not be reached, or its answer could not be read.")
-    case 3: return qsTr("Search cancelled.")
-    case 4: return qsTr("The search service sent an empty answer.")
-    case 5: return qsTr("The request to the search service failed.")
+    case Zelko.Request.TimeOut: return qsTr("The search service did not answer in time.")
+    case Zelko.Request.Error: return qsTr("The search service could not be reached, or its answer could not be read.")
+    case Zelko.Request.Canceled: return qsTr("Search cancelled.")
+    case Zelko.Request.DataError: return qsTr("The search service sent an empty answer.")
+    case Zelko.Request.OtherError: return qsTr("The request to the search service failed.")
     }
     return qsTr("Unexpected failure (code %1).").arg(errCode)
 }

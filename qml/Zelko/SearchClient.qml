@@ -77,14 +77,14 @@ Item {
         serviceError = fromService
         errorCode = code
         message = fromService ? Protocol.serviceMessage(code) : Protocol.transportMessage(code)
-        status = !fromService && code === 3 ? "cancelled" : "error"
+        status = !fromService && code === Request.Canceled ? "cancelled" : "error"
     }
 
     function _onError(errCode, key) {
         if (key !== _key)
             return
         _key = 0
-        _failedKey = errCode === 2 ? key : 0
+        _failedKey = errCode === Request.Error ? key : 0
         _fail(false, errCode)
     }
 

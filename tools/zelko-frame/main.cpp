@@ -394,7 +394,7 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("zelko-frame"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZELKO_VERSION));
     // The decoder logs two of its reasons; the report states every reason already.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("zelko.*.debug=false"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The module's type description, as kept in plugin/, must be what the built plugin
+# says of itself: tooling (qmllint, Qt Creator) reads the kept one.
+#   scripts/check-qmltypes.sh QMLPLUGINDUMP IMPORT_DIR KEPT_FILE
+set -euo pipefail
+dump=$1 imports=$2 kept=$3
+fresh=$(cd "$imports" && QT_QPA_PLATFORM=minimal "$dump" -nonrelocatable Zelko 1.0 . 2>/dev/null)
+if ! diff -u "$kept" <(printf '%s\n' "$fresh"); then
+    echo "check-qmltypes: $kept is out of date; regenerate it with:" >&2
+    echo "  (cd $imports && QT_QPA_PLATFORM=minimal $dump -nonrelocatable Zelko 1.0 . 2>/dev/null) > $kept" >&2
+    exit 1
+fi
+echo "check-qmltypes: $kept matches the plugin"

@@ -1,0 +1,54 @@
+#!/bin/sh
+# Runs COMMAND in a network of its own (start it under "unshare --net --mount"),
+# where the service address compiled into the client leads to the reference
+# service: the client is tested as built, whatever that address is, and on ports
+# no other program on the machine can hold.
+#   innetns.sh SERVICE_BINARY STATUS_FILE SERVICE_URL HTTPS_PORT STALL_PORT COMMAND...
+# STALL_PORT gets a listener that takes connections and never answers.
+# INNETNS_PRELOAD, when set, is preloaded into COMMAND only.
+set -eu
+service=$1 status=$2 url=$3 https=$4 stall=$5
+shift 5
+
+ip link set lo up
+hostport=${url#*://}
+hostport=${hostport%%/*}
+host=${hostport%:*}
+port=${hostport##*:}
+case $host in
+[0-9]*.[0-9]*.[0-9]*.[0-9]*) ;;
+*)
+    hosts=$(mktemp)
+    cat /etc/hosts >"$hosts"
+    echo "127.0.0.1 $host" >>"$hosts"
+    mount --bind "$hosts" /etc/hosts
+    ;;
+esac
+
+log=$(mktemp)
+stalllog=$(mktemp)
+# Both go with the command: under "unshare --pid", it becomes the namespace's init.
+"$service" --host 127.0.0.1 --port "$port" --https-port "$https" --status-file "$status" >"$log" 2>&1 &
+/usr/bin/python3 -c '
+import socket, sys, time
+s = socket.socket()
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen(16)
+print("stalling", flush=True)
+time.sleep(600)
+' "$stall" >"$stalllog" 2>&1 &
+tries=0
+until grep -q 'listening on' "$log" && grep -q stalling "$stalllog"; do
+    tries=$((tries + 1))
+    if [ $tries -gt 300 ]; then
+        echo "innetns: the servers did not start:" >&2
+        cat "$log" "$stalllog" >&2
+        exit 97
+    fi
+    sleep 0.1
+done
+# Preloads for COMMAND alone (a sanitizer runtime), not for the servers or ip.
+if [ -n "${INNETNS_PRELOAD:-}" ]; then
+    LD_PRELOAD=$INNETNS_PRELOAD exec "$@"
+fi
+exec "$@"

@@ -1,0 +1,155 @@
+#include "skips.h"
+#include "zelkostaticdata.h"
+
+#include <QLibraryInfo>
+#include <QtTest>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" void __asan_init();
+#endif
+
+// A program built without AddressSanitizer (qmlscene) can load the plugin of a
+// sanitized build only with the sanitizer's runtime loaded first.
+static QString sanitizerRuntime()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void *>(&__asan_init), &info) && info.dli_fname)
+        return QString::fromLocal8Bit(info.dli_fname);
+#endif
+    return QString();
+}
+
+// The QML module as a QML author meets it: installed into a prefix of its own,
+// imported by qmlscene with only the import path set, by a program with its own
+// engine, and by the zelko program itself, each against the installed reference
+// service at the address the client was built with (in a network of its own).
+class ModuleTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void scenario_data();
+    void scenario();
+
+private:
+    QString installed(const QString &relative) const { return m_prefix.filePath(relative); }
+    QStringList unshare() const;
+
+    QTemporaryDir m_prefix;
+    QTemporaryDir m_home;
+    bool m_asRoot = false;
+};
+
+static QByteArray run(const QString &program, const QStringList &args, int *exitCode)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    *exitCode = done ? p.exitCode() : -1;
+    return p.readAll();
+}
+
+QStringList ModuleTest::unshare() const
+{
+    // A PID namespace too: the servers go with the command, whatever it does.
+    QStringList args{QStringLiteral("--net"), QStringLiteral("--mount"), QStringLiteral("--pid"),
+                     QStringLiteral("--fork"), QStringLiteral("--kill-child")};
+    if (!m_asRoot)
+        args.prepend(QStringLiteral("--map-root-user"));
+    return args;
+}
+
+void ModuleTest::initTestCase()
+{
+    QVERIFY(m_prefix.isValid() && m_home.isValid());
+    m_asRoot = geteuid() == 0;
+    int code = 0;
+    run(QStringLiteral("unshare"), unshare() << QStringLiteral("true"), &code);
+    if (code != 0)
+        ZELKO_SKIP_WITHOUT_TOOL("network namespaces (unshare, as root or with user namespaces)");
+
+    const QByteArray log = run(QStringLiteral(ZELKO_CMAKE),
+                               {QStringLiteral("--install"), QStringLiteral(ZELKO_BUILD_DIR),
+                                QStringLiteral("--prefix"), m_prefix.path()},
+                               &code);
+    QVERIFY2(code == 0, log.constData());
+    for (const char *file :
+         {"lib/qml/Zelko/qmldir", "lib/qml/Zelko/libzelkoplugin.so", "lib/qml/Zelko/plugins.qmltypes",
+          "bin/zelko", "bin/zelko-service", "share/zelko/certs/zelko-service.crt", "qml/Zelko/main.qml"})
+        QVERIFY2(QFile::exists(installed(QLatin1String(file))), file);
+}
+
+void ModuleTest::scenario_data()
+{
+    QTest::addColumn<QString>("runner");
+    QTest::newRow("qmlscene") << "qmlscene";
+    QTest::newRow("own engine") << "own engine";
+    QTest::newRow("zelko, module on the import path") << "zelko";
+}
+
+void ModuleTest::scenario()
+{
+    QFETCH(QString, runner);
+    const int httpsPort = 47312, stallPort = 47399; // free: the network is the test's own
+    QFile source(QStringLiteral(ZELKO_TEST_DATA "/module/scenario.qml"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QByteArray qml = source.readAll();
+    qml.replace("@FEEDBACK_URL@", QStringLiteral("https://127.0.0.1:%1/feedback").arg(httpsPort).toUtf8());
+    qml.replace("@STALL_URL@", QStringLiteral("http://127.0.0.1:%1/").arg(stallPort).toUtf8());
+    qml.replace("@CERT_FILE@", installed(QStringLiteral("share/zelko/certs/zelko-service.crt")).toUtf8());
+
+    QString file = m_home.filePath(QStringLiteral("scenario.qml"));
+    QStringList command;
+    const QString imports = installed(QStringLiteral("lib/qml"));
+    if (runner == QLatin1String("qmlscene")) {
+        const QString qmlscene =
+            QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/qmlscene");
+        if (!QFileInfo(qmlscene).isExecutable())
+            ZELKO_SKIP_WITHOUT_TOOL("qmlscene (Debian: qmlscene)");
+        command << qmlscene << QStringLiteral("-I") << imports << file;
+    } else if (runner == QLatin1String("own engine")) {
+        command << QStringLiteral(ZELKO_MODULE_APP) << imports << file;
+    } else {
+        // The client's own folder holds the scenario as its main file.
+        file = installed(QStringLiteral("qml/Zelko/main.qml"));
+        command << installed(QStringLiteral("bin/zelko"));
+    }
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(qml);
+    out.close();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config-") + runner));
+    env.insert(QStringLiteral("HOME"), m_home.path());
+    if (runner == QLatin1String("zelko"))
+        env.insert(QStringLiteral("QML2_IMPORT_PATH"), imports);
+    if (runner == QLatin1String("qmlscene") && !sanitizerRuntime().isEmpty())
+        env.insert(QStringLiteral("INNETNS_PRELOAD"), sanitizerRuntime());
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setWorkingDirectory(m_home.path());
+    p.start(QStringLiteral("unshare"),
+            unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
+                      << installed(QStringLiteral("bin/zelko-service"))
+                      << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << ZelkoStaticData::serviceUrl()
+                      << QString::number(httpsPort) << QString::number(stallPort) << command);
+    QVERIFY(p.waitForFinished(120000));
+    const QByteArray log = p.readAll();
+    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, log.constData());
+    QVERIFY2(log.contains("MODULE PASS"), log.constData());
+    // The module registers nothing twice and warns of nothing.
+    QVERIFY2(!log.contains("MODULE FAIL") && !log.contains("warning") && !log.contains("Warning"),
+             log.constData());
+}
+
+QTEST_GUILESS_MAIN(ModuleTest)
+#include "moduletest.moc"
