@@ -31,8 +31,12 @@ ZelkoSettings *ZelkoSettings::getInstance()
 
 QVariant ZelkoSettings::value(const QString &key)
 {
-    // An absent key reads as "" rather than undefined in QML.
-    return getInstance()->m_settings->value(key, QString(QLatin1String("")));
+    ZelkoSettings *store = getInstance();
+    // An absent key reads as "" rather than undefined in QML. QSettings answers an
+    // empty key with a warning and no value, default or not; it holds none there.
+    if (key.isEmpty())
+        return QString(QLatin1String(""));
+    return store->m_settings->value(key, QString(QLatin1String("")));
 }
 
 void ZelkoSettings::setValue(const QString &key, const QVariant &value)
