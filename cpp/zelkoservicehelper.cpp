@@ -187,7 +187,7 @@ void storeEntries(ResourcesMap *cache, const QByteArray &area, qint64 resCount,
 
 // The resource block at the content's position. Never fails outward: a bad
 // block costs only its own entries; the JSON text after it is still read.
-void readResourceBlock(ByteReader &content, QList<ZelkoFrameReport::Resource> *seen)
+void readResourceBlock(ByteReader &content, QList<ZelkoFrameReport::Resource> *seen, qint64 *declared)
 {
     try {
         // The cache exists once a frame announces resources, whatever the block holds.
@@ -198,6 +198,7 @@ void readResourceBlock(ByteReader &content, QList<ZelkoFrameReport::Resource> *s
         if (dataLen == 0)
             return;
         const qint64 resCount = content.integer(4);
+        *declared = resCount;
         storeEntries(cache, content.view(dataLen - 4), resCount, seen);
     } catch (...) {
     }
@@ -248,7 +249,7 @@ ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
         ByteReader body(content);
         report.resourceFlag = int(body.integer(1));
         if (report.resourceFlag != 0)
-            readResourceBlock(body, &report.resources);
+            readResourceBlock(body, &report.resources, &report.declaredResources);
         report.json = body.utf8String4B();
     } catch (const DecodeFailure &failure) {
         report.failure = failure.reason ? QString::fromLatin1(failure.reason)

@@ -30,7 +30,8 @@ struct ZelkoFrameReport
     qint64 packedBytes = -1;   // compressed bytes actually present
     qint64 contentBytes = -1;  // content size after inflating
     int resourceFlag = -1;
-    QList<Resource> resources; // in block order, as stored in the cache
+    qint64 declaredResources = -1; // the block's resCount; -1: not read
+    QList<Resource> resources;     // in block order, as stored in the cache
     QString json;
     QString failure; // the decoder's reason text; empty on success
 };

@@ -1,11 +1,16 @@
 #include "framewriter.h"
+#include "referenceservice.h"
 #include "testframes.h"
+#include "testimages.h"
 #include "zelkoqtroot.h"
 #include "zelkoservicehelper.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 #include <QtTest>
 
 // The zelko-frame program, run as a user would: frames from files and standard
@@ -24,6 +29,11 @@ private slots:
     void extractHostileIds_data();
     void extractHostileIds();
     void extractWritesEveryEntry();
+    void extractNamesFilesByContent();
+    void reportsWhatTheFrameLacks_data();
+    void reportsWhatTheFrameLacks();
+    void signedQueriesReachTheService_data();
+    void signedQueriesReachTheService();
     void usageErrors_data();
     void usageErrors();
     void documentedExample();
@@ -402,7 +412,7 @@ void ZelkoFrameTest::extractWritesEveryEntry()
         f.resources.append(FrameWriter::Resource{"r/" + QByteArray::number(i), 1, QByteArray(i, char(i))});
     f.compressFlag = FrameWriter::Zlib;
     QTemporaryDir top;
-    const QString out = top.filePath(QStringLiteral("new/dir"));
+    const QString out = top.filePath(QStringLiteral("new"));
     const Run run = runTool({QStringLiteral("--extract"), out}, FrameWriter::encode(f));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QDir(out).entryList(QDir::Files).size(), 150);
@@ -411,6 +421,102 @@ void ZelkoFrameTest::extractWritesEveryEntry()
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray(i, char(i)));
     }
+}
+
+void ZelkoFrameTest::extractNamesFilesByContent()
+{
+    const QByteArray png = pngBytes(2, 2, Qt::red);
+    FrameWriter::Frame f;
+    f.hasResources = true;
+    f.resources = {FrameWriter::Resource{"thumb", 1, png},
+                   FrameWriter::Resource{"photo", 1, QByteArray("\xff\xd8\xff\xe0rest of a jpeg")},
+                   FrameWriter::Resource{"anim", 1, QByteArray("GIF89a...")},
+                   FrameWriter::Resource{"old", 1, QByteArray("GIF87a...")},
+                   FrameWriter::Resource{"logo.PNG", 1, png},
+                   FrameWriter::Resource{"thumb", 1, png},
+                   FrameWriter::Resource{"notes", 1, QByteArray("\x89PNX not quite")}};
+    QTemporaryDir top;
+    const QString out = top.filePath(QStringLiteral("res"));
+    const Run run = runTool({QStringLiteral("--extract"), out}, FrameWriter::encode(f));
+    QCOMPARE(run.exitCode, 0);
+    QStringList names = QDir(out).entryList(QDir::Files);
+    names.sort();
+    QCOMPARE(names, (QStringList{"anim.gif", "logo.png", "notes", "old.gif", "photo.jpg", "thumb.png",
+                                 "thumb~2.png"}));
+}
+
+void ZelkoFrameTest::reportsWhatTheFrameLacks_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QJsonValue>("value");
+    FrameWriter::Frame cut;
+    cut.json = "{}";
+    cut.originalLen = 100;
+    QTest::newRow("plain content shorter than stated")
+        << FrameWriter::encode(cut) << "content:         7 bytes (100 stated; the frame ends sooner)"
+        << "contentCut" << QJsonValue(true);
+    FrameWriter::Frame whole = cut;
+    whole.originalLen.reset();
+    QTest::newRow("plain content whole") << FrameWriter::encode(whole) << "content:         7 bytes\n"
+                                         << "contentCut" << QJsonValue(false);
+    FrameWriter::Frame counted;
+    counted.hasResources = true;
+    counted.resources = {FrameWriter::Resource{"a", 1, "x"}};
+    counted.resCount = 3;
+    QTest::newRow("fewer resources than declared")
+        << FrameWriter::encode(counted) << "resources:       1 (3 declared)"
+        << "declaredResources" << QJsonValue(3);
+    counted.resCount.reset();
+    QTest::newRow("resources as declared") << FrameWriter::encode(counted) << "resources:       1\n"
+                                           << "declaredResources" << QJsonValue(1);
+}
+
+void ZelkoFrameTest::reportsWhatTheFrameLacks()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, line);
+    QFETCH(QString, key);
+    QFETCH(QJsonValue, value);
+    const Run text = runTool({}, frame);
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY2(QString::fromUtf8(text.out).contains(line), text.out.constData());
+    const Run json = runTool({QStringLiteral("--json")}, frame);
+    QCOMPARE(QJsonDocument::fromJson(json.out).object().value(key), value);
+}
+
+void ZelkoFrameTest::signedQueriesReachTheService_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("serviceType");
+    QTest::newRow("search") << QStringList{"--search-query", "zlib", "--page-size", "2"} << 1;
+    QTest::newRow("search, page 1, words with a space")
+        << QStringList{"--search-query", "compression library", "--page", "1"} << 1;
+    QTest::newRow("search, non-ASCII words") << QStringList{"--search-query", "bibliothèque"} << 1;
+    QTest::newRow("details") << QStringList{"--details-query", "zlib1g"} << 2;
+}
+
+// The query the tool signs is one the reference service accepts: its answer carries error 0.
+void ZelkoFrameTest::signedQueriesReachTheService()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, serviceType);
+    ReferenceService service;
+    QVERIFY2(service.start(0, 0, QStringLiteral(ZELKO_TEST_DATA "/dpkg-status")), qPrintable(service.log()));
+    const Run query = runTool(args);
+    QCOMPARE(query.exitCode, 0);
+    QNetworkAccessManager manager;
+    QNetworkRequest request{QUrl(service.searchUrl())};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    QNetworkReply *reply = manager.post(request, query.out);
+    QVERIFY(QTest::qWaitFor([reply] { return reply->isFinished(); }, 20000));
+    const Run decoded = runTool({QStringLiteral("--json")}, reply->readAll());
+    delete reply;
+    QCOMPARE(decoded.exitCode, 0);
+    const QJsonObject report = QJsonDocument::fromJson(decoded.out).object();
+    QCOMPARE(report.value(QStringLiteral("errorCode")).toInt(), 0);
+    QCOMPARE(report.value(QStringLiteral("serviceType")).toInt(), serviceType);
 }
 
 void ZelkoFrameTest::usageErrors_data()
@@ -428,6 +534,13 @@ void ZelkoFrameTest::usageErrors_data()
         << QStringList{"--extract", plainFile, frame} << QByteArray("not-a-dir");
     QTest::newRow("extract below a file")
         << QStringList{"--extract", plainFile + "/sub", frame} << QByteArray("not-a-dir");
+    // One new folder at most: a mistyped path must not grow a tree.
+    QTest::newRow("extract several levels deep")
+        << QStringList{"--extract", m_dir.filePath("a/b/c"), frame} << QByteArray("a/b is not a directory");
+    QTest::newRow("two queries at once")
+        << QStringList{"--sign", "x", "--details-query", "y"} << QByteArray("one of --sign");
+    QTest::newRow("page size 0") << QStringList{"--search-query", "x", "--page-size", "0"}
+                                 << QByteArray("--page-size");
 }
 
 void ZelkoFrameTest::usageErrors()

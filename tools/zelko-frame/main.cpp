@@ -2,6 +2,7 @@
 // The frame goes through ZelkoServiceHelper::decodeFrame, the client's own
 // decoding pass, so what is printed here is exactly what the client would see.
 
+#include "zelkoencrypt.h"
 #include "zelkoqtroot.h"
 #include "zelkoservicehelper.h"
 
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
@@ -228,6 +230,24 @@ bool headerBodyRead(const ZelkoFrameReport &r)
     return r.hasRecord && r.head == 0;
 }
 
+// A plain content is taken as far as the frame goes, like a compressed one.
+bool plainContentCut(const ZelkoFrameReport &r)
+{
+    return r.compressFlag == 0 && r.contentBytes >= 0 && r.contentBytes < r.originalLen;
+}
+
+// The extension the bytes show, for the three formats services send.
+QString extensionFor(const QByteArray &data)
+{
+    if (data.startsWith("\x89PNG\r\n\x1a\n"))
+        return QStringLiteral(".png");
+    if (data.startsWith("\xff\xd8\xff"))
+        return QStringLiteral(".jpg");
+    if (data.startsWith("GIF87a") || data.startsWith("GIF89a"))
+        return QStringLiteral(".gif");
+    return QString();
+}
+
 QString compressName(int flag)
 {
     switch (flag) {
@@ -262,11 +282,17 @@ void printText(QTextStream &out, const QByteArray &frame, const ZelkoFrameReport
         line("compressed len:",
              QStringLiteral("%1 (%2 bytes present)").arg(r.compressedLen).arg(r.packedBytes));
     if (r.contentBytes >= 0)
-        line("content:", QStringLiteral("%1 bytes").arg(r.contentBytes));
+        line("content:", plainContentCut(r) ? QStringLiteral("%1 bytes (%2 stated; the frame ends sooner)")
+                                                  .arg(r.contentBytes)
+                                                  .arg(r.originalLen)
+                                            : QStringLiteral("%1 bytes").arg(r.contentBytes));
     if (r.resourceFlag >= 0)
         line("resource flag:", QString::number(r.resourceFlag));
     if (r.resourceFlag > 0) {
-        line("resources:", QString::number(r.resources.size()));
+        line("resources:",
+             r.declaredResources >= 0 && r.declaredResources != r.resources.size()
+                 ? QStringLiteral("%1 (%2 declared)").arg(r.resources.size()).arg(r.declaredResources)
+                 : QString::number(r.resources.size()));
         for (int i = 0; i < r.resources.size(); ++i) {
             const ZelkoFrameReport::Resource &res = r.resources.at(i);
             out << "  " << quoted(res.id) << "  type " << res.type << "  " << res.data.size() << " bytes";
@@ -310,7 +336,10 @@ QJsonObject toJson(const QByteArray &frame, const ZelkoFrameReport &r, const QLi
     o.insert(QStringLiteral("compressedLength"), number(r.compressedLen >= 0, r.compressedLen));
     o.insert(QStringLiteral("compressedBytes"), number(r.packedBytes >= 0, r.packedBytes));
     o.insert(QStringLiteral("contentBytes"), number(r.contentBytes >= 0, r.contentBytes));
+    o.insert(QStringLiteral("contentCut"),
+             r.contentBytes >= 0 ? QJsonValue(plainContentCut(r)) : QJsonValue());
     o.insert(QStringLiteral("resourceFlag"), number(r.resourceFlag >= 0, r.resourceFlag));
+    o.insert(QStringLiteral("declaredResources"), number(r.declaredResources >= 0, r.declaredResources));
     QJsonArray resources;
     for (int i = 0; i < r.resources.size(); ++i) {
         const ZelkoFrameReport::Resource &res = r.resources.at(i);
@@ -362,17 +391,24 @@ bool readInput(const QString &path, QByteArray *frame, QString *error)
 bool extract(const QString &dirPath, const ZelkoFrameReport &r, QStringList *files, QString *error)
 {
     QDir dir(dirPath);
-    if (!dir.mkpath(QStringLiteral("."))) {
-        *error = QStringLiteral("cannot create directory %1").arg(dirPath);
+    // One level at most: a mistyped path must not grow a tree of folders.
+    const QFileInfo parent(QFileInfo(dir.absolutePath()).absolutePath());
+    if (!dir.exists() && (!parent.isDir() || !QDir(parent.filePath()).mkdir(dir.dirName()))) {
+        *error = parent.isDir() ? QStringLiteral("cannot create directory %1").arg(dirPath)
+                                : QStringLiteral("cannot create directory %1: %2 is not a directory")
+                                      .arg(dirPath, parent.filePath());
         return false;
     }
     QSet<QString> used;
     for (const ZelkoFrameReport::Resource &res : r.resources) {
         // Distinct identifiers may sanitise alike, and one identifier may come twice.
-        const QString base = safeFileName(res.id);
-        QString name = base;
+        const QString extension = extensionFor(res.data);
+        QString base = safeFileName(res.id);
+        if (base.endsWith(extension, Qt::CaseInsensitive))
+            base.chop(extension.size());
+        QString name = base + extension;
         for (int n = 2; used.contains(name); ++n)
-            name = QStringLiteral("%1~%2").arg(base).arg(n);
+            name = QStringLiteral("%1~%2%3").arg(base).arg(n).arg(extension);
         used.insert(name);
         const QString path = dir.filePath(name);
         QFile file(path);
@@ -384,6 +420,51 @@ bool extract(const QString &dirPath, const ZelkoFrameReport &r, QStringList *fil
         files->append(path);
     }
     return true;
+}
+
+// Queries signed by the client's own rule, so that a shell can talk to the service:
+//   zelko-frame --search-query qt | curl -s --data-binary @- http://127.0.0.1:47311/search | zelko-frame
+int printQuery(const QCommandLineParser &parser, const QCommandLineOption &sign,
+               const QCommandLineOption &search, const QCommandLineOption &details,
+               const QCommandLineOption &page, const QCommandLineOption &pageSize)
+{
+    QTextStream out(stdout);
+    out.setCodec("UTF-8");
+    QTextStream err(stderr);
+    ZelkoEncrypt encrypt(nullptr);
+    if (int(parser.isSet(sign)) + int(parser.isSet(search)) + int(parser.isSet(details)) != 1) {
+        err << "zelko-frame: one of --sign, --search-query and --details-query at a time\n";
+        return UsageOrIo;
+    }
+    if (parser.isSet(sign)) {
+        out << encrypt.zelkoLib_getEncryptString(parser.value(sign)) << '\n';
+        return Decoded;
+    }
+    QJsonObject query;
+    if (parser.isSet(details)) {
+        const QString name = parser.value(details);
+        query = {{QStringLiteral("service"), 2},
+                 {QStringLiteral("name"), name},
+                 {QStringLiteral("sign"), encrypt.zelkoLib_getEncryptString(QStringLiteral("2|") + name)}};
+    } else {
+        bool pageOk = false, sizeOk = false;
+        const int pageNumber = parser.value(page).toInt(&pageOk);
+        const int size = parser.value(pageSize).toInt(&sizeOk);
+        if (!pageOk || !sizeOk || pageNumber < 0 || size < 1) {
+            err << "zelko-frame: --page takes a number from 0, --page-size one from 1\n";
+            return UsageOrIo;
+        }
+        const QString words = parser.value(search);
+        query = {
+            {QStringLiteral("service"), 1},
+            {QStringLiteral("q"), words},
+            {QStringLiteral("page"), pageNumber},
+            {QStringLiteral("pageSize"), size},
+            {QStringLiteral("sign"), encrypt.zelkoLib_getEncryptString(
+                                         QStringLiteral("1|%1|%2|%3").arg(words).arg(pageNumber).arg(size))}};
+    }
+    out << QJsonDocument(query).toJson(QJsonDocument::Compact) << '\n';
+    return Decoded;
 }
 
 } // namespace
@@ -408,8 +489,26 @@ int main(int argc, char **argv)
     const QCommandLineOption extractOption(QStringLiteral("extract"),
                                            QStringLiteral("Write each resource to a file in <dir>."),
                                            QStringLiteral("dir"));
+    const QCommandLineOption signOption(
+        QStringLiteral("sign"),
+        QStringLiteral("Print the client's signature of <text> (getEncryptString) and exit."),
+        QStringLiteral("text"));
+    const QCommandLineOption searchOption(
+        QStringLiteral("search-query"),
+        QStringLiteral("Print a signed search query for <words> (see service/README.md) and exit."),
+        QStringLiteral("words"));
+    const QCommandLineOption detailsOption(
+        QStringLiteral("details-query"), QStringLiteral("Print a signed details query for <name> and exit."),
+        QStringLiteral("name"));
+    const QCommandLineOption pageOption(QStringLiteral("page"),
+                                        QStringLiteral("Page of --search-query, from 0 (default 0)."),
+                                        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption pageSizeOption(
+        QStringLiteral("page-size"), QStringLiteral("Results per page of --search-query (default 10)."),
+        QStringLiteral("n"), QStringLiteral("10"));
     parser.addOption(jsonOption);
     parser.addOption(extractOption);
+    parser.addOptions({signOption, searchOption, detailsOption, pageOption, pageSizeOption});
     parser.addPositionalArgument(
         QStringLiteral("frame"),
         QStringLiteral("File holding the frame; standard input when absent or \"-\"."),
@@ -417,6 +516,8 @@ int main(int argc, char **argv)
     parser.process(app);
 
     QTextStream err(stderr);
+    if (parser.isSet(signOption) || parser.isSet(searchOption) || parser.isSet(detailsOption))
+        return printQuery(parser, signOption, searchOption, detailsOption, pageOption, pageSizeOption);
     const QStringList args = parser.positionalArguments();
     if (args.size() > 1) {
         err << "zelko-frame: one frame at a time\n";
