@@ -34,10 +34,15 @@ private slots:
     void initTestCase();
     void scenario_data();
     void scenario();
+    void documentedExamples_data();
+    void documentedExamples();
 
 private:
     QString installed(const QString &relative) const { return m_prefix.filePath(relative); }
     QStringList unshare() const;
+    QString qmlscene() const;
+    // Runs command beside the installed service at the compiled-in address; its output.
+    QByteArray runInOwnNetwork(const QStringList &command, const QString &runner, int *exitCode);
 
     QTemporaryDir m_prefix;
     QTemporaryDir m_home;
@@ -92,10 +97,42 @@ void ModuleTest::scenario_data()
     QTest::newRow("zelko, module on the import path") << "zelko";
 }
 
+static const int httpsPort = 47312, stallPort = 47399; // free: the network is the test's own
+
+QString ModuleTest::qmlscene() const
+{
+    const QString path = QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/qmlscene");
+    return QFileInfo(path).isExecutable() ? path : QString();
+}
+
+QByteArray ModuleTest::runInOwnNetwork(const QStringList &command, const QString &runner, int *exitCode)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config-") + runner));
+    env.insert(QStringLiteral("HOME"), m_home.path());
+    if (runner == QLatin1String("zelko"))
+        env.insert(QStringLiteral("QML2_IMPORT_PATH"), installed(QStringLiteral("lib/qml")));
+    if (command.first() == qmlscene() && !sanitizerRuntime().isEmpty())
+        env.insert(QStringLiteral("INNETNS_PRELOAD"), sanitizerRuntime());
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.setWorkingDirectory(m_home.path());
+    p.start(QStringLiteral("unshare"),
+            unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
+                      << installed(QStringLiteral("bin/zelko-service"))
+                      << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << ZelkoStaticData::serviceUrl()
+                      << QString::number(httpsPort) << QString::number(stallPort) << command);
+    const bool ended = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
+    *exitCode = ended ? p.exitCode() : -1;
+    return p.readAll();
+}
+
 void ModuleTest::scenario()
 {
     QFETCH(QString, runner);
-    const int httpsPort = 47312, stallPort = 47399; // free: the network is the test's own
     QFile source(QStringLiteral(ZELKO_TEST_DATA "/module/scenario.qml"));
     QVERIFY(source.open(QIODevice::ReadOnly));
     QByteArray qml = source.readAll();
@@ -107,11 +144,9 @@ void ModuleTest::scenario()
     QStringList command;
     const QString imports = installed(QStringLiteral("lib/qml"));
     if (runner == QLatin1String("qmlscene")) {
-        const QString qmlscene =
-            QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/qmlscene");
-        if (!QFileInfo(qmlscene).isExecutable())
+        if (qmlscene().isEmpty())
             ZELKO_SKIP_WITHOUT_TOOL("qmlscene (Debian: qmlscene)");
-        command << qmlscene << QStringLiteral("-I") << imports << file;
+        command << qmlscene() << QStringLiteral("-I") << imports << file;
     } else if (runner == QLatin1String("own engine")) {
         command << QStringLiteral(ZELKO_MODULE_APP) << imports << file;
     } else {
@@ -124,31 +159,54 @@ void ModuleTest::scenario()
     out.write(qml);
     out.close();
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral("config-") + runner));
-    env.insert(QStringLiteral("HOME"), m_home.path());
-    if (runner == QLatin1String("zelko"))
-        env.insert(QStringLiteral("QML2_IMPORT_PATH"), imports);
-    if (runner == QLatin1String("qmlscene") && !sanitizerRuntime().isEmpty())
-        env.insert(QStringLiteral("INNETNS_PRELOAD"), sanitizerRuntime());
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setWorkingDirectory(m_home.path());
-    p.start(QStringLiteral("unshare"),
-            unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
-                      << installed(QStringLiteral("bin/zelko-service"))
-                      << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << ZelkoStaticData::serviceUrl()
-                      << QString::number(httpsPort) << QString::number(stallPort) << command);
-    QVERIFY(p.waitForFinished(120000));
-    const QByteArray log = p.readAll();
-    QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, log.constData());
+    int code = 0;
+    const QByteArray log = runInOwnNetwork(command, runner, &code);
+    QVERIFY2(code == 0, log.constData());
     QVERIFY2(log.contains("MODULE PASS"), log.constData());
     // The module registers nothing twice and warns of nothing.
     QVERIFY2(!log.contains("MODULE FAIL") && !log.contains("warning") && !log.contains("Warning"),
              log.constData());
+}
+
+void ModuleTest::documentedExamples_data()
+{
+    QTest::addColumn<QByteArray>("qml");
+    QFile doc(QStringLiteral(ZELKO_SOURCE_DIR "/docs/qml-api.md"));
+    QVERIFY(doc.open(QIODevice::ReadOnly));
+    const QByteArray text = doc.readAll();
+    int count = 0;
+    for (int at = text.indexOf("```qml\n"); at >= 0; at = text.indexOf("```qml\n", at)) {
+        const int start = at + 7;
+        const int end = text.indexOf("```", start);
+        QVERIFY(end > start);
+        const int line = text.left(start).count('\n') + 1;
+        QTest::addRow("qml-api.md, line %d", line) << text.mid(start, end - start);
+        at = end + 3;
+        ++count;
+    }
+    QVERIFY2(count >= 3, "the QML examples were not found");
+}
+
+// Every QML example of the documentation, verbatim, through qmlscene with only the
+// import path set: it must end by itself with exit code 0 and without a QML diagnostic.
+void ModuleTest::documentedExamples()
+{
+    QFETCH(QByteArray, qml);
+    if (qmlscene().isEmpty())
+        ZELKO_SKIP_WITHOUT_TOOL("qmlscene (Debian: qmlscene)");
+    const QString file = m_home.filePath(QStringLiteral("example.qml"));
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write(qml);
+    out.close();
+    int code = 0;
+    const QByteArray log =
+        runInOwnNetwork({qmlscene(), QStringLiteral("-I"), installed(QStringLiteral("lib/qml")), file},
+                        QStringLiteral("docs"), &code);
+    QVERIFY2(code == 0, log.constData());
+    static const QRegularExpression diagnostic(
+        QStringLiteral("example\\.qml:\\d+|Error:|Warning|warning|is not defined|Cannot"));
+    QVERIFY2(!diagnostic.match(QString::fromUtf8(log)).hasMatch(), log.constData());
 }
 
 QTEST_GUILESS_MAIN(ModuleTest)
