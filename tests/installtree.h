@@ -52,6 +52,21 @@ public:
         process.start(binary(), QStringList());
     }
 
+    // Runs the binary until it quits by itself; true when it ended with exit code 0.
+    // *log gets its standard error, or why it did not end.
+    bool runToEnd(QByteArray *log, const std::function<void(QProcessEnvironment &)> &adjust =
+                                       std::function<void(QProcessEnvironment &)>()) const
+    {
+        QProcess process;
+        start(process, adjust);
+        if (!process.waitForFinished(60000)) {
+            *log = "zelko did not quit: " + process.readAllStandardError();
+            return false;
+        }
+        *log = process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    }
+
 private:
     QTemporaryDir m_dir;
 };
