@@ -13,6 +13,8 @@ cmake --build "$build" -j"$(nproc)"
 rm -f "$build"/tests/results/*.txt
 (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
 "$top/scripts/check-skips.sh" "$build/tests/results"
+# The package the suite built, installed with apt as a user would, against its own service.
+"$top/scripts/check-package-install.sh" "$build"
 
 # Hardening: the suite again under ASan + UBSan (built, unlike the one above, for the
 # reference service on loopback) and the cache stress under TSan, every fuzz target

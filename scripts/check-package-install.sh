@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian package that the test build made with apt, as a user would,
+# runs the module scenario through qmlscene against the packaged reference service
+# (in a network of its own, where the compiled-in service address leads to it),
+# and removes the package again. Needs root.
+#   scripts/check-package-install.sh BUILD_DIR
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: check-package-install.sh BUILD_DIR}" && pwd)
+deb=$(ls "$build"/package/zelko_*.deb | head -n1)
+if [ "$(id -u)" -ne 0 ]; then
+    echo "check-package-install: needs root to install $deb" >&2
+    exit 1
+fi
+url=$(sed -n 's/^ZELKO_SERVICE_URL:STRING=//p' "$build/CMakeCache.txt")
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -qq "$deb" >/dev/null
+work=$(mktemp -d)
+trap 'apt-get remove -y -qq zelko >/dev/null; rm -rf "$work"' EXIT
+
+sed -e 's|@FEEDBACK_URL@|https://127.0.0.1:47312/feedback|' -e 's|@STALL_URL@|http://127.0.0.1:47399/|' \
+    -e 's|@CERT_FILE@|/opt/zelko/share/zelko/certs/zelko-service.crt|' \
+    "$top/tests/data/module/scenario.qml" >"$work/scenario.qml"
+log=$work/log
+if ! QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_CONFIG_HOME=$work HOME=$work \
+    timeout 120 unshare --net --mount --pid --fork --kill-child "$top/tests/innetns.sh" \
+    /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$url" 47312 47399 \
+    "$(qmake -query QT_INSTALL_BINS 2>/dev/null || echo /usr/lib/qt5/bin)/qmlscene" \
+    -I /opt/zelko/lib/qml "$work/scenario.qml" >"$log" 2>&1 || ! grep -q 'MODULE PASS' "$log"; then
+    echo "check-package-install: the scenario failed against the installed package:" >&2
+    cat "$log" >&2
+    exit 1
+fi
+echo "package: $(basename "$deb") installs with apt; the module scenario passes against its service"
