@@ -110,7 +110,9 @@ QByteArray finish(Calc &c, QVector<SZ_INT> reg, QByteArray tail, quint64 bytes)
         std::fill(w.begin(), w.end(), 0);
         for (int i = 0; i < 64; ++i)
             w[i / 4] = SZ_INT(quint32(w[i / 4]) | quint32(quint8(tail[off + i])) << shift(i % 4, 32));
-        c.calcBlock(w.data(), reg.data());
+        // 0 is the one result that means the block was compressed.
+        if (c.calcBlock(w.data(), reg.data()) != 0)
+            return QByteArrayLiteral("calcBlock failed");
     }
     QByteArray out;
     for (int i = 0; i < c.valueSize; ++i)

@@ -23,6 +23,7 @@ private slots:
     void readerThreadWhileStoring();
     void loaderThreadReadKeepsEntry_data();
     void loaderThreadReadKeepsEntry();
+    void loaderThreadMakesNoCache();
 
 private:
     ResourcesMap *cache() { return ResourcesMap::getInstance(); }
@@ -244,6 +245,22 @@ void ResourcesMapTest::loaderThreadReadKeepsEntry()
         QVERIFY2(cache()->data(key(g)).isEmpty(), qPrintable(key(g) + " kept"));
     for (int k : kept)
         QVERIFY2(cache()->data(key(k)) == image, qPrintable(key(k) + " gone"));
+}
+
+void ResourcesMapTest::loaderThreadMakesNoCache()
+{
+    // Before any frame made the cache, an image request from the loader thread finds nothing
+    // and makes nothing: the root and its children belong to the GUI thread.
+    QVERIFY(!ZelkoQtRoot::exists());
+    ZelkoImageProvider provider(QQmlImageProviderBase::Image);
+    QImage loaded(1, 1, QImage::Format_RGB32);
+    QThread *loader = QThread::create([&] { loaded = provider.requestImage(key(0), nullptr, QSize()); });
+    loader->start();
+    QVERIFY(loader->wait(10000));
+    delete loader;
+    QVERIFY(loaded.isNull());
+    QVERIFY(!ZelkoQtRoot::exists());
+    QCOMPARE(cache()->thread(), QCoreApplication::instance()->thread());
 }
 
 QTEST_GUILESS_MAIN(ResourcesMapTest)

@@ -54,6 +54,8 @@ private slots:
     void readers();
     void hugeLengthCostsOnlyWhatRemains_data();
     void hugeLengthCostsOnlyWhatRemains();
+    void emptyResultsNullOrNot_data();
+    void emptyResultsNullOrNot();
     void crc32_data();
     void crc32();
 };
@@ -163,6 +165,40 @@ void StreamMethodsTest::hugeLengthCostsOnlyWhatRemains()
     }
     QCOMPARE(got, expected);
     QCOMPARE(buffer.pos(), qint64(input.size()));
+}
+
+void StreamMethodsTest::emptyResultsNullOrNot_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<bool>("null");
+
+    // A string whose length field is 0 (or absent) is null; one that announces bytes it
+    // cannot have is empty but not null. A length-prefixed block is null whenever empty.
+    QTest::newRow("str1 length 0") << QByteArray::fromHex("00") << "str1" << true;
+    QTest::newRow("str1 bytes missing") << QByteArray::fromHex("02") << "str1" << false;
+    QTest::newRow("str2 at end") << QByteArray() << "str2" << true;
+    QTest::newRow("str2 bytes missing") << QByteArray::fromHex("0500") << "str2" << false;
+    QTest::newRow("str4 length 0") << QByteArray::fromHex("00000000") << "str4" << true;
+    QTest::newRow("str4 bytes missing") << QByteArray::fromHex("05000000") << "str4" << false;
+    QTest::newRow("bytes4 length 0") << QByteArray::fromHex("0000000041") << "bytes4" << true;
+    QTest::newRow("bytes4 bytes missing") << QByteArray::fromHex("05000000") << "bytes4" << true;
+}
+
+void StreamMethodsTest::emptyResultsNullOrNot()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, reader);
+    QFETCH(bool, null);
+
+    QBuffer buffer(&input);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    const QVariant got = runReader(reader, &buffer);
+    QVERIFY(got.toByteArray().isEmpty());
+    if (got.userType() == QMetaType::QString)
+        QCOMPARE(got.toString().isNull(), null);
+    else
+        QCOMPARE(got.toByteArray().isNull(), null);
 }
 
 void StreamMethodsTest::crc32_data()

@@ -174,6 +174,9 @@ void ZelkoEncryptTest::edPositions_data()
     QTest::newRow("whole") << hex("0102") << "k" << 0 << 2 << hex("c6c3");
     QTest::newRow("key counts from start") << hex("01020304") << "ab" << 1 << 2 << hex("00b9bb");
     QTest::newRow("missing input is zero") << hex("01") << "ab" << 0 << 3 << hex("bcbcbb");
+    // A view into a larger buffer: the byte after its end is not part of the input.
+    QTest::newRow("input viewed in a larger buffer")
+        << QByteArray::fromRawData("\x01\xee", 1) << "ab" << 0 << 2 << hex("bcbc");
     QTest::newRow("unwritten positions zero") << hex("01020304") << "ab" << 3 << 2 << hex("000000bfbc");
     QTest::newRow("length zero") << hex("0102") << "k" << 5 << 0 << QByteArray();
     QTest::newRow("negative length") << hex("0102") << "k" << 0 << -3 << QByteArray();

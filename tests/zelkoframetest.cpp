@@ -471,6 +471,12 @@ void ZelkoFrameTest::reportsWhatTheFrameLacks_data()
     counted.resCount.reset();
     QTest::newRow("resources as declared") << FrameWriter::encode(counted) << "resources:       1\n"
                                            << "declaredResources" << QJsonValue(1);
+    // Flag and two bytes: too short for a length field, so no block and no count is read.
+    FrameWriter::Frame stub;
+    stub.rawContent = QByteArray::fromHex("010500");
+    QTest::newRow("block shorter than its length field")
+        << FrameWriter::encode(stub) << "resources:       0\n"
+        << "declaredResources" << QJsonValue();
 }
 
 void ZelkoFrameTest::reportsWhatTheFrameLacks()

@@ -1,10 +1,13 @@
+#include "framewriter.h"
 #include "httphelper.h"
 #include "minihttpserver.h"
 #include "onerequest.h"
+#include "resourcesmap.h"
 #include "zelkoqtroot.h"
 #include "signalrecorder.h"
 #include "zelkoservicehelper.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QSslCertificate>
@@ -37,7 +40,12 @@ private slots:
     void urlEncode_data();
     void urlEncode();
     void signingForwards();
+    void resourceBlockFromBuffer_data();
+    void resourceBlockFromBuffer();
 };
+
+using Entries = QMap<QString, QByteArray>;
+Q_DECLARE_METATYPE(Entries)
 
 void ZelkoServiceHelperTest::init()
 {
@@ -424,6 +432,47 @@ void ZelkoServiceHelperTest::signingForwards()
     QCOMPARE(element.getEncryptString(QStringLiteral("abc")).size(), 32);
     QCOMPARE(element.getEncryptParam(QString(), QStringLiteral("k")), QStringLiteral("00000000"));
     QCOMPARE(element.getEncryptParam(QStringLiteral("a"), QStringLiteral("k")).size(), 10);
+}
+
+void ZelkoServiceHelperTest::resourceBlockFromBuffer_data()
+{
+    QTest::addColumn<QByteArray>("block");
+    QTest::addColumn<Entries>("stored");
+    QTest::addColumn<int>("taken");
+
+    using FrameWriter::le32;
+    auto entry = [](const QByteArray &id, const QByteArray &data) {
+        return FrameWriter::resourceEntry(FrameWriter::Resource{id, 1, data});
+    };
+    const QByteArray two = entry("b/one", "1") + entry("b/two", "22");
+    QTest::newRow("two entries") << le32(4 + two.size()) + le32(2) + two + "next"
+                                 << Entries{{"b/one", "1"}, {"b/two", "22"}} << 8 + two.size();
+    QTest::newRow("empty block: its length only") << le32(0) + "next" << Entries() << 4;
+    QTest::newRow("length 1: length and count") << le32(1) + le32(1) + "next" << Entries() << 8;
+    QTest::newRow("shorter than a length") << QByteArray::fromHex("0500") << Entries() << 0;
+    const QByteArray cut = entry("b/full", "1234") + entry("b/cut", "abcdefgh").left(14);
+    QTest::newRow("block longer than the buffer")
+        << le32(1000) + le32(2) + cut << Entries{{"b/full", "1234"}, {"b/cut", "abc"}} << 8 + cut.size();
+}
+
+void ZelkoServiceHelperTest::resourceBlockFromBuffer()
+{
+    // The QBuffer form of the block reader: what it stores, and where it leaves the buffer for
+    // the field after the block.
+    QFETCH(QByteArray, block);
+    QFETCH(Entries, stored);
+    QFETCH(int, taken);
+    ZelkoQtRoot::destroy();
+    QBuffer buffer(&block);
+    QVERIFY(buffer.open(QIODevice::ReadOnly));
+    ZelkoServiceHelper element;
+    QVERIFY(QMetaObject::invokeMethod(&element, "parseResource", Qt::DirectConnection,
+                                      Q_ARG(QBuffer *, &buffer)));
+    QCOMPARE(buffer.pos(), qint64(taken));
+    ResourcesMap *cache = ResourcesMap::getInstance();
+    QCOMPARE(cache->count(), stored.size());
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+        QCOMPARE(cache->data(it.key()), it.value());
 }
 
 QTEST_GUILESS_MAIN(ZelkoServiceHelperTest)
