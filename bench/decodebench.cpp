@@ -3,7 +3,8 @@
 
 #include "benchframes.h"
 #include "benchsupport.h"
-#include "zelkoservicehelper.h"
+#include "resourcesmap.h"
+#include "zelkoframereport.h"
 
 #include <QCoreApplication>
 
@@ -38,10 +39,13 @@ const Fixture &fixture()
 
 void decode(benchmark::State &state, const BenchFrames::Built &built)
 {
+    ResourcesMap *cache = ResourcesMap::getInstance();
     for (auto _ : state) {
-        ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(built.frame);
+        ZelkoFrameReport report = ZelkoFrameReport::decode(built.frame);
+        for (const ZelkoFrameReport::Resource &entry : report.resources)
+            cache->setData(entry.id, entry.data);
         benchmark::DoNotOptimize(report);
-        if (!report.failure.isEmpty() || report.resources.size() != built.resourceSpans.size())
+        if (!report.ok() || report.resources.size() != built.resourceSpans.size())
             state.SkipWithError("frame did not decode");
     }
     state.SetBytesProcessed(state.iterations() * built.frame.size());

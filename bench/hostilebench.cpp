@@ -4,7 +4,7 @@
 
 #include "benchframes.h"
 #include "benchsupport.h"
-#include "zelkoservicehelper.h"
+#include "zelkoframereport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -47,17 +47,17 @@ Cost measure(const QByteArray &frame, int repeats)
     Cost c;
     bench::resetPeakRss();
     const long before = bench::rssKiB();
-    const ZelkoFrameReport first = ZelkoServiceHelper::decodeFrame(frame);
+    const ZelkoFrameReport first = ZelkoFrameReport::decode(frame);
     c.peakOverBaselineMiB = (bench::peakRssKiB() - before) / 1024.0;
     c.baselineMiB = before / 1024.0;
     std::fprintf(stderr, "%d-byte frame: %s\n", frame.size(),
-                 first.failure.isEmpty() ? "decoded" : qPrintable(first.failure));
+                 first.ok() ? "decoded" : qPrintable(first.failureText()));
 
     std::vector<double> us;
     QElapsedTimer clock;
     for (int i = 0; i < repeats; ++i) {
         clock.start();
-        const ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(frame);
+        const ZelkoFrameReport report = ZelkoFrameReport::decode(frame);
         us.push_back(clock.nsecsElapsed() / 1e3);
     }
     std::sort(us.begin(), us.end());
@@ -87,8 +87,8 @@ int main(int argc, char **argv)
     cut.keepCompressed = kept;
     const QByteArray truncated = FrameWriter::encode(cut);
 
-    // Everything made once (the cache, the decoder's paths, the heap) before the baseline.
-    ZelkoServiceHelper::decodeFrame(BenchFrames::build(pngs.mid(0, 2), "{}", true).frame);
+    // Everything made once (the decoder's paths, the heap) before the baseline.
+    ZelkoFrameReport::decode(BenchFrames::build(pngs.mid(0, 2), "{}", true).frame);
 
     const struct
     {

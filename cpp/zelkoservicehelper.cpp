@@ -1,33 +1,18 @@
 #include "zelkoservicehelper.h"
-#include "decompressmethods.h"
+#include "bytereader.h"
 #include "httphelper.h"
 #include "resourcesmap.h"
-#include "streammethods.h"
 #include "zelkoencrypt.h"
 #include "zelkoresponseinfo.h"
-#include "zelkologging.h"
 #include "zelkostaticdata.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDebug>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QUrl>
 
-#include <new>
-#include <utility>
-
-namespace {
-
-// A failed check inside the decoding pass; the catch-all at its end turns it into the outcome.
-struct DecodeFailure
-{
-    const char *reason;
-};
-
-} // namespace
 
 ZelkoServiceHelper::ZelkoServiceHelper()
     : QObject(nullptr)
@@ -159,107 +144,19 @@ void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
 
 namespace {
 
-// The entries area of a resource block: each entry goes to the cache, and to
-// seen when given.
-void storeEntries(ResourcesMap *cache, const QByteArray &area, qint64 resCount,
-                  QList<ZelkoFrameReport::Resource> *seen)
-{
-    ByteReader entries(area);
-    qint64 realCount = 0;
-    while (!entries.atEnd()) {
-        const QString qsResID = entries.latin1String(1);
-        const int nResType = int(entries.integer(1));
-        QByteArray qsResData = entries.byteArray4B();
-        cache->setData(qsResID, qsResData);
-        if (seen) {
-            // Filled in place: every copy of a shared string or array is an atomic operation.
-            seen->append(ZelkoFrameReport::Resource());
-            ZelkoFrameReport::Resource &entry = seen->last();
-            entry.id = qsResID;
-            entry.type = nResType;
-            entry.data = std::move(qsResData);
-        }
-        ++realCount;
-    }
-    if (realCount != resCount)
-        throw DecodeFailure{"resource count not same before parse and after parse!"};
-}
-
-// The resource block at the content's position. Never fails outward: a bad
-// block costs only its own entries; the JSON text after it is still read.
-void readResourceBlock(ByteReader &content, QList<ZelkoFrameReport::Resource> *seen, qint64 *declared)
+// Entries go to the cache in block order, as the Request element stores them.
+// Memory running out ends the stores there; the frame's text is still delivered.
+void storeInCache(const QList<ZelkoFrameReport::Resource> &resources)
 {
     try {
-        // The cache exists once a frame announces resources, whatever the block holds.
         ResourcesMap *cache = ResourcesMap::getInstance();
-        if (content.size() < 4)
-            throw DecodeFailure{"ResBuffer size is too short"};
-        const qint64 dataLen = content.integer(4);
-        if (dataLen == 0)
-            return;
-        const qint64 resCount = content.integer(4);
-        *declared = resCount;
-        storeEntries(cache, content.view(dataLen - 4), resCount, seen);
+        for (const ZelkoFrameReport::Resource &entry : resources)
+            cache->setData(entry.id, entry.data);
     } catch (...) {
     }
 }
 
 } // namespace
-
-ZelkoFrameReport ZelkoServiceHelper::decodeFrame(const QByteArray &data)
-{
-    ZelkoFrameReport report;
-    // Held for the whole pass: plain content, the compressed stream and the
-    // entries area are read in place, and only what is kept is copied.
-    const QByteArray frame = data;
-    try {
-        if (frame.size() < 10)
-            throw DecodeFailure{"Buffer size is too short"};
-
-        report.hasRecord = true;
-        ByteReader in(frame);
-        report.head = in.integer(4);
-        if (report.head != 0)
-            throw DecodeFailure{"Data head invalid"};
-        report.serviceType = int(quint32(in.integer(4)));
-        report.errorCode = int(in.integer(1));
-        if (report.errorCode != 0)
-            throw DecodeFailure{nullptr};
-
-        report.compressFlag = int(in.integer(1));
-        report.originalLen = in.integer(4);
-        QByteArray content;
-        if (report.compressFlag == 0) {
-            content = in.view(report.originalLen);
-        } else if (report.compressFlag == 2) {
-            report.compressedLen = in.integer(4);
-            QByteArray compressed = in.view(report.compressedLen);
-            report.packedBytes = compressed.size();
-            content = DecompressMethods::ZlibDecompress(&compressed, report.originalLen);
-        } else {
-            qCDebug(zelkoFrame) << "Compress flag invalid";
-            throw DecodeFailure{"Compress flag invalid"};
-        }
-        report.contentBytes = content.size();
-        if (content.isEmpty()) {
-            qCDebug(zelkoFrame) << "Content Data error";
-            throw DecodeFailure{"Content Data error"};
-        }
-
-        ByteReader body(content);
-        report.resourceFlag = int(body.integer(1));
-        if (report.resourceFlag != 0)
-            readResourceBlock(body, &report.resources, &report.declaredResources);
-        report.json = body.utf8String4B();
-    } catch (const DecodeFailure &failure) {
-        report.failure = failure.reason ? QString::fromLatin1(failure.reason)
-                                        : QStringLiteral("Service error code :%1").arg(report.errorCode);
-    } catch (...) {
-        // Anything a lower layer raises (memory exhaustion) fails the frame the same way.
-        report.failure = QStringLiteral("Decoding aborted");
-    }
-    return report;
-}
 
 void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 {
@@ -267,8 +164,11 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     ZelkoResponseInfo *info = nullptr;
     bool failed = true;
     try {
-        const ZelkoFrameReport report = decodeFrame(data);
-        failed = !report.failure.isEmpty();
+        const ZelkoFrameReport report = ZelkoFrameReport::decode(data);
+        // The cache exists once a frame announces resources, whatever the block holds.
+        if (report.resourceFlag > 0)
+            storeInCache(report.resources);
+        failed = !report.ok();
         if (report.hasRecord) {
             info = new ZelkoResponseInfo(this);
             info->ServiceType = report.serviceType;
@@ -291,16 +191,17 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 
 void ZelkoServiceHelper::parseResource(QBuffer *buffer)
 {
+    QList<ZelkoFrameReport::Resource> resources;
     try {
-        ResourcesMap *cache = ResourcesMap::getInstance();
-        if (buffer->size() < 4)
-            throw DecodeFailure{"ResBuffer size is too short"};
-        const qint64 dataLen = StreamMethods::getIntFrom4B(buffer);
-        if (dataLen == 0)
-            return;
-        const qint64 resCount = StreamMethods::getIntFrom4B(buffer);
-        // A copy: the caller's buffer may change once this returns.
-        storeEntries(cache, StreamMethods::getNBytesFromBuffer(buffer, dataLen - 4), resCount, nullptr);
+        if (buffer && buffer->isReadable()) {
+            // The block starts at the buffer's position; its size check counts the whole buffer.
+            ByteReader content(buffer->buffer());
+            const qint64 start = content.view(buffer->pos()).size();
+            ZelkoFrameReport::readResourceBlock(content, &resources);
+            if (content.consumed() > start)
+                buffer->seek(content.consumed());
+        }
     } catch (...) {
     }
+    storeInCache(resources);
 }

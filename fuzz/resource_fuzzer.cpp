@@ -1,5 +1,5 @@
-// The resource block parser, reached the way arrived() reaches it: the private
-// slot of a Request element, on a buffer positioned at the block.
+// The resource block reader through the private slot of a Request element, on
+// a buffer positioned at the block: the slot's adapter and the cache stores.
 #include "fuzzsupport.h"
 #include "resourcesmap.h"
 #include "zelkoservicehelper.h"

@@ -1,5 +1,5 @@
 #include "referenceservice.h"
-#include "zelkoqtroot.h"
+#include "zelkoframereport.h"
 #include "zelkoservicehelper.h"
 
 #include <QTcpServer>
@@ -73,11 +73,11 @@ bool goodAnswer(const Connection &c, QString *why)
         *why = QStringLiteral("status %1: %2").arg(c.status()).arg(QString::fromLatin1(c.received.left(200)));
         return false;
     }
-    const ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(c.body());
-    if (!report.failure.isEmpty() || report.serviceType != 1
+    const ZelkoFrameReport report = ZelkoFrameReport::decode(c.body());
+    if (!report.ok() || report.serviceType != 1
         || !report.json.contains(QLatin1String("\"q\":\"zlib\""))
         || !report.json.contains(QLatin1String("\"name\":\"zlib1g\""))) {
-        *why = QStringLiteral("wrong answer: %1 %2").arg(report.failure, report.json.left(200));
+        *why = QStringLiteral("wrong answer: %1 %2").arg(report.failureText(), report.json.left(200));
         return false;
     }
     return true;
@@ -94,7 +94,6 @@ void ServiceAbuseTest::initTestCase()
 void ServiceAbuseTest::cleanupTestCase()
 {
     m_service.stop();
-    ZelkoQtRoot::destroy();
 }
 
 void ServiceAbuseTest::abuseBesideGoodClients_data()
@@ -146,7 +145,7 @@ void ServiceAbuseTest::abuseBesideGoodClients()
 
     QCOMPARE(hostile.status(), status);
     if (errorCode >= 0) {
-        const ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(hostile.body());
+        const ZelkoFrameReport report = ZelkoFrameReport::decode(hostile.body());
         QCOMPARE(report.errorCode, errorCode);
         QVERIFY(report.json.isEmpty());
     }

@@ -1,10 +1,9 @@
 // zelko-frame: shows what the client makes of a service response frame.
-// The frame goes through ZelkoServiceHelper::decodeFrame, the client's own
+// The frame goes through ZelkoFrameReport::decode, the client's own
 // decoding pass, so what is printed here is exactly what the client would see.
 
 #include "zelkoencrypt.h"
-#include "zelkoqtroot.h"
-#include "zelkoservicehelper.h"
+#include "zelkoframereport.h"
 
 #include <QBuffer>
 #include <QCommandLineParser>
@@ -39,31 +38,41 @@ enum ExitCode {
     Aborted = 7
 };
 
-const char *const exitCodeHelp = "Exit codes:\n"
-                                 "  0  the frame decoded\n"
-                                 "  1  usage error, unreadable input or a resource file not written\n"
-                                 "  2  Buffer size is too short\n"
-                                 "  3  Data head invalid\n"
-                                 "  4  Service error code :N\n"
-                                 "  5  Compress flag invalid\n"
-                                 "  6  Content Data error\n"
-                                 "  7  Decoding aborted";
-
-int exitCodeFor(const QString &failure)
+int exitCodeFor(ZelkoFrameReport::Failure failure)
 {
-    if (failure.isEmpty())
+    switch (failure) {
+    case ZelkoFrameReport::NoFailure:
         return Decoded;
-    if (failure == QLatin1String("Buffer size is too short"))
+    case ZelkoFrameReport::BufferTooShort:
         return TooShort;
-    if (failure == QLatin1String("Data head invalid"))
+    case ZelkoFrameReport::HeadInvalid:
         return HeadInvalid;
-    if (failure.startsWith(QLatin1String("Service error code :")))
+    case ZelkoFrameReport::ServiceError:
         return ServiceError;
-    if (failure == QLatin1String("Compress flag invalid"))
+    case ZelkoFrameReport::CompressFlagInvalid:
         return CompressFlagInvalid;
-    if (failure == QLatin1String("Content Data error"))
+    case ZelkoFrameReport::ContentDataError:
         return ContentDataError;
+    case ZelkoFrameReport::DecodingAborted:
+        break;
+    }
     return Aborted;
+}
+
+QString exitCodeHelp()
+{
+    QString help = QStringLiteral("Exit codes:\n"
+                                  "  0  the frame decoded\n"
+                                  "  1  usage error, unreadable input or a resource file not written\n");
+    for (int f = ZelkoFrameReport::BufferTooShort; f <= ZelkoFrameReport::DecodingAborted; ++f) {
+        const auto failure = ZelkoFrameReport::Failure(f);
+        QString text = ZelkoFrameReport::failureText(failure, 0);
+        if (failure == ZelkoFrameReport::ServiceError)
+            text = text.chopped(1) + QLatin1Char('N'); // the service's error byte
+        help += QStringLiteral("  %1  %2\n").arg(exitCodeFor(failure)).arg(text);
+    }
+    help.chop(1);
+    return help;
 }
 
 struct ImageInfo
@@ -314,7 +323,7 @@ void printText(QTextStream &out, const QByteArray &frame, const ZelkoFrameReport
             out << r.json << '\n';
         }
     }
-    line("result:", r.failure.isEmpty() ? QStringLiteral("ok") : r.failure);
+    line("result:", r.ok() ? QStringLiteral("ok") : r.failureText());
 }
 
 QJsonObject toJson(const QByteArray &frame, const ZelkoFrameReport &r, const QList<ImageInfo> &images,
@@ -325,7 +334,7 @@ QJsonObject toJson(const QByteArray &frame, const ZelkoFrameReport &r, const QLi
     };
     QJsonObject o;
     o.insert(QStringLiteral("frameBytes"), frame.size());
-    o.insert(QStringLiteral("failure"), r.failure.isEmpty() ? QJsonValue() : QJsonValue(r.failure));
+    o.insert(QStringLiteral("failure"), r.ok() ? QJsonValue() : QJsonValue(r.failureText()));
     o.insert(QStringLiteral("head"), number(r.hasRecord, r.head));
     o.insert(QStringLiteral("serviceType"), number(headerBodyRead(r), quint32(r.serviceType)));
     o.insert(QStringLiteral("errorCode"), number(headerBodyRead(r), r.errorCode));
@@ -481,7 +490,7 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(
         QStringLiteral("Decodes a Zelko service response frame with the client's own decoder and prints\n"
                        "its header, content sizes, resources and JSON text.\n\n%1")
-            .arg(QLatin1String(exitCodeHelp)));
+            .arg(exitCodeHelp()));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption jsonOption(QStringLiteral("json"),
@@ -537,9 +546,7 @@ int main(int argc, char **argv)
         return UsageOrIo;
     }
 
-    const ZelkoFrameReport report = ZelkoServiceHelper::decodeFrame(frame);
-    // decodeFrame filled the process's resource cache on the way; nothing else needs it.
-    ZelkoQtRoot::destroy();
+    const ZelkoFrameReport report = ZelkoFrameReport::decode(frame);
 
     QList<ImageInfo> images;
     for (const ZelkoFrameReport::Resource &res : report.resources)
@@ -559,7 +566,7 @@ int main(int argc, char **argv)
         printText(out, frame, report, images, files);
     out.flush();
 
-    if (!report.failure.isEmpty())
-        err << "zelko-frame: " << report.failure << '\n';
+    if (!report.ok())
+        err << "zelko-frame: " << report.failureText() << '\n';
     return exitCodeFor(report.failure);
 }
