@@ -1,12 +1,9 @@
 #include "decompressmethods.h"
-#include "streammethods.h"
+#include "zelkoscramble_p.h"
 
 #include <zlib.h>
 
-#include <limits>
 #include <new>
-
-const int gi = 90;
 
 namespace {
 
@@ -101,42 +98,10 @@ QByteArray DecompressMethods::ZlibDecompress(QByteArray *compressedData, qint64 
 
 QString DecompressMethods::ZelkoEncrypt(QString code, QString key)
 {
-    QString ret;
     try {
         const QByteArray b = code.toUtf8();
-        const QByteArray bb = ed(b, key, 0, b.length());
-        const unsigned long crc = StreamMethods::getCrc32(bb);
-        QByteArray bbb;
-        bbb.reserve(4 + bb.size());
-        bbb.append(static_cast<char>(crc & 0xff));
-        bbb.append(static_cast<char>((crc >> 24) & 0xff));
-        bbb.append(static_cast<char>((crc >> 8) & 0xff));
-        bbb.append(static_cast<char>((crc >> 16) & 0xff));
-        bbb.append(bb);
-        ret = QString::fromLatin1(bbb.toHex());
+        return ZelkoScramble::crcPrefixedHex(ZelkoScramble::ed(b, key, 0, b.length()), ZelkoScramble::CodeCrcOrder);
     } catch (...) {
-        ret = QString();
+        return QString();
     }
-    return ret;
-}
-
-QByteArray ed(QByteArray data, QString key, int start, int length)
-{
-    QByteArray result(length, '\0');
-    const int nKeyLen = key.length();
-    // One byte per UTF-16 code unit, "?" above U+00FF, so indices match nKeyLen.
-    const QByteArray keyChars = key.toLatin1();
-    for (int i = 0; i < length; ++i) {
-        const qint64 pos = qint64(start) + i;
-        if (pos < 0 || pos >= std::numeric_limits<int>::max())
-            continue;
-        const int p = static_cast<int>(pos);
-        const quint8 in = p < data.size() ? static_cast<quint8>(data.at(p)) : 0;
-        // An empty key adds nothing instead of dividing by zero.
-        const quint8 k = nKeyLen > 0 ? static_cast<quint8>(keyChars.at(i % nKeyLen)) : 0;
-        if (p >= result.size())
-            result.append(QByteArray(p + 1 - result.size(), '\0'));
-        result[p] = static_cast<char>(static_cast<quint8>((in ^ gi) + k));
-    }
-    return result;
 }

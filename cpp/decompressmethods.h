@@ -6,7 +6,7 @@
 #include <QString>
 
 // Inflating the compressed content of a service response, and the code
-// scrambling routine that shares its source file.
+// encryption that shares its class.
 class DecompressMethods : public QObject
 {
     Q_OBJECT
@@ -27,9 +27,5 @@ public slots:
     static QByteArray ZlibDecompress(QByteArray *compressedData, qint64 uncompressedLen);
     static QString ZelkoEncrypt(QString code, QString key);
 };
-
-// Scrambles data[start .. start + length - 1] into the same positions of the
-// result; data beyond its end counts as zero bytes.
-QByteArray ed(QByteArray data, QString key, int start, int length);
 
 #endif // DECOMPRESSMETHODS_H

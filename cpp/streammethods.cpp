@@ -1,6 +1,5 @@
 #include "streammethods.h"
-
-#include <zlib.h>
+#include "zelkoscramble_p.h"
 
 namespace {
 
@@ -74,6 +73,5 @@ QByteArray StreamMethods::getByteArrayFrom4B(QBuffer *buffer)
 
 unsigned long StreamMethods::getCrc32(QByteArray buf)
 {
-    return crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef *>(buf.constData()),
-                 static_cast<uInt>(buf.size()));
+    return ZelkoScramble::crc32(buf);
 }
