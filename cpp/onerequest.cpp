@@ -12,7 +12,7 @@ namespace {
 
 // Live requests by key. An object address does not fit a QML int on 64-bit
 // machines, so keys come from a counter that skips 0 and keys still in use.
-QHash<int, OneRequest *> &liveRequests()
+QHash<int, OneRequest *> &keyRegistry()
 {
     static QHash<int, OneRequest *> table;
     return table;
@@ -21,7 +21,7 @@ QHash<int, OneRequest *> &liveRequests()
 int nextKey()
 {
     static int counter = 0;
-    QHash<int, OneRequest *> &live = liveRequests();
+    QHash<int, OneRequest *> &live = keyRegistry();
     do {
         counter = counter == INT_MAX ? 1 : counter + 1;
     } while (live.contains(counter));
@@ -35,7 +35,7 @@ OneRequest::OneRequest(QNetworkReply *reply, QObject *parent)
     , m_reply(reply)
     , m_key(nextKey())
 {
-    liveRequests().insert(m_key, this);
+    keyRegistry().insert(m_key, this);
     m_reply->setParent(this);
     connect(m_reply, &QNetworkReply::finished, this, &OneRequest::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &OneRequest::replyError);
@@ -43,7 +43,7 @@ OneRequest::OneRequest(QNetworkReply *reply, QObject *parent)
 
 OneRequest::~OneRequest()
 {
-    liveRequests().remove(m_key);
+    keyRegistry().remove(m_key);
     if (m_reply) {
         // Closing an unfinished reply makes it report a cancellation at once;
         // nothing may call back into an object being destroyed.
@@ -60,12 +60,12 @@ OneRequest::~OneRequest()
 
 OneRequest *OneRequest::fromKey(int key)
 {
-    return liveRequests().value(key, nullptr);
+    return keyRegistry().value(key, nullptr);
 }
 
 void OneRequest::releaseAllReplies()
 {
-    const QList<OneRequest *> live = liveRequests().values();
+    const QList<OneRequest *> live = keyRegistry().values();
     for (OneRequest *request : live)
         request->dropReply();
 }

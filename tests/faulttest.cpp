@@ -123,12 +123,12 @@ void FaultTest::brokenAnswers()
     QFETCH(int, errorCode);
     m_server->setCannedResponse(answer, closeAfter);
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key = road == Service ? element.request(QStringLiteral("{\"q\":\"fault\"}"))
                                     : element.requestHttps(QStringLiteral("fault"), m_server->url());
     QVERIFY(key != 0);
     QTRY_VERIFY_WITH_TIMEOUT(!rec.events.isEmpty(), 60000);
-    QTRY_COMPARE_WITH_TIMEOUT(liveRequests(element), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(requestsHeldBy(element), 0, 20000);
     QCoreApplication::processEvents();
     QCOMPARE(OneRequest::fromKey(key), nullptr);
 
@@ -173,7 +173,7 @@ void FaultTest::stallThenCancel()
     QFETCH(QByteArray, partial);
     m_server->setCannedResponse(partial);
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     auto send = [&](const QString &text) {
         return road == Service ? element.request(text) : element.requestHttps(text, m_server->url());
     };
@@ -182,7 +182,7 @@ void FaultTest::stallThenCancel()
     QTRY_COMPARE_WITH_TIMEOUT(m_server->requests.size(), before + 1, 20000);
     element.cancel(key);
     QTRY_VERIFY_WITH_TIMEOUT(!rec.events.isEmpty(), 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(liveRequests(element), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(requestsHeldBy(element), 0, 20000);
     QCOMPARE(rec.events, (QList<QVariantList>{{QStringLiteral("error"), int(OneRequest::Canceled), key}}));
     element.cancel(key);
 
@@ -192,7 +192,7 @@ void FaultTest::stallThenCancel()
         MiniHttpServer::response(road == Service ? FrameWriter::answer(3, json, {}) : json));
     const int next = send(QStringLiteral("again"));
     QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 2, 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(liveRequests(element), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(requestsHeldBy(element), 0, 20000);
     QCoreApplication::processEvents();
     QCOMPARE(rec.events.size(), 2);
     if (road == Service)
@@ -235,10 +235,10 @@ void FaultTest::thousandInFlight()
         Fate fate;
     };
     std::vector<std::unique_ptr<ZelkoServiceHelper>> elements;
-    std::vector<std::unique_ptr<Recorder>> recorders;
+    std::vector<std::unique_ptr<SignalRecorder>> recorders;
     for (int i = 0; i < 5; ++i) {
         elements.emplace_back(new ZelkoServiceHelper);
-        recorders.emplace_back(new Recorder(elements.back().get()));
+        recorders.emplace_back(new SignalRecorder(elements.back().get()));
     }
     QHash<QString, Sent> sent;
     m_server->setResponder([&sent](QTcpSocket *socket, const ReceivedRequest &request) {
@@ -289,7 +289,7 @@ void FaultTest::thousandInFlight()
     };
     QTRY_COMPARE_WITH_TIMEOUT(outcomes(), 1000, 240000);
     for (const auto &element : elements)
-        QTRY_COMPARE_WITH_TIMEOUT(liveRequests(*element), 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(requestsHeldBy(*element), 0, 20000);
     QCoreApplication::processEvents();
     QCOMPARE(outcomes(), 1000);
 

@@ -7,10 +7,10 @@
 #include <QtTest>
 
 // Every signal of one Request element with its key, in the order emitted.
-struct Recorder
+struct SignalRecorder
 {
     QList<QVariantList> events;
-    explicit Recorder(ZelkoServiceHelper *element)
+    explicit SignalRecorder(ZelkoServiceHelper *element)
     {
         QObject::connect(element, &ZelkoServiceHelper::error, [this](int code, int key) {
             events.append({QStringLiteral("error"), code, key});
@@ -39,7 +39,7 @@ struct Recorder
 };
 
 // Request objects an element still holds: none once every completion was delivered.
-inline int liveRequests(const QObject &element)
+inline int requestsHeldBy(const QObject &element)
 {
     return element.findChildren<OneRequest *>().size();
 }

@@ -103,11 +103,11 @@ void ZelkoServiceHelperTest::transportOutcomes()
         break;
     }
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key = element.requestHttps(QStringLiteral("hello"), url);
     QVERIFY(key != 0);
     QVERIFY(rec.waitFor(1));
-    QTRY_COMPARE(liveRequests(element), 0);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
     QCOMPARE(rec.events.size(), 1);
     expected.append(key);
     QCOMPARE(rec.events.first(), expected);
@@ -116,7 +116,7 @@ void ZelkoServiceHelperTest::transportOutcomes()
 void ZelkoServiceHelperTest::hostNotFound()
 {
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key = element.requestHttps(QString(), QStringLiteral("http://no-such-host.invalid/"));
     QVERIFY(rec.waitFor(1, 60000));
     QCOMPARE(rec.events.first(), (QVariantList{"error", 2, key}));
@@ -136,7 +136,7 @@ void ZelkoServiceHelperTest::serviceRoadPostsTheText()
     QVERIFY(server->isListening());
     server->setCannedResponse(MiniHttpServer::response(QByteArray()));
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key = element.request(text);
     QVERIFY(rec.waitFor(1));
     QCOMPARE(rec.events.first(), (QVariantList{"error", 4, key}));
@@ -158,7 +158,7 @@ void ZelkoServiceHelperTest::manyInFlight()
         });
     });
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     QHash<int, QString> sent;
     for (int i = 0; i < 200; ++i) {
         const QString body = QStringLiteral("q%1").arg(i);
@@ -177,7 +177,7 @@ void ZelkoServiceHelperTest::manyInFlight()
         QCOMPARE(e.value(1).toString(), "echo:" + sent.value(key));
     }
     QCOMPARE(done.size(), 200);
-    QTRY_COMPARE(liveRequests(element), 0);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
 }
 
 void ZelkoServiceHelperTest::cancelInFlight_data()
@@ -193,13 +193,13 @@ void ZelkoServiceHelperTest::cancelInFlight()
     MiniHttpServer server;
     server.setResponder([](QTcpSocket *, const ReceivedRequest &) {});
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key = element.requestHttps(QStringLiteral("stall"), server.url());
     if (waitForServer)
         QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 20000);
     element.cancel(key);
     QVERIFY(rec.waitFor(1));
-    QTRY_COMPARE(liveRequests(element), 0);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
     QCOMPARE(rec.events, (QList<QVariantList>{{"error", 3, key}}));
 
     // The element stays usable after a cancellation.
@@ -235,12 +235,12 @@ void ZelkoServiceHelperTest::timeLimit()
     ZelkoServiceHelper element;
     QCOMPARE(element.timeout(), 0);
     element.setTimeout(timeout);
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key =
         serviceRoad ? element.request(QStringLiteral("q")) : element.requestHttps("q", server->url());
     QVERIFY(rec.waitFor(1, 20000));
     // The time limit goes with its request: once that is released nothing can follow.
-    QTRY_COMPARE(liveRequests(element), 0);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
     QCoreApplication::processEvents();
     expected.append(key);
     QCOMPARE(rec.events, QList<QVariantList>{expected});
@@ -285,10 +285,10 @@ void ZelkoServiceHelperTest::peerChecks()
     ZelkoServiceHelper element;
     element.setVerifyPeer(verify);
     element.setPinnedCertificate(pin);
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     const int key = element.requestHttps(QStringLiteral("q"), server.url());
     QVERIFY(rec.waitFor(1));
-    QTRY_COMPARE(liveRequests(element), 0);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
     expected.append(key);
     QCOMPARE(rec.events, QList<QVariantList>{expected});
     // A refused peer never sees the text.
@@ -318,7 +318,7 @@ void ZelkoServiceHelperTest::checkedConnectionsStayApart()
     server.setCannedResponse(MiniHttpServer::response("ok"));
     ZelkoServiceHelper first;
     first.setPinnedCertificate(firstPin);
-    Recorder accepted(&first);
+    SignalRecorder accepted(&first);
     const int firstKey = first.requestHttps(QStringLiteral("q"), server.url());
     QVERIFY(accepted.waitFor(1));
     QCOMPARE(accepted.events.first(), (QVariantList{"sslResponse", "ok", firstKey}));
@@ -326,7 +326,7 @@ void ZelkoServiceHelperTest::checkedConnectionsStayApart()
     ZelkoServiceHelper then;
     then.setVerifyPeer(thenVerify);
     then.setPinnedCertificate(thenPin);
-    Recorder refused(&then);
+    SignalRecorder refused(&then);
     const int key = then.requestHttps(QStringLiteral("q"), server.url());
     QVERIFY(refused.waitFor(1));
     QCOMPARE(refused.events.first(), (QVariantList{"error", 5, key}));
@@ -336,14 +336,14 @@ void ZelkoServiceHelperTest::cancelAfterCompletion()
 {
     MiniHttpServer server;
     ZelkoServiceHelper element;
-    Recorder rec(&element);
+    SignalRecorder rec(&element);
     element.cancel(0);
     // Inside the handler the key is still live, its reply already complete.
     connect(&element, &ZelkoServiceHelper::sslResponse, &element,
             [&element](const QString &, int key) { element.cancel(key); });
     const int key = element.requestHttps(QStringLiteral("x"), server.url());
     QVERIFY(rec.waitFor(1));
-    QTRY_COMPARE(liveRequests(element), 0);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
     element.cancel(key);
     element.cancel(key + 1000);
     QCoreApplication::processEvents();
@@ -365,7 +365,7 @@ void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
     MiniHttpServer server;
     server.setResponder([](QTcpSocket *, const ReceivedRequest &) {});
     auto *element = new ZelkoServiceHelper;
-    Recorder rec(element);
+    SignalRecorder rec(element);
     for (int i = 0; i < 5; ++i)
         element->requestHttps(QStringLiteral("pending"), server.url());
     QTRY_VERIFY_WITH_TIMEOUT(server.requests.size() >= 1, 20000);
@@ -376,7 +376,7 @@ void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
     s_previous = qInstallMessageHandler(collectReplyLines);
     ZelkoQtRoot::destroy();
     QCOMPARE(s_replyLines.size(), 0);
-    QCOMPARE(liveRequests(*element), 5);
+    QCOMPARE(requestsHeldBy(*element), 5);
     delete element;
     QCoreApplication::processEvents();
     qInstallMessageHandler(s_previous);
@@ -391,7 +391,7 @@ void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
 
     // A transport made again afterwards works.
     ZelkoServiceHelper again;
-    Recorder rec2(&again);
+    SignalRecorder rec2(&again);
     server.setCannedResponse(MiniHttpServer::response("back"));
     const int key = again.requestHttps(QString(), server.url());
     QVERIFY(rec2.waitFor(1));

@@ -129,9 +129,10 @@ void ZelkoStaticDataTest::infoAsksAnewEachCall()
 void ZelkoStaticDataTest::platformSourceByDefault()
 {
     QDeviceInfo device;
-    const QString expected =
-        ZelkoStaticData::infoText(device.imei(0), device.productName(), device.model(),
-                                  device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
+    const QString expected = QStringLiteral("{imei:\"%1\",productName:\"%2\",model:\"%3\",osVersion:\"%4\","
+                                            "firmwareVersion:\"%5\"}")
+                                 .arg(device.imei(0), device.productName(), device.model(),
+                                      device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
     QTest::ignoreMessage(QtDebugMsg, infoLine);
     QCOMPARE(ZelkoStaticData::info(), expected);
     QCOMPARE(ZelkoStaticData::uid(), device.imei(0));
