@@ -21,14 +21,17 @@ public:
     explicit QmlApplicationViewer(QWindow *parent = nullptr);
     ~QmlApplicationViewer() override;
 
+    // Completes the viewer's interface; the program makes its viewer on the stack.
     static QmlApplicationViewer *create();
 
     void setMainQmlFile(const QString &file);
+    // Completes the viewer's interface; the program's modules are found without it.
     void addImportPath(const QString &path);
     void setOrientation(ScreenOrientation orientation);
     void showExpanded();
 
 private:
+    // Completes the viewer's interface: showing another view than itself.
     QmlApplicationViewer(QQuickView *view, QWindow *parent);
     void init();
 
@@ -36,6 +39,7 @@ private:
     friend class QmlApplicationViewerTest;
 };
 
+// Completes the viewer's interface; the program makes its application itself.
 QGuiApplication *createApplication(int &argc, char **argv);
 
 #endif
