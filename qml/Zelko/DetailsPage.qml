@@ -16,52 +16,31 @@ Rectangle {
     property var details: ({})
     signal back()
 
-    property int _key: 0
-    property int _failedKey: 0
-
-    Request {
-        id: request
-        onError: {
-            if (key !== detailsPage._key)
-                return
-            detailsPage._key = 0
-            detailsPage._failedKey = errCode === Request.Error ? key : 0
-            detailsPage._fail(Protocol.transportMessage(errCode))
-        }
-        onResponse: {
-            if (key === detailsPage._failedKey) {
-                detailsPage._failedKey = 0
-                if (error !== 0)
-                    detailsPage._fail(Protocol.serviceMessage(error))
-                return
-            }
-            if (key !== detailsPage._key)
-                return
-            detailsPage._key = 0
+    RequestCall {
+        id: call
+        onSucceeded: {
             var answer = Protocol.parseAnswer(json, Protocol.Details)
-            if (error !== 0)
-                detailsPage._fail(Protocol.serviceMessage(error))
-            else if (!answer)
-                detailsPage._fail(Protocol.transportMessage(2))
-            else {
+            if (answer) {
                 detailsPage.details = answer
                 detailsPage.status = "shown"
+            } else {
+                detailsPage._fail(Request.Error, false)
             }
         }
+        onFailed: detailsPage._fail(code, fromService)
     }
 
     function load() {
         status = "loading"
-        _key = request.request(Protocol.detailsQuery(name, function (text) { return request.getEncryptString(text) }))
+        call.start(Protocol.detailsQuery(name, function (text) { return call.request.getEncryptString(text) }))
     }
 
-    function _fail(text) {
-        message = text
+    function _fail(code, fromService) {
+        message = Protocol.failureMessage(code, fromService)
         status = "error"
     }
 
     Component.onCompleted: load()
-    Component.onDestruction: if (_key !== 0) request.cancel(_key)
 
     PageHeader {
         id: header

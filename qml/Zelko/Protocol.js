@@ -48,3 +48,9 @@ function serviceMessage(code) {
     }
     return qsTr("The service reported error %1.").arg(code)
 }
+
+// What a failed call shows: code is the service's error byte when fromService,
+// the Request element's errCode otherwise (RequestCall's failed signal).
+function failureMessage(code, fromService) {
+    return fromService ? serviceMessage(code) : transportMessage(code)
+}

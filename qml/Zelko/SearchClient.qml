@@ -33,79 +33,43 @@ Item {
 
     property string _wantedQuery: ""
     property int _wantedPage: 0
-    property int _key: 0
-    // A request whose frame failed to decode; the Request element still sends its response.
-    property int _failedKey: 0
 
     ListModel { id: resultModel }
 
-    Request {
-        id: request
-        onError: client._onError(errCode, key)
-        onResponse: client._onResponse(type, error, json, key)
+    RequestCall {
+        id: call
+        onSucceeded: client._show(json)
+        onFailed: client._fail(code, fromService)
     }
 
+    // A newer search replaces one in flight without showing it as cancelled.
     function search(q, pageIndex) {
-        _abandon()
+        call.abandon()
         _wantedQuery = q
         _wantedPage = Math.max(0, pageIndex || 0)
-        var sign = signer ? signer : function (text) { return request.getEncryptString(text) }
+        var sign = signer ? signer : function (text) { return call.request.getEncryptString(text) }
         status = "loading"
         message = ""
-        _key = request.request(Protocol.searchQuery(_wantedQuery, _wantedPage, pageSize, sign))
+        call.start(Protocol.searchQuery(_wantedQuery, _wantedPage, pageSize, sign))
     }
 
     function retry() { search(_wantedQuery, _wantedPage) }
     function nextPage() { if (page + 1 < pages) search(query, page + 1) }
     function previousPage() { if (page > 0) search(query, page - 1) }
 
-    function cancel() {
-        if (_key !== 0)
-            request.cancel(_key)
-    }
+    function cancel() { call.cancel() }
 
-    // A newer search replaces one in flight without showing it as cancelled.
-    function _abandon() {
-        var key = _key
-        _key = 0
-        _failedKey = 0
-        if (key !== 0)
-            request.cancel(key)
-    }
-
-    function _fail(fromService, code) {
+    function _fail(code, fromService) {
         serviceError = fromService
         errorCode = code
-        message = fromService ? Protocol.serviceMessage(code) : Protocol.transportMessage(code)
+        message = Protocol.failureMessage(code, fromService)
         status = !fromService && code === Request.Canceled ? "cancelled" : "error"
     }
 
-    function _onError(errCode, key) {
-        if (key !== _key)
-            return
-        _key = 0
-        _failedKey = errCode === Request.Error ? key : 0
-        _fail(false, errCode)
-    }
-
-    function _onResponse(type, error, json, key) {
-        if (key === _failedKey) {
-            // The frame did not decode; a non-zero error byte says why.
-            _failedKey = 0
-            if (error !== 0)
-                _fail(true, error)
-            return
-        }
-        if (key !== _key)
-            return
-        _key = 0
-        if (error !== 0) {
-            _fail(true, error)
-            return
-        }
+    function _show(json) {
         var answer = Protocol.parseAnswer(json, Protocol.Search)
         if (!answer || !Array.isArray(answer.results)) {
-            _fail(false, 2)
+            _fail(Request.Error, false)
             return
         }
         resultModel.clear()

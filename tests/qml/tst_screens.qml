@@ -67,7 +67,7 @@ TestCase {
         return [
             { tag: "bad signature", q: "zlib", badSign: true, fromService: true, code: 2 },
             { tag: "query longer than the service takes", q: "x".repeat(300), badSign: false, fromService: true, code: 1 },
-            { tag: "body over the size limit", q: "x".repeat(9000), badSign: false, fromService: false, code: 5 },
+            { tag: "body over the size limit", q: "x".repeat(9000), badSign: false, fromService: false, code: Request.OtherError },
         ]
     }
 
@@ -101,10 +101,10 @@ TestCase {
         verify(page.cancelButton.visible)
         page.cancelButton.clicked()
         tryCompare(page.client, "status", "cancelled", 20000)
-        compare(page.client.errorCode, 3)
+        compare(page.client.errorCode, Request.Canceled)
         compare(page.client.serviceError, false)
         verify(page.banner.visible)
-        compare(findChild(page.banner, "statusText").text, Protocol.transportMessage(3))
+        compare(findChild(page.banner, "statusText").text, Protocol.transportMessage(Request.Canceled))
         verify(!page.cancelButton.visible)
     }
 
