@@ -92,25 +92,22 @@ void ZelkoFrameReportTest::failureTexts_data()
     FrameWriter::Frame f;
     f.serviceType = 1;
     f.json = "{}";
-    const QByteArray good = FrameWriter::encode(f);
-    QTest::newRow("decoded") << good << int(ZelkoFrameReport::NoFailure) << QString();
-    QTest::newRow("too short") << good.left(9) << int(ZelkoFrameReport::BufferTooShort)
+    auto changed = [&f](auto change) {
+        FrameWriter::Frame g = f;
+        change(g);
+        return FrameWriter::encode(g);
+    };
+    using R = ZelkoFrameReport;
+    QTest::newRow("decoded") << FrameWriter::encode(f) << int(R::NoFailure) << QString();
+    QTest::newRow("too short") << FrameWriter::encode(f).left(9) << int(R::BufferTooShort)
                                << "Buffer size is too short";
-    FrameWriter::Frame head = f;
-    head.head = 1;
-    QTest::newRow("head") << FrameWriter::encode(head) << int(ZelkoFrameReport::HeadInvalid)
+    QTest::newRow("head") << changed([](FrameWriter::Frame &g) { g.head = 1; }) << int(R::HeadInvalid)
                           << "Data head invalid";
-    FrameWriter::Frame service = f;
-    service.errorCode = 200;
-    QTest::newRow("service error") << FrameWriter::encode(service) << int(ZelkoFrameReport::ServiceError)
-                                   << "Service error code :200";
-    FrameWriter::Frame flag = f;
-    flag.compressFlag = 1;
-    QTest::newRow("compress flag") << FrameWriter::encode(flag) << int(ZelkoFrameReport::CompressFlagInvalid)
-                                   << "Compress flag invalid";
-    FrameWriter::Frame empty = f;
-    empty.originalLen = 0;
-    QTest::newRow("no content") << FrameWriter::encode(empty).left(14) << int(ZelkoFrameReport::ContentDataError)
+    QTest::newRow("service error") << changed([](FrameWriter::Frame &g) { g.errorCode = 200; })
+                                   << int(R::ServiceError) << "Service error code :200";
+    QTest::newRow("compress flag") << changed([](FrameWriter::Frame &g) { g.compressFlag = 1; })
+                                   << int(R::CompressFlagInvalid) << "Compress flag invalid";
+    QTest::newRow("no content") << FrameWriter::encode(f).left(14) << int(R::ContentDataError)
                                 << "Content Data error";
 }
 
