@@ -13,18 +13,24 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 url=$(sed -n 's/^ZELKO_SERVICE_URL:STRING=//p' "$build/CMakeCache.txt")
+if ! dpkg-deb -c "$deb" | grep '/opt/zelko/bin/zelko-service$' >/dev/null; then
+    echo "check-package-install: $deb has no zelko-service (built with ZELKO_BUILD_SERVICE=OFF)" >&2
+    exit 1
+fi
+. "$top/scripts/service-address.sh"
 export DEBIAN_FRONTEND=noninteractive
 apt-get install -y -qq "$deb" >/dev/null
 work=$(mktemp -d)
 trap 'apt-get remove -y -qq zelko >/dev/null; rm -rf "$work"' EXIT
 
-sed -e 's|@FEEDBACK_URL@|https://127.0.0.1:47312/feedback|' -e 's|@STALL_URL@|http://127.0.0.1:47399/|' \
+sed -e "s|@FEEDBACK_URL@|$zelko_feedback_url|" -e "s|@STALL_URL@|$zelko_stall_url|" \
     -e 's|@CERT_FILE@|/opt/zelko/share/zelko/certs/zelko-service.crt|' \
     "$top/tests/data/module/scenario.qml" >"$work/scenario.qml"
 log=$work/log
 if ! QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_CONFIG_HOME=$work HOME=$work \
     timeout 120 unshare --net --mount --pid --fork --kill-child "$top/tests/innetns.sh" \
-    /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$url" 47312 47399 \
+    /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$url" \
+    "$zelko_local_https_port" "$zelko_local_stall_port" \
     "$(qmake -query QT_INSTALL_BINS 2>/dev/null || echo /usr/lib/qt5/bin)/qmlscene" \
     -I /opt/zelko/lib/qml "$work/scenario.qml" >"$log" 2>&1 || ! grep -q 'MODULE PASS' "$log"; then
     echo "check-package-install: the scenario failed against the installed package:" >&2

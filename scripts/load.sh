@@ -12,16 +12,18 @@ service=$build/service/zelko-service
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-"$service" --port 0 --https-port 0 >"$work/service.log" 2>"$work/service.err" &
+# Made before the service starts, so that the loop below never reads a missing file.
+: >"$work/service.log"
+"$service" --port 0 --https-port 0 >>"$work/service.log" 2>"$work/service.err" &
 pid=$!
-port=
+url=
 for _ in $(seq 300); do
-    port=$(sed -n 's|.*listening on http://[^:]*:\([0-9]*\)/search.*|\1|p' "$work/service.log")
-    [ -n "$port" ] && break
+    url=$(sed -n 's|.*listening on \(http://[^ ]*/search\).*|\1|p' "$work/service.log")
+    [ -n "$url" ] && break
     kill -0 "$pid" 2>/dev/null || { cat "$work/service.log" "$work/service.err" >&2; exit 1; }
     sleep 0.1
 done
-[ -n "$port" ] || { echo "zelko-service did not start" >&2; exit 1; }
+[ -n "$url" ] || { echo "zelko-service did not start" >&2; exit 1; }
 
 # The client's signing rule, computed here with coreutils rather than with our code.
 md5() { printf '%s' "$1" | md5sum | cut -d' ' -f1; }
@@ -53,7 +55,7 @@ LUA
 
 threads=$(( connections < 2 ? connections : 2 ))
 wrk -t"$threads" -c"$connections" -d"${seconds}s" --timeout 10s -s "$work/load.lua" \
-    "http://127.0.0.1:$port/search" | tee "$work/wrk.out"
+    "$url" | tee "$work/wrk.out"
 
 grep -q '^checked answers: [1-9][0-9]*, wrong: 0$' "$work/wrk.out" || { echo "load: wrong or no answers" >&2; exit 1; }
 if grep -qE 'Non-2xx|Socket errors' "$work/wrk.out"; then

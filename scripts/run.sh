@@ -7,11 +7,17 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZELKO_BUILD_DIR:-$top/build}
+. "$top/scripts/service-address.sh"
 "$top/scripts/deps.sh"
 "$top/scripts/build.sh"
+if [ ! -x "$build/service/zelko-service" ]; then
+    echo "no $build/service/zelko-service: that build was configured without the reference service" \
+        "(ZELKO_BUILD_SERVICE=OFF)" >&2
+    exit 1
+fi
 
 # The service listens on the port the client was built to send its queries to.
-url=${ZELKO_SERVICE_URL:-http://127.0.0.1:47311/search}
+url=$zelko_service_url
 hostport=${url#*://}
 hostport=${hostport%%/*}
 port=${hostport##*:}

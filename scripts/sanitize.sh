@@ -8,7 +8,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(( $(nproc) < 2 ? $(nproc) : 2 ))
-url=${ZELKO_SERVICE_URL:-http://127.0.0.1:47311/search}
+. "$top/scripts/service-address.sh"
+url=$zelko_service_url
 kinds=("$@")
 [ ${#kinds[@]} -gt 0 ] || kinds=(asan tsan)
 

@@ -194,11 +194,13 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(
         QStringLiteral("Reference search service over the installed-package database"));
     parser.addHelpOption();
-    const QCommandLineOption hostOption("host", "Address to listen on.", "address", "127.0.0.1");
+    // The defaults are the local service address the build was configured with.
+    const QCommandLineOption hostOption("host", "Address to listen on.", "address", ZELKO_LOCAL_SERVICE_HOST);
     const QCommandLineOption portOption("port", "Port of the search endpoint (0: any free port).", "port",
-                                        "47311");
-    const QCommandLineOption httpsOption(
-        "https-port", "Port of the HTTPS feedback endpoint (0: any free port).", "port", "47312");
+                                        ZELKO_LOCAL_SERVICE_PORT);
+    const QCommandLineOption httpsOption("https-port",
+                                         "Port of the HTTPS feedback endpoint (0: any free port).", "port",
+                                         ZELKO_LOCAL_SERVICE_HTTPS_PORT);
     const QCommandLineOption statusOption("status-file", "dpkg status file to search.", "path",
                                           "/var/lib/dpkg/status");
     // Installed, the certificate sits in <prefix>/share/zelko/certs; in the build tree, in the sources.

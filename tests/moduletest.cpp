@@ -97,7 +97,9 @@ void ModuleTest::scenario_data()
     QTest::newRow("zelko, module on the import path") << "zelko";
 }
 
-static const int httpsPort = 47312, stallPort = 47399; // free: the network is the test's own
+// The service's feedback port and a port nothing else uses, as the build sets them
+// (cmake/ZelkoServiceAddress.cmake); free whatever they are: the network is the test's own.
+static const int httpsPort = ZELKO_LOCAL_SERVICE_HTTPS_PORT, stallPort = ZELKO_TEST_STALL_PORT;
 
 QString ModuleTest::qmlscene() const
 {

@@ -26,6 +26,7 @@ private slots:
     void installsPrograms();
     void installsFiles_data();
     void installsFiles();
+    void serviceAsConfigured();
     void everythingUnderPrefix();
     void installedClientRuns();
 
@@ -41,6 +42,8 @@ private:
 };
 
 static const QString packageFile = QStringLiteral(ZELKO_PACKAGE_FILE);
+// The build's ZELKO_BUILD_SERVICE: whether the package carries the reference service.
+static const bool hasService = ZELKO_PACKAGE_HAS_SERVICE;
 
 static QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr)
 {
@@ -187,7 +190,8 @@ void PackageTest::installsPrograms_data()
     QTest::addColumn<QString>("relative");
     QTest::newRow("zelko") << "bin/zelko";
     QTest::newRow("zelko-frame") << "bin/zelko-frame";
-    QTest::newRow("zelko-service") << "bin/zelko-service";
+    if (hasService)
+        QTest::newRow("zelko-service") << "bin/zelko-service";
     QTest::newRow("the module's plugin") << "lib/qml/Zelko/libzelkoplugin.so";
 }
 
@@ -199,10 +203,12 @@ void PackageTest::installsFiles_data()
                                    << "lib/qml/Zelko/qmldir";
     QTest::newRow("module types") << "plugin/plugins.qmltypes"
                                   << "lib/qml/Zelko/plugins.qmltypes";
-    QTest::newRow("service certificate") << "service/certs/zelko-service.crt"
-                                         << "share/zelko/certs/zelko-service.crt";
-    QTest::newRow("service key") << "service/certs/zelko-service.key"
-                                 << "share/zelko/certs/zelko-service.key";
+    if (hasService) {
+        QTest::newRow("service certificate") << "service/certs/zelko-service.crt"
+                                             << "share/zelko/certs/zelko-service.crt";
+        QTest::newRow("service key") << "service/certs/zelko-service.key"
+                                     << "share/zelko/certs/zelko-service.key";
+    }
 }
 
 void PackageTest::installsFiles()
@@ -227,6 +233,14 @@ void PackageTest::installsPrograms()
     const QByteArray sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
     if (!sections.isEmpty())
         QVERIFY(!sections.contains(".debug_info"));
+}
+
+// The reference service is packaged exactly when the build made it (ZELKO_BUILD_SERVICE).
+void PackageTest::serviceAsConfigured()
+{
+    for (const char *file :
+         {"bin/zelko-service", "share/zelko/certs/zelko-service.crt", "share/zelko/certs/zelko-service.key"})
+        QVERIFY2(QFile::exists(installed(QLatin1String(file))) == hasService, file);
 }
 
 void PackageTest::everythingUnderPrefix()
