@@ -28,7 +28,8 @@
 //   osVersion        os-release VERSION_ID.
 //   firmwareVersion  the kernel release (uname), which is what a Linux handset updates as its firmware.
 //
-// os-release is /etc/os-release, or /usr/lib/os-release where that is missing (os-release(5)).
+// os-release is /etc/os-release, or /usr/lib/os-release where that is missing (os-release(5)),
+// empty or unreadable.
 // QSysInfo's product names are not used: they read the same files but fall back to made-up
 // text ("Linux <kernel>") where a missing file should give "".
 
