@@ -18,6 +18,11 @@ void setServiceUrl(const QString &url);
 // platform's own.
 void setDeviceSource(const ZelkoDeviceSource *source);
 
+// The platform's device source reads its files (os-release, device tree, DMI) under
+// root, a folder laid out like /, from now on; an empty root restores / itself.
+// Not for use while another thread asks the device.
+void setDeviceRoot(const QString &root);
+
 } // namespace ZelkoTesting
 
 #endif

@@ -2,9 +2,10 @@
 #include "zelkostaticdata.h"
 #include "zelkotesting.h"
 
-#include <QDeviceInfo>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <sys/utsname.h>
 
 namespace {
 
@@ -31,12 +32,48 @@ private:
 
 const char infoLine[] = "**********MOBILITY_SYSTEMINFO************";
 
+// A file's first line or, for the device tree, its text up to the NUL; "" when missing.
+QString firstValue(const QStringList &paths)
+{
+    for (const QString &path : paths) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString value = QString::fromUtf8(file.readAll().split('\0').value(0)).trimmed();
+        if (!value.isEmpty())
+            return value;
+    }
+    return QString();
+}
+
+// A field of the machine's os-release as its plain KEY="value" lines write it.
+QString osReleaseField(const QString &key)
+{
+    QFile file(QStringLiteral("/etc/os-release"));
+    if (!file.open(QIODevice::ReadOnly))
+        file.setFileName(QStringLiteral("/usr/lib/os-release"));
+    if (!file.isOpen() && !file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray prefix = key.toLatin1() + '=';
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (!line.startsWith(prefix))
+            continue;
+        QByteArray value = line.mid(prefix.size()).trimmed();
+        if (value.size() >= 2 && (value.startsWith('"') || value.startsWith('\''))
+            && value.endsWith(value.at(0)))
+            value = value.mid(1, value.size() - 2);
+        return QString::fromUtf8(value);
+    }
+    return QString();
+}
+
 } // namespace
 
 class ZelkoStaticDataTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void cleanup();
     void fixedIdentifiers();
     void infoText_data();
@@ -49,7 +86,19 @@ private slots:
     void serviceUrlForm_data();
     void serviceUrlForm();
     void serviceUrlSeam();
+
+private:
+    QTemporaryDir m_noBus;
 };
+
+void ZelkoStaticDataTest::initTestCase()
+{
+    // The platform source asks the system bus for the IMEI. Before anything connects, the
+    // bus becomes a socket that cannot exist, so that no case depends on the machine's own.
+    QVERIFY(m_noBus.isValid());
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+            "unix:path=" + QFile::encodeName(m_noBus.filePath(QStringLiteral("none"))));
+}
 
 void ZelkoStaticDataTest::cleanup()
 {
@@ -126,16 +175,20 @@ void ZelkoStaticDataTest::infoAsksAnewEachCall()
     QCOMPARE(device.asked, QVector<int>({3, 2, 2, 2, 2}));
 }
 
+// What this machine says of itself, read here without the device layer.
 void ZelkoStaticDataTest::platformSourceByDefault()
 {
-    QDeviceInfo device;
-    const QString expected = QStringLiteral("{imei:\"%1\",productName:\"%2\",model:\"%3\",osVersion:\"%4\","
-                                            "firmwareVersion:\"%5\"}")
-                                 .arg(device.imei(0), device.productName(), device.model(),
-                                      device.version(QDeviceInfo::Os), device.version(QDeviceInfo::Firmware));
+    struct utsname system;
+    QCOMPARE(uname(&system), 0);
+    const QString model = firstValue({QStringLiteral("/proc/device-tree/model"),
+                                      QStringLiteral("/sys/firmware/devicetree/base/model"),
+                                      QStringLiteral("/sys/class/dmi/id/product_name")});
+    const QString expected = ZelkoStaticData::infoText(
+        QString(), osReleaseField(QStringLiteral("PRETTY_NAME")), model,
+        osReleaseField(QStringLiteral("VERSION_ID")), QString::fromLocal8Bit(system.release));
     QTest::ignoreMessage(QtDebugMsg, infoLine);
     QCOMPARE(ZelkoStaticData::info(), expected);
-    QCOMPARE(ZelkoStaticData::uid(), device.imei(0));
+    QCOMPARE(ZelkoStaticData::uid(), QString());
 }
 
 void ZelkoStaticDataTest::serviceUrlIsTheBuilt()
