@@ -100,7 +100,8 @@ QString DecompressMethods::ZelkoEncrypt(QString code, QString key)
 {
     try {
         const QByteArray b = code.toUtf8();
-        return ZelkoScramble::crcPrefixedHex(ZelkoScramble::ed(b, key, 0, b.length()), ZelkoScramble::CodeCrcOrder);
+        return ZelkoScramble::crcPrefixedHex(ZelkoScramble::ed(b, key, 0, b.length()),
+                                             ZelkoScramble::CodeCrcOrder);
     } catch (...) {
         return QString();
     }

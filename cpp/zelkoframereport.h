@@ -45,8 +45,8 @@ struct ZelkoFrameReport
     qint64 jsonLen = -1;           // declared
     qint64 jsonBytes = -1;         // present
     QString json;
-    qint64 frameBytesRead = 0;     // of the frame: header and content
-    qint64 contentBytesRead = -1;  // of the content: flag, block and JSON text
+    qint64 frameBytesRead = 0;    // of the frame: header and content
+    qint64 contentBytesRead = -1; // of the content: flag, block and JSON text
     Failure failure = NoFailure;
 
     bool ok() const { return failure == NoFailure; }

@@ -13,7 +13,6 @@
 #include <QSslCertificate>
 #include <QUrl>
 
-
 ZelkoServiceHelper::ZelkoServiceHelper()
     : QObject(nullptr)
 {

@@ -74,8 +74,7 @@ bool goodAnswer(const Connection &c, QString *why)
         return false;
     }
     const ZelkoFrameReport report = ZelkoFrameReport::decode(c.body());
-    if (!report.ok() || report.serviceType != 1
-        || !report.json.contains(QLatin1String("\"q\":\"zlib\""))
+    if (!report.ok() || report.serviceType != 1 || !report.json.contains(QLatin1String("\"q\":\"zlib\""))
         || !report.json.contains(QLatin1String("\"name\":\"zlib1g\""))) {
         *why = QStringLiteral("wrong answer: %1 %2").arg(report.failureText(), report.json.left(200));
         return false;

@@ -39,8 +39,8 @@ void ZelkoFrameReportTest::sizeFields_data()
 
     FrameWriter::Frame longJson = f;
     longJson.jsonLen = 100;
-    QTest::newRow("JSON declared past the content")
-        << FrameWriter::encode(longJson) << qint64(26) << qint64(12) << qint64(12) << qint64(100) << qint64(7);
+    QTest::newRow("JSON declared past the content") << FrameWriter::encode(longJson) << qint64(26)
+                                                    << qint64(12) << qint64(12) << qint64(100) << qint64(7);
 
     FrameWriter::Frame shortJson = f;
     shortJson.jsonLen = 3;
@@ -53,8 +53,8 @@ void ZelkoFrameReportTest::sizeFields_data()
     packed.resources = {FrameWriter::Resource{"a", 1, "png"}};
     const QByteArray packedBytes = FrameWriter::encode(packed);
     // flag, dataLen, resCount, entry (1 + 1 + 1 + 4 + 3), JSON (4 + 7)
-    QTest::newRow("compressed, one resource") << packedBytes << qint64(packedBytes.size()) << qint64(30)
-                                              << qint64(30) << qint64(7) << qint64(7);
+    QTest::newRow("compressed, one resource")
+        << packedBytes << qint64(packedBytes.size()) << qint64(30) << qint64(30) << qint64(7) << qint64(7);
 
     FrameWriter::Frame refused;
     refused.serviceType = 1;
