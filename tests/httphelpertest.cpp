@@ -33,17 +33,31 @@ static void collect(QtMsgType type, const QMessageLogContext &context, const QSt
     s_previous(type, context, text);
 }
 
-// Waits for the request's one outcome; returns the error type, or 0 for finished.
-static int outcomeOf(OneRequest *request, QByteArray *body = nullptr)
+// A request's one outcome, watched from before the event loop runs again: a reply that
+// comes in while the test waits for another request must still be seen.
+class Outcome
 {
-    QSignalSpy finished(request, &OneRequest::finished);
-    QSignalSpy error(request, &OneRequest::error);
-    if (!QTest::qWaitFor([&] { return finished.count() + error.count() > 0; }, 20000))
-        return -1;
-    if (body && !finished.isEmpty())
-        *body = finished.first().first().toByteArray();
-    return error.isEmpty() ? 0 : error.first().first().toInt();
-}
+public:
+    explicit Outcome(OneRequest *request)
+        : m_finished(request, &OneRequest::finished)
+        , m_error(request, &OneRequest::error)
+    {
+    }
+
+    // Waits for it; returns the error type, 0 for finished, or -1 if none came.
+    int wait(QByteArray *body = nullptr)
+    {
+        if (!QTest::qWaitFor([&] { return m_finished.count() + m_error.count() > 0; }, 20000))
+            return -1;
+        if (body && !m_finished.isEmpty())
+            *body = m_finished.first().first().toByteArray();
+        return m_error.isEmpty() ? 0 : m_error.first().first().toInt();
+    }
+
+private:
+    QSignalSpy m_finished;
+    QSignalSpy m_error;
+};
 
 void HttpHelperTest::initTestCase()
 {
@@ -80,7 +94,7 @@ void HttpHelperTest::bodies()
     QFETCH(QString, text);
     MiniHttpServer server;
     OneRequest *request = HttpHelper::getInstance()->post(server.url(), &text);
-    QCOMPARE(outcomeOf(request), 0);
+    QCOMPARE(Outcome(request).wait(), 0);
     QCOMPARE(server.requests.size(), 1);
     QCOMPARE(server.requests[0].method, QByteArray("POST"));
     QCOMPARE(server.requests[0].path, QByteArray("/search"));
@@ -94,7 +108,7 @@ void HttpHelperTest::noHeadersOfOurOwn()
     MiniHttpServer server;
     const QString text = QStringLiteral("query");
     OneRequest *request = HttpHelper::getInstance()->post(server.url(), &text);
-    QCOMPARE(outcomeOf(request), 0);
+    QCOMPARE(Outcome(request).wait(), 0);
     delete request;
 
     QNetworkAccessManager bare;
@@ -120,12 +134,15 @@ void HttpHelperTest::ownership()
     const QString text = QStringLiteral("x");
     QObject owner;
     OneRequest *owned = HttpHelper::getInstance()->post(server.url(), &text, &owner);
+    Outcome ownedOutcome(owned);
     OneRequest *orphan = HttpHelper::getInstance()->postSsl(server.url(), &text);
+    Outcome orphanOutcome(orphan);
     QCOMPARE(owned->parent(), &owner);
     QCOMPARE(orphan->parent(), HttpHelper::getInstance());
     QVERIFY(owned->key() != orphan->key());
-    QCOMPARE(outcomeOf(owned), 0);
-    QCOMPARE(outcomeOf(orphan), 0);
+    // Both are in flight at once: the second may end while the first is waited for.
+    QCOMPARE(ownedOutcome.wait(), 0);
+    QCOMPARE(orphanOutcome.wait(), 0);
     delete orphan;
 }
 
@@ -135,7 +152,7 @@ void HttpHelperTest::get()
     server.setCannedResponse(MiniHttpServer::response("got it"));
     OneRequest *request = HttpHelper::getInstance()->get(server.url(QStringLiteral("/file")));
     QByteArray body;
-    QCOMPARE(outcomeOf(request, &body), 0);
+    QCOMPARE(Outcome(request).wait(&body), 0);
     QCOMPARE(body, QByteArray("got it"));
     QCOMPARE(server.requests.value(0).method, QByteArray("GET"));
     QCOMPARE(server.requests.value(0).path, QByteArray("/file"));
@@ -163,7 +180,7 @@ void HttpHelperTest::tls()
     OneRequest *request = queryPeer ? HttpHelper::getInstance()->postSsl(server.url(), &text)
                                     : HttpHelper::getInstance()->post(server.url(), &text);
     QByteArray body;
-    QCOMPARE(outcomeOf(request, &body), expected);
+    QCOMPARE(Outcome(request).wait(&body), expected);
     if (expected == 0) {
         QCOMPARE(body, QByteArray("{\"ok\":true}"));
         QCOMPARE(server.requests.value(0).body, text.toUtf8());
