@@ -5,6 +5,7 @@
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QSslConfiguration>
 #include <QtTest>
 
 // What the helper puts on the wire, seen from the server side.
@@ -22,6 +23,7 @@ private slots:
     void get();
     void tls_data();
     void tls();
+    void tlsSpeaksHttp1();
 };
 
 static QStringList s_messages;
@@ -187,6 +189,37 @@ void HttpHelperTest::tls()
     } else {
         QVERIFY(s_messages.contains(QStringLiteral("Net ERROR CODE: 6")));
     }
+    delete request;
+}
+
+void HttpHelperTest::tlsSpeaksHttp1()
+{
+    // The reference service speaks HTTP/1.1 only; Qt 6 would offer HTTP/2 to any TLS peer.
+    MiniHttpServer server(true);
+    server.setAlpnProtocols({QByteArrayLiteral("h2"), QByteArrayLiteral("http/1.1")});
+    server.setCannedResponse(MiniHttpServer::response("{\"ok\":true}"));
+
+    // A peer that prefers HTTP/2 gets it from a request that allows it: the check can see it.
+    QNetworkAccessManager bare;
+    QNetworkRequest allowing{QUrl(server.url())};
+    allowing.setAttribute(QNetworkRequest::Http2AllowedAttribute, true);
+    QSslConfiguration anyPeer = allowing.sslConfiguration();
+    anyPeer.setPeerVerifyMode(QSslSocket::VerifyNone);
+    allowing.setSslConfiguration(anyPeer);
+    QNetworkReply *reply = bare.post(allowing, QByteArrayLiteral("x"));
+    QVERIFY(QTest::qWaitFor([&] { return !server.negotiatedProtocols.isEmpty(); }, 20000));
+    QCOMPARE(server.negotiatedProtocols.first(), QByteArray("h2"));
+    reply->abort();
+    delete reply;
+
+    const QString text = QStringLiteral("{\"feedback\":1}");
+    OneRequest *request = HttpHelper::getInstance()->postSsl(server.url(), &text);
+    QByteArray body;
+    QCOMPARE(Outcome(request).wait(&body), 0);
+    QCOMPARE(body, QByteArray("{\"ok\":true}"));
+    QCOMPARE(server.negotiatedProtocols.size(), 2);
+    QVERIFY2(server.negotiatedProtocols.last() != "h2", server.negotiatedProtocols.last().constData());
+    QCOMPARE(server.requests.last().method, QByteArray("POST"));
     delete request;
 }
 
