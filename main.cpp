@@ -33,7 +33,11 @@ int main(int argc, char **argv)
     zelkoRegisterQmlTypes();
 
     if (QQuickWindow::sceneGraphBackend().isEmpty() && !openGlUsable())
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+#else
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#endif
 
     int res;
     {

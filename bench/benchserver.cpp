@@ -113,7 +113,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot listen: %s\n", qPrintable(server.errorString()));
         return 1;
     }
-    std::printf("listening %d %d\n", frame.size(), int(server.serverPort()));
+    std::printf("listening %lld %d\n", static_cast<long long>(frame.size()), int(server.serverPort()));
     std::fflush(stdout);
     return app.exec();
 }

@@ -50,7 +50,7 @@ Cost measure(const QByteArray &frame, int repeats)
     const ZelkoFrameReport first = ZelkoFrameReport::decode(frame);
     c.peakOverBaselineMiB = (bench::peakRssKiB() - before) / 1024.0;
     c.baselineMiB = before / 1024.0;
-    std::fprintf(stderr, "%d-byte frame: %s\n", frame.size(),
+    std::fprintf(stderr, "%lld-byte frame: %s\n", static_cast<long long>(frame.size()),
                  first.ok() ? "decoded" : qPrintable(first.failureText()));
 
     std::vector<double> us;

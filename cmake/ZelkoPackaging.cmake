@@ -30,8 +30,15 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # Libraries come from what the binaries link; QML modules are loaded at run time,
-# so the ones the screens import are named here (the package test checks the list).
+# so the ones the screens import, with those they import in turn, are named here for
+# the Qt of the build (the package test checks the list).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml-module-qtquick2, qml-module-qtquick-window2, \
+if(ZELKO_QT_VERSION EQUAL 5)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml-module-qtquick2, qml-module-qtquick-window2, \
 qml-module-qtquick-controls2, qml-module-qtquick-templates2")
+else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml6-module-qtquick, qml6-module-qtquick-window, \
+qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtqml, \
+qml6-module-qtqml-models, qml6-module-qtqml-workerscript")
+endif()
 include(CPack)

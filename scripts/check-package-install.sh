@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian package that the test build made with apt, as a user would,
-# runs the module scenario through qmlscene against the packaged reference service
-# (in a network of its own, where the compiled-in service address leads to it),
-# and removes the package again. Needs root.
+# runs the module scenario through the QML viewer of the build's Qt (qmlscene; qml
+# on Qt 6) against the packaged reference service (in a network of its own, where
+# the compiled-in service address leads to it), and removes the package again.
+# Needs root. Builds for Qt 5 and Qt 6 make packages of the same name: check one
+# at a time.
 #   scripts/check-package-install.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,6 +15,17 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 url=$(sed -n 's/^ZELKO_SERVICE_URL:STRING=//p' "$build/CMakeCache.txt")
+qt=$(sed -n 's/^ZELKO_QT_VERSION:STRING=//p' "$build/CMakeCache.txt")
+qtbin=$(sed -n 's/^ZELKO_QT_BIN_DIR:INTERNAL=//p' "$build/CMakeCache.txt")
+if [ "${qt:-5}" = 6 ]; then
+    viewer=$qtbin/qml
+else
+    viewer=$qtbin/qmlscene
+fi
+if [ ! -x "$viewer" ]; then
+    echo "check-package-install: no QML viewer at '$viewer' (scripts/deps.sh installs it)" >&2
+    exit 1
+fi
 if ! dpkg-deb -c "$deb" | grep '/opt/zelko/bin/zelko-service$' >/dev/null; then
     echo "check-package-install: $deb has no zelko-service (built with ZELKO_BUILD_SERVICE=OFF)" >&2
     exit 1
@@ -31,10 +44,9 @@ if ! QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_CONFIG_HOME=$work H
     timeout 120 unshare --net --mount --pid --fork --kill-child "$top/tests/innetns.sh" \
     /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$url" \
     "$zelko_local_https_port" "$zelko_local_stall_port" \
-    "$(qmake -query QT_INSTALL_BINS 2>/dev/null || echo /usr/lib/qt5/bin)/qmlscene" \
-    -I /opt/zelko/lib/qml "$work/scenario.qml" >"$log" 2>&1 || ! grep -q 'MODULE PASS' "$log"; then
+    "$viewer" -I /opt/zelko/lib/qml "$work/scenario.qml" >"$log" 2>&1 || ! grep -q 'MODULE PASS' "$log"; then
     echo "check-package-install: the scenario failed against the installed package:" >&2
     cat "$log" >&2
     exit 1
 fi
-echo "package: $(basename "$deb") installs with apt; the module scenario passes against its service"
+echo "package: $(basename "$deb") (Qt ${qt:-5}) installs with apt; the module scenario passes against its service"

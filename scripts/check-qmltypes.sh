@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The module's type description, as kept in plugin/, must be what the built plugin
-# says of itself: tooling (qmllint, Qt Creator) reads the kept one.
+# says of itself: tooling (qmllint, Qt Creator) reads the kept one. Each Qt keeps its
+# own (plugins.qmltypes, plugins-qt6.qmltypes), checked with its own qmlplugindump.
 #   scripts/check-qmltypes.sh QMLPLUGINDUMP IMPORT_DIR KEPT_FILE [SANITIZER_RUNTIME]
 # A plugin built with AddressSanitizer loads into qmlplugindump only with the
 # sanitizer's runtime preloaded; qmlplugindump's own leaks are not ours to report.

@@ -13,6 +13,14 @@ packages=(
     dpkg-dev qtdeclarative5-dev-tools qmlscene clang-format iproute2 python3
     dbus python3-dbusmock
     clang libclang-rt-14-dev wrk qemu-user g++-arm-linux-gnueabihf
+    # The same tree built and tested with Qt 6 (ZELKO_QT_VERSION=6): private headers for
+    # the viewer test, the QML modules the screens import (QtQml's own two included, which
+    # Qt 6 packages apart), the offscreen platform, the tools (qmllint, qmlplugindump,
+    # qmlimportscanner) and the viewer qml.
+    qt6-base-dev qt6-base-private-dev qt6-declarative-dev qt6-declarative-dev-tools qt6-qpa-plugins
+    qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
+    qml6-module-qtquick-templates qml6-module-qtqml qml6-module-qtqml-models
+    qml6-module-qtqml-workerscript qml6-module-qttest qml-qt6
 )
 
 missing=()

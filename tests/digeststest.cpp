@@ -287,7 +287,7 @@ private slots:
             ch = char(rng.bounded(256));
         // Cuts that leave 55 (one final block), 56 and 63 (two) and 0 bytes pending, pieces of
         // exactly those lengths, random cuts, and a repeated cut for an empty call mid-message.
-        QVector<int> cuts{0, msg.size()};
+        QVector<int> cuts{0, int(msg.size())};
         for (int r : {55, 56, 63, 64}) {
             const int start = int(rng.bounded(msg.size() - r + 1));
             cuts << 64 * int(rng.bounded(msg.size() / 64)) + r << start << start + r;

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpSocket>
@@ -82,6 +83,14 @@ void MiniHttpServer::incomingConnection(qintptr socketDescriptor)
         key.open(QIODevice::ReadOnly);
         ssl->setLocalCertificate(QSslCertificate(&cert));
         ssl->setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        if (!m_alpn.isEmpty()) {
+            QSslConfiguration config = ssl->sslConfiguration();
+            config.setAllowedNextProtocols(m_alpn);
+            ssl->setSslConfiguration(config);
+        }
+        connect(ssl, &QSslSocket::encrypted, this, [this, ssl] {
+            negotiatedProtocols.append(ssl->sslConfiguration().nextNegotiatedProtocol());
+        });
         // A client that rejects the certificate just goes away.
         connect(ssl, QOverload<const QList<QSslError> &>::of(&QSslSocket::sslErrors), ssl, [] {});
         ssl->startServerEncryption();

@@ -40,8 +40,12 @@ public:
     // The same raw bytes for every request; the connection closes after them when asked.
     void setCannedResponse(const QByteArray &raw, bool closeAfter = false);
     QString url(const QString &path = QStringLiteral("/search")) const;
+    // Over TLS: the application protocols (ALPN) the server would agree to, beside none.
+    void setAlpnProtocols(const QList<QByteArray> &protocols) { m_alpn = protocols; }
 
     QList<ReceivedRequest> requests;
+    // Over TLS: the protocol agreed on each connection, empty where none was.
+    QList<QByteArray> negotiatedProtocols;
 
     static QByteArray response(const QByteArray &body, int status = 200,
                                const QByteArray &extraHeaders = QByteArray());
@@ -57,6 +61,7 @@ private:
 
     bool m_tls;
     bool m_isService = false;
+    QList<QByteArray> m_alpn;
     Responder m_responder;
 };
 

@@ -1,10 +1,10 @@
+#include "qtinstall.h"
 #include "skips.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLibraryInfo>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -19,6 +19,7 @@ private slots:
     void controlFields();
     void dependsOnLinkedLibraries_data();
     void dependsOnLinkedLibraries();
+    void dependsOnNoOtherQt();
     void dependsOnImportedQmlModules();
     void installsQmlFolder_data();
     void installsQmlFolder();
@@ -109,9 +110,16 @@ void PackageTest::controlFields()
 void PackageTest::dependsOnLinkedLibraries_data()
 {
     QTest::addColumn<QString>("package");
-    // What zelko links, as dpkg-shlibdeps names it on Debian 12.
-    for (const char *name : {"libc6", "libstdc++6", "libqt5core5a", "libqt5gui5", "libqt5network5",
-                             "libqt5qml5", "libqt5quick5", "libqt5dbus5", "zlib1g"})
+    // What zelko links, as dpkg-shlibdeps names it on Debian 12, for the Qt of the build.
+    for (const char *name : {"libc6", "libstdc++6", "zlib1g"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    for (const char *name :
+         {"libqt6core6", "libqt6gui6", "libqt6network6", "libqt6qml6", "libqt6quick6", "libqt6dbus6"})
+#else
+    for (const char *name :
+         {"libqt5core5a", "libqt5gui5", "libqt5network5", "libqt5qml5", "libqt5quick5", "libqt5dbus5"})
+#endif
         QTest::newRow(name) << QString::fromLatin1(name);
 }
 
@@ -121,15 +129,28 @@ void PackageTest::dependsOnLinkedLibraries()
     QVERIFY2(m_depends.contains(package), qPrintable(m_fields.value(QStringLiteral("Depends"))));
 }
 
+// Nothing of the other Qt: neither its libraries nor its QML modules, which the
+// program could not load.
+void PackageTest::dependsOnNoOtherQt()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    static const QRegularExpression other(QStringLiteral("^(libqt5|qml-module-|qt5-)"));
+#else
+    static const QRegularExpression other(QStringLiteral("^(libqt6|qml6-module-|qt6-)"));
+#endif
+    QVERIFY(!m_depends.isEmpty());
+    for (const QString &package : qAsConst(m_depends))
+        QVERIFY2(!other.match(package).hasMatch(), qPrintable(m_fields.value(QStringLiteral("Depends"))));
+}
+
 // QML modules load at run time, so no library dependency brings them in: every
 // module the installed screens import must come from a package the client depends on.
 void PackageTest::dependsOnImportedQmlModules()
 {
-    const QString scanner =
-        QLibraryInfo::location(QLibraryInfo::BinariesPath) + QStringLiteral("/qmlimportscanner");
+    const QString scanner = QtInstall::buildTools() + QStringLiteral("/qmlimportscanner");
     if (!QFileInfo(scanner).isExecutable())
-        ZELKO_SKIP_WITHOUT_TOOL("qmlimportscanner (Debian: qtdeclarative5-dev-tools)");
-    const QString qmlDir = QLibraryInfo::location(QLibraryInfo::Qml2ImportsPath);
+        ZELKO_SKIP_WITHOUT_TOOL("qmlimportscanner (Debian: " ZELKO_QML_TOOLS_PACKAGE ")");
+    const QString qmlDir = QtInstall::qmlModules();
     int code = 0;
     const QByteArray scan = run(scanner,
                                 {QStringLiteral("-rootPath"), installed(QStringLiteral("qml/Zelko")),
@@ -201,8 +222,7 @@ void PackageTest::installsFiles_data()
     QTest::addColumn<QString>("relative");
     QTest::newRow("module qmldir") << "plugin/qmldir"
                                    << "lib/qml/Zelko/qmldir";
-    QTest::newRow("module types") << "plugin/plugins.qmltypes"
-                                  << "lib/qml/Zelko/plugins.qmltypes";
+    QTest::newRow("module types") << ZELKO_MODULE_TYPES_SOURCE << "lib/qml/Zelko/plugins.qmltypes";
     if (hasService) {
         QTest::newRow("service certificate") << "service/certs/zelko-service.crt"
                                              << "share/zelko/certs/zelko-service.crt";

@@ -23,8 +23,8 @@ Rectangle {
 
     Request {
         id: request
-        onSslResponse: aboutPage._onAnswer(json, key)
-        onError: aboutPage._onError(errCode, key)
+        onSslResponse: function (json, key) { aboutPage._onAnswer(json, key) }
+        onError: function (errCode, key) { aboutPage._onError(errCode, key) }
     }
 
     function sendFeedback(text) {

@@ -18,7 +18,7 @@ Rectangle {
 
     RequestCall {
         id: call
-        onSucceeded: {
+        onSucceeded: function (type, json) {
             var answer = Protocol.parseAnswer(json, Protocol.Details)
             if (answer) {
                 detailsPage.details = answer
@@ -27,7 +27,7 @@ Rectangle {
                 detailsPage._fail(Request.Error, false)
             }
         }
-        onFailed: detailsPage._fail(code, fromService)
+        onFailed: function (code, fromService) { detailsPage._fail(code, fromService) }
     }
 
     function load() {

@@ -34,8 +34,8 @@ Item {
 
     Request {
         id: request
-        onError: call._onError(errCode, key)
-        onResponse: call._onResponse(type, error, json, key)
+        onError: function (errCode, key) { call._onError(errCode, key) }
+        onResponse: function (type, error, json, key) { call._onResponse(type, error, json, key) }
     }
 
     // Posts the query text; returns its key.

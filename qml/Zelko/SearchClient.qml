@@ -38,8 +38,8 @@ Item {
 
     RequestCall {
         id: call
-        onSucceeded: client._show(json)
-        onFailed: client._fail(code, fromService)
+        onSucceeded: function (type, json) { client._show(json) }
+        onFailed: function (code, fromService) { client._fail(code, fromService) }
     }
 
     // A newer search replaces one in flight without showing it as cancelled.

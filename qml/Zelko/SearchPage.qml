@@ -54,7 +54,7 @@ Rectangle {
 
     SearchClient {
         id: client
-        onAnswered: {
+        onAnswered: function (count) {
             if (total > 0)
                 recent.add(query)
             list.positionViewAtBeginning()

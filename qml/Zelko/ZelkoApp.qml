@@ -29,8 +29,8 @@ Rectangle {
     SearchPage {
         id: searchPage
         onAboutRequested: app.openAbout()
-        onDetailsRequested: app.openDetails(name)
-        onResultsShown: {
+        onDetailsRequested: function (name) { app.openDetails(name) }
+        onResultsShown: function (count) {
             if (app._announced)
                 return
             app._announced = true

@@ -431,6 +431,16 @@ bool extract(const QString &dirPath, const ZelkoFrameReport &r, QStringList *fil
     return true;
 }
 
+// Frames carry UTF-8 text; it is printed as such whatever the locale says.
+void printInUtf8(QTextStream &out)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    out.setEncoding(QStringConverter::Utf8);
+#else
+    out.setCodec("UTF-8");
+#endif
+}
+
 // Queries signed by the client's own rule, so that a shell can talk to the service:
 //   zelko-frame --search-query qt | curl -s --data-binary @- http://127.0.0.1:47311/search | zelko-frame
 int printQuery(const QCommandLineParser &parser, const QCommandLineOption &sign,
@@ -438,7 +448,7 @@ int printQuery(const QCommandLineParser &parser, const QCommandLineOption &sign,
                const QCommandLineOption &page, const QCommandLineOption &pageSize)
 {
     QTextStream out(stdout);
-    out.setCodec("UTF-8");
+    printInUtf8(out);
     QTextStream err(stderr);
     ZelkoEncrypt encrypt(nullptr);
     if (int(parser.isSet(sign)) + int(parser.isSet(search)) + int(parser.isSet(details)) != 1) {
@@ -559,7 +569,7 @@ int main(int argc, char **argv)
     }
 
     QTextStream out(stdout);
-    out.setCodec("UTF-8");
+    printInUtf8(out);
     if (parser.isSet(jsonOption))
         out << QJsonDocument(toJson(frame, report, images, files)).toJson(QJsonDocument::Indented);
     else

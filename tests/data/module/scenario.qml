@@ -95,7 +95,7 @@ Item {
 
     Request {
         id: service
-        onResponse: {
+        onResponse: function (type, error, json, key) {
             if (!expect(key === pending && error === 0, "response " + error + " for key " + key))
                 return
             var answer = JSON.parse(json)
@@ -105,7 +105,7 @@ Item {
                 next()
             }
         }
-        onError: {
+        onError: function (errCode, key) {
             if (expect(key === pending && errCode === Request.Canceled, "error " + errCode))
                 next()
         }
@@ -115,7 +115,7 @@ Item {
         id: limited
         timeout: 300
         onSslResponse: fail("an answer from a server that never answers")
-        onError: {
+        onError: function (errCode, key) {
             if (expect(key === pending && errCode === Request.TimeOut, "error " + errCode))
                 next()
         }
@@ -124,18 +124,18 @@ Item {
     Request {
         id: pinned
         pinnedCertificate: "@CERT_FILE@"
-        onSslResponse: {
+        onSslResponse: function (json, key) {
             if (expect(key === pending && JSON.parse(json).ok === true, json))
                 next()
         }
-        onError: fail("error " + errCode)
+        onError: function (errCode, key) { fail("error " + errCode) }
     }
 
     Request {
         id: verified
         verifyPeer: true
         onSslResponse: fail("a self-signed certificate passed verification")
-        onError: {
+        onError: function (errCode, key) {
             if (expect(key === pending && errCode === Request.OtherError, "error " + errCode))
                 next()
         }
@@ -145,7 +145,7 @@ Item {
         id: wronglyPinned
         pinnedCertificate: "00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff:00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff"
         onSslResponse: fail("a certificate that is not the pinned one passed")
-        onError: {
+        onError: function (errCode, key) {
             if (expect(key === pending && errCode === Request.OtherError, "error " + errCode))
                 next()
         }
