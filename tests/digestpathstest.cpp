@@ -84,8 +84,13 @@ private slots:
     {
         QCOMPARE(ShaExtCalc_allow(0), 1);
         QCOMPARE(ShaExtCalc_inUse(), 0);
+        // What the calculators compress with follows the setting from the next call on.
+        QVERIFY(ShaExtCalc_sha256Choice() != ShaExtCalc_sha256Block);
+        QVERIFY(ShaExtCalc_sha1Choice() != ShaExtCalc_sha1Block);
         QCOMPARE(ShaExtCalc_allow(1), 0);
         QCOMPARE(ShaExtCalc_inUse(), ShaExtCalc_available());
+        QCOMPARE(ShaExtCalc_sha256Choice() == ShaExtCalc_sha256Block, ShaExtCalc_available() != 0);
+        QCOMPARE(ShaExtCalc_sha1Choice() == ShaExtCalc_sha1Block, ShaExtCalc_available() != 0);
         if (!ShaExtCalc_available())
             qInfo("this CPU has no SHA instructions: both runs below take the portable path");
     }

@@ -11,10 +11,12 @@
  *   signed type. The SZ_INT arrays of the record are read and written
  *   through uint32_t pointers, which the aliasing rules allow for the
  *   unsigned variant of a type. Words are little-endian throughout.
+ *
+ *   The absorbing and padding are those of SHA-1 and SHA-256 with the
+ *   byte order turned round, and come from DigestAbsorb.h.
  */
 #include "Md5Calc.h"
-
-#include <string.h>
+#include "DigestAbsorb.h"
 
 #define ROTL(x, n) (((x) << (n)) | ((x) >> (32 - (n))))
 
@@ -41,6 +43,27 @@ static const uint32_t Md5Calc_t[64] = {
     0x6FA87E4Fu, 0xFE2CE6E0u, 0xA3014314u, 0x4E0811A1u,
     0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u
 };
+
+/*
+ * Md5Calc_fields
+ *
+ * Description:
+ *   The record as the routines of DigestAbsorb.h see it: a digest of
+ *   4 words, little-endian words and length.
+ *
+ * Parameters:
+ *   t: [in]
+ *     The record.
+ *
+ * Returns:
+ *   Where its fields are.
+ */
+static DigestAbsorb Md5Calc_fields(Md5Calc *t)
+{
+    DigestAbsorb f = {t->Value, &t->DwordBufBytes, &t->ByteNumLo, &t->ByteNumHi,
+                      t->reg, t->DwordBuf, t->Padding, 4, 0};
+    return f;
+}
 
 /*
  * Md5Calc_init
@@ -78,13 +101,7 @@ SZ_T Md5Calc_init(Md5Calc *t)
  */
 SZ_T Md5Calc_reset(Md5Calc *t)
 {
-    memcpy(t->reg, Md5Calc_h0, sizeof t->reg);
-    t->DwordBufBytes = 0;
-    t->ByteNumLo = 0;
-    t->ByteNumHi = 0;
-    memset(t->DwordBuf, 0, sizeof t->DwordBuf);
-    memset(t->Padding, 0, sizeof t->Padding);
-    return 0;
+    return DigestAbsorb_reset(Md5Calc_fields(t), Md5Calc_h0);
 }
 
 /*
@@ -112,11 +129,7 @@ SZ_T Md5Calc_uninit(Md5Calc *t)
  *
  * Description:
  *   Absorbs dl more bytes and writes the digest of all input so far to
- *   Value. The padding is applied to the working block and a copy of
- *   the chaining value only, so the record stays ready for more input.
- *   The limit is 2^61 bytes because the padded length field holds the
- *   count in bits in 64 bits; it is checked before anything is stored,
- *   so a refused call leaves the record as it was.
+ *   Value; the record stays ready for more input (DigestAbsorb_calculate).
  *
  * Parameters:
  *   t: [in/out]
@@ -132,84 +145,7 @@ SZ_T Md5Calc_uninit(Md5Calc *t)
  */
 SZ_T Md5Calc_calculate(Md5Calc *t, SZ_CHAR *dp, SZ_T dl)
 {
-    const unsigned char *in = (const unsigned char *)dp;
-    uint32_t *blk = (uint32_t *)t->Padding;
-    unsigned char *out = (unsigned char *)t->Value;
-    unsigned long rem;
-    uint32_t oldLo, lo, hi, n, i;
-    SZ_INT h[4];
-
-    if (dl < 0)
-        return MD5CALC_TOO_LONG;
-    rem = (unsigned long)dl;
-
-    /* Two shifts of 16: a single shift by 32 is undefined for a 32-bit long. */
-    oldLo = (uint32_t)t->ByteNumLo;
-    lo = oldLo + (uint32_t)(rem & 0xFFFFFFFFul);
-    hi = (uint32_t)t->ByteNumHi + (uint32_t)((rem >> 16) >> 16) + (lo < oldLo);
-    if (hi > 0x1FFFFFFFu)
-        return MD5CALC_TOO_LONG;
-    t->ByteNumLo = (SZ_INT)lo;
-    t->ByteNumHi = (SZ_INT)hi;
-
-    memcpy(t->Padding, t->DwordBuf, sizeof t->DwordBuf);
-    memcpy(h, t->reg, sizeof h);
-
-    /* Whole words go in at once; a word's first byte overwrites what an
-       earlier block left there, later bytes are OR-ed in. */
-    n = (uint32_t)t->DwordBufBytes;
-    while (rem > 0) {
-        if (n == 0 && rem >= 64) {
-            /* A whole block: the same words as below, without the bookkeeping. */
-            for (i = 0; i < 16; i++, in += 4)
-                blk[i] = (uint32_t)in[0] | (uint32_t)in[1] << 8
-                       | (uint32_t)in[2] << 16 | (uint32_t)in[3] << 24;
-            rem -= 64;
-            Md5Calc_calcBlock(t->Padding, h);
-            continue;
-        }
-        if ((n & 3u) == 0 && rem >= 4) {
-            blk[n >> 2] = (uint32_t)in[0] | (uint32_t)in[1] << 8
-                        | (uint32_t)in[2] << 16 | (uint32_t)in[3] << 24;
-            in += 4;
-            n += 4;
-            rem -= 4;
-        } else {
-            uint32_t b = (uint32_t)*in++ << (8 * (n & 3u));
-            blk[n >> 2] = (n & 3u) ? (blk[n >> 2] | b) : b;
-            n++;
-            rem--;
-        }
-        if (n == 64) {
-            Md5Calc_calcBlock(t->Padding, h);
-            n = 0;
-        }
-    }
-    for (i = (n + 3) >> 2; i < 16; i++)
-        blk[i] = 0;
-
-    memcpy(t->DwordBuf, t->Padding, sizeof t->DwordBuf);
-    t->DwordBufBytes = (SZ_INT)n;
-    memcpy(t->reg, h, sizeof t->reg);
-
-    /* From here on only the copies are touched. */
-    blk[n >> 2] |= 0x80u << (8 * (n & 3u));
-    if (n >= 56) {
-        Md5Calc_calcBlock(t->Padding, h);
-        memset(t->Padding, 0, sizeof t->Padding);
-    }
-    blk[14] = lo << 3;
-    blk[15] = hi << 3 | lo >> 29;
-    Md5Calc_calcBlock(t->Padding, h);
-
-    for (i = 0; i < 4; i++) {
-        uint32_t w = (uint32_t)h[i];
-        out[4 * i] = (unsigned char)w;
-        out[4 * i + 1] = (unsigned char)(w >> 8);
-        out[4 * i + 2] = (unsigned char)(w >> 16);
-        out[4 * i + 3] = (unsigned char)(w >> 24);
-    }
-    return 0;
+    return DigestAbsorb_calculate(Md5Calc_fields(t), Md5Calc_calcBlock, dp, dl);
 }
 
 /*

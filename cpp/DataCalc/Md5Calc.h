@@ -10,14 +10,12 @@
 #ifndef ZELKO_MD5CALC_H
 #define ZELKO_MD5CALC_H
 
+#include "DigestStatus.h" /* MD5CALC_TOO_LONG */
 #include "SizeDef.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Returned by Md5Calc_calculate when the total would reach 2^61 bytes. */
-#define MD5CALC_TOO_LONG 10
 
 typedef struct _Md5Calc {
     SZ_CHAR Value[16];    /* digest of the input so far, standard byte order */

@@ -10,14 +10,12 @@
 #ifndef ZELKO_SHA1CALC_H
 #define ZELKO_SHA1CALC_H
 
+#include "DigestStatus.h" /* SHA1CALC_TOO_LONG */
 #include "SizeDef.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Returned by Sha1Calc_calculate when the total would reach 2^61 bytes. */
-#define SHA1CALC_TOO_LONG 10
 
 typedef struct _Sha1Calc {
     SZ_CHAR Value[20];    /* digest of the input so far, standard byte order */

@@ -10,14 +10,12 @@
 #ifndef ZELKO_SHA256CALC_H
 #define ZELKO_SHA256CALC_H
 
+#include "DigestStatus.h" /* SHA256CALC_TOO_LONG */
 #include "SizeDef.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-/* Returned by Sha256Calc_calculate when the total would reach 2^61 bytes. */
-#define SHA256CALC_TOO_LONG 10
 
 typedef struct _Sha256Calc {
     SZ_CHAR Value[32];    /* digest of the input so far, standard byte order */
@@ -28,9 +26,6 @@ typedef struct _Sha256Calc {
     SZ_INT DwordBuf[16];  /* unfinished block, big-endian words, zero-filled */
     SZ_INT Padding[64];   /* working block; words 16..63 take the schedule */
 } Sha256Calc;
-
-/* The 64 round constants of FIPS 180-4, in round order. */
-extern const SZ_INT Sha256Calc_k[64];
 
 SZ_T Sha256Calc_init(Sha256Calc *t);
 SZ_T Sha256Calc_reset(Sha256Calc *t);

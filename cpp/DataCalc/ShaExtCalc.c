@@ -8,10 +8,12 @@
  *   lane order is arranged for the instructions. Built for x86 with GCC
  *   or Clang; elsewhere nothing is available and the portable block
  *   functions are always used.
+ *
+ *   The round constants and the portable block functions come from the
+ *   layer below (ShaBlockCalc); nothing here calls the calculators.
  */
 #include "ShaExtCalc.h"
-#include "Sha1Calc.h"
-#include "Sha256Calc.h"
+#include "ShaBlockCalc.h"
 
 #if SHAEXTCALC_X86
 #include <cpuid.h>
@@ -51,6 +53,27 @@ int ShaExtCalc_allow(int allowed)
     return __atomic_exchange_n(&shaExtAllowed, allowed ? 1 : 0, __ATOMIC_RELAXED);
 }
 
+/*
+ * ShaExtCalc_sha256Choice, ShaExtCalc_sha1Choice
+ *
+ * Description:
+ *   The block function a calculate call compresses with: asked for once
+ *   a call, so that ShaExtCalc_allow takes effect from the next call on.
+ *
+ * Returns:
+ *   The function with the SHA instructions when they are in use, else
+ *   the portable one of ShaBlockCalc.
+ */
+ShaExtCalc_Block ShaExtCalc_sha256Choice(void)
+{
+    return ShaExtCalc_inUse() ? ShaExtCalc_sha256Block : ShaBlockCalc_sha256;
+}
+
+ShaExtCalc_Block ShaExtCalc_sha1Choice(void)
+{
+    return ShaExtCalc_inUse() ? ShaExtCalc_sha1Block : ShaBlockCalc_sha1;
+}
+
 #if SHAEXTCALC_X86
 
 #define SHAEXT_TARGET __attribute__((target("sha,sse4.1,ssse3")))
@@ -80,7 +103,7 @@ int ShaExtCalc_allow(int allowed)
 SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
 {
     const SZ_INT *w = dp;
-    const SZ_INT *k = Sha256Calc_k;
+    const uint32_t *k = ShaBlockCalc_k256;
     __m128i m[4], s0, s1, save0, save1, x, t;
 
     /* reg is A..H; the rounds want ABEF and CDGH, highest lane first. */
@@ -148,11 +171,11 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
     saveAbcd = abcd;
     saveE = e0;
 
-    SHA1_GROUP(0);  SHA1_GROUP(1);  SHA1_GROUP(2);  SHA1_GROUP(3);
-    SHA1_GROUP(4);  SHA1_GROUP(5);  SHA1_GROUP(6);  SHA1_GROUP(7);
-    SHA1_GROUP(8);  SHA1_GROUP(9);  SHA1_GROUP(10); SHA1_GROUP(11);
-    SHA1_GROUP(12); SHA1_GROUP(13); SHA1_GROUP(14); SHA1_GROUP(15);
-    SHA1_GROUP(16); SHA1_GROUP(17); SHA1_GROUP(18); SHA1_GROUP(19);
+    /* A line for each round function: groups 5f..5f+4 are rounds 20f..20f+19. */
+    SHA1_GROUP(0);  SHA1_GROUP(1);  SHA1_GROUP(2);  SHA1_GROUP(3);  SHA1_GROUP(4);
+    SHA1_GROUP(5);  SHA1_GROUP(6);  SHA1_GROUP(7);  SHA1_GROUP(8);  SHA1_GROUP(9);
+    SHA1_GROUP(10); SHA1_GROUP(11); SHA1_GROUP(12); SHA1_GROUP(13); SHA1_GROUP(14);
+    SHA1_GROUP(15); SHA1_GROUP(16); SHA1_GROUP(17); SHA1_GROUP(18); SHA1_GROUP(19);
 
     e0 = _mm_sha1nexte_epu32(e0, saveE);
     abcd = _mm_add_epi32(abcd, saveAbcd);
@@ -166,12 +189,12 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
 /* Never chosen here; the portable functions keep a stray call correct. */
 SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
 {
-    return Sha256Calc_calcBlock(dp, rp);
+    return ShaBlockCalc_sha256(dp, rp);
 }
 
 SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
 {
-    return Sha1Calc_calcBlock(dp, rp);
+    return ShaBlockCalc_sha1(dp, rp);
 }
 
 #endif

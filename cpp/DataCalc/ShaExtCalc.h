@@ -8,6 +8,10 @@
  *   block function once per calculate call; both kinds give the same
  *   chaining values, so every result of a calculate call is the same
  *   whichever is used.
+ *
+ *   This layer sits below the calculators and above ShaBlockCalc, the
+ *   portable block functions and round constants: it takes what it
+ *   needs from there and calls nothing of Sha256Calc or Sha1Calc.
  */
 #ifndef ZELKO_SHAEXTCALC_H
 #define ZELKO_SHAEXTCALC_H
@@ -15,8 +19,9 @@
 #include "SizeDef.h"
 
 /* 1 where this file's functions can use the instructions (x86 with GCC or
-   Clang); elsewhere the calculators call their portable block functions
-   without asking, and need nothing from ShaExtCalc.c. */
+   Clang); elsewhere they are never available, the choice is always the
+   portable block function, and the instruction block functions hand
+   their calls on to the portable ones. */
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define SHAEXTCALC_X86 1
 #else
@@ -36,6 +41,15 @@ int ShaExtCalc_inUse(void);
 /* Allows (1, the default) or forbids (0) them; tests use it to run the
    portable path on any machine. Returns the previous setting. */
 int ShaExtCalc_allow(int allowed);
+
+/* A block function: compresses the block at dp into the chaining value
+   at rp, as Sha256Calc_calcBlock and Sha1Calc_calcBlock do. */
+typedef SZ_T (*ShaExtCalc_Block)(SZ_INT *dp, SZ_INT *rp);
+
+/* The block function to compress with now: the one below with the SHA
+   instructions when ShaExtCalc_inUse(), else the portable one. */
+ShaExtCalc_Block ShaExtCalc_sha256Choice(void);
+ShaExtCalc_Block ShaExtCalc_sha1Choice(void);
 
 /* Sha256Calc_calcBlock and Sha1Calc_calcBlock with the SHA instructions,
    for use only when ShaExtCalc_available(). The same block words in and
