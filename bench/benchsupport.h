@@ -55,6 +55,16 @@ inline bool takeSmokeFlag(int &argc, char **argv)
     return smoke;
 }
 
+// The middle value, or the mean of the two middle ones; 0 for none.
+inline double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 // Prints Google Benchmark's usual report to stderr and keeps, per benchmark,
 // the time of each repetition in nanoseconds per iteration. CPU time of the
 // measuring thread, not wall time: the loops are single-threaded, and on a
@@ -86,10 +96,7 @@ public:
         auto it = m_times.find(name);
         if (it == m_times.end() || it->second.empty())
             return 0;
-        std::vector<double> v = it->second;
-        std::sort(v.begin(), v.end());
-        const size_t n = v.size();
-        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+        return median(it->second);
     }
 
 private:
