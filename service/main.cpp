@@ -1,3 +1,4 @@
+#include "indexsource.h"
 #include "searchservice.h"
 
 #include <httplib.h>
@@ -203,6 +204,14 @@ int main(int argc, char **argv)
                                          ZELKO_LOCAL_SERVICE_HTTPS_PORT);
     const QCommandLineOption statusOption("status-file", "dpkg status file to search.", "path",
                                           "/var/lib/dpkg/status");
+    const QCommandLineOption archiveOption(
+        "archive", "Search every package apt knows of (its lists from apt-get update) instead.");
+    const QCommandLineOption packagesOption("packages-file",
+                                            "Search a package list (Packages format) instead.", "path");
+    const QCommandLineOption indexOption(
+        "index", "Keep the search index in this file; reused while newer than its source.", "path");
+    const QCommandLineOption buildIndexOption("build-index", "Write the search index to this file and exit.",
+                                              "path");
     // Installed, the certificate sits in <prefix>/share/zelko/certs; in the build tree, in the sources.
     const QString installedCerts = QCoreApplication::applicationDirPath() + "/../share/zelko/certs";
     const QString certDir = QFileInfo::exists(installedCerts + "/zelko-service.crt")
@@ -214,9 +223,31 @@ int main(int argc, char **argv)
                                        certDir + "/zelko-service.key");
     const QCommandLineOption parentOption("exit-with-parent",
                                           "Stop when the process that started the service ends.");
-    parser.addOptions(
-        {hostOption, portOption, httpsOption, statusOption, certOption, keyOption, parentOption});
+    parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
+                       indexOption, buildIndexOption, certOption, keyOption, parentOption});
     parser.process(app);
+
+    IndexSource source;
+    source.path = parser.value(statusOption);
+    if (parser.isSet(archiveOption) + parser.isSet(packagesOption) + parser.isSet(statusOption) > 1)
+        return fail(QStringLiteral("--status-file, --packages-file and --archive exclude each other"));
+    if (parser.isSet(archiveOption)) {
+        source.kind = IndexSource::Archive;
+    } else if (parser.isSet(packagesOption)) {
+        source.kind = IndexSource::PackagesFile;
+        source.path = parser.value(packagesOption);
+    }
+    if (parser.isSet(buildIndexOption)) {
+        QString error;
+        const PackageIndex packages = source.read(&error);
+        if (packages.size() == 0)
+            return fail(error.isEmpty() ? QStringLiteral("no packages in %1").arg(source.describe()) : error);
+        if (!packages.writeIndex(parser.value(buildIndexOption), source.describe(), &error))
+            return fail(error);
+        std::printf("zelko-service: %d packages from %s indexed in %s\n", packages.size(),
+                    qPrintable(source.describe()), qPrintable(parser.value(buildIndexOption)));
+        return 0;
+    }
 
     if (parser.isSet(parentOption)) {
         // Scripts and tests that die without stopping the service must not leave it
@@ -234,10 +265,10 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("ports must be numbers from 0 to 65535"));
     const std::string host = parser.value(hostOption).toStdString();
 
-    const QString statusFile = parser.value(statusOption);
-    SearchService service(PackageIndex::fromStatusFile(statusFile));
+    QString indexNote, indexError;
+    SearchService service(loadPackageIndex(source, parser.value(indexOption), &indexNote, &indexError));
     if (service.index().size() == 0)
-        return fail(QStringLiteral("no installed packages found in %1").arg(statusFile));
+        return fail(indexError);
 
     httplib::Server http;
     configure(http);
@@ -289,10 +320,10 @@ int main(int argc, char **argv)
         std::_Exit(1); // threads still use the servers, so nothing may be destroyed
     }
     // Tests and scripts wait for this line before they send anything.
-    std::printf("zelko-service: %d packages from %s\n"
+    std::printf("zelko-service: %d packages from %s (%s)\n"
                 "zelko-service: listening on http://%s:%d/search and https://%s:%d/feedback\n",
-                service.index().size(), qPrintable(statusFile), host.c_str(), boundHttp, host.c_str(),
-                boundHttps);
+                service.index().size(), qPrintable(source.describe()), qPrintable(indexNote), host.c_str(),
+                boundHttp, host.c_str(), boundHttps);
     std::fflush(stdout);
 
     int signal = 0;

@@ -1,10 +1,13 @@
 #include "packageindex.h"
 
+#include "searchindex.h"
+
 #include <QFile>
 #include <QHash>
 #include <QStringList>
 
 #include <algorithm>
+#include <numeric>
 
 namespace {
 
@@ -77,9 +80,32 @@ int matchRank(const QString &word, const QString &name, const QString &summary, 
     return -1;
 }
 
+QStringList queryWords(const QString &query)
+{
+    return query.simplified().toCaseFolded().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// Words the trigram index answers for exactly: three code points or more, and
+// nothing the index would read differently from QString::contains (a stray
+// surrogate half or a NUL).
+bool indexable(const QString &word)
+{
+    return word.toUcs4().size() >= 3 && QStringView(word).isValidUtf16() && !word.contains(QChar(0));
+}
+
 } // namespace
 
 PackageIndex PackageIndex::fromStatusText(const QByteArray &text)
+{
+    return fromStanzas(text, true);
+}
+
+PackageIndex PackageIndex::fromPackagesText(const QByteArray &text)
+{
+    return fromStanzas(text, false);
+}
+
+PackageIndex PackageIndex::fromStanzas(const QByteArray &text, bool installedOnly)
 {
     PackageIndex index;
     QList<QByteArray> stanza;
@@ -91,7 +117,7 @@ PackageIndex PackageIndex::fromStatusText(const QByteArray &text)
         stanza.clear();
         // Only what is really installed: "install ok installed", "hold ok installed".
         const QList<QByteArray> status = f.value("status").split(' ');
-        if (status.size() != 3 || status.at(2) != "installed")
+        if (installedOnly && (status.size() != 3 || status.at(2) != "installed"))
             return;
         Package p;
         p.name = ::text(f, "package");
@@ -120,9 +146,16 @@ PackageIndex PackageIndex::fromStatusText(const QByteArray &text)
     }
     flush();
 
-    std::sort(index.m_packages.begin(), index.m_packages.end(), [](const Package &a, const Package &b) {
-        return a.name != b.name ? a.name < b.name : a.architecture < b.architecture;
-    });
+    std::stable_sort(index.m_packages.begin(), index.m_packages.end(),
+                     [](const Package &a, const Package &b) {
+                         return a.name != b.name ? a.name < b.name : a.architecture < b.architecture;
+                     });
+    // Lists put together from several sources may name a package twice; the first wins.
+    index.m_packages.erase(std::unique(index.m_packages.begin(), index.m_packages.end(),
+                                       [](const Package &a, const Package &b) {
+                                           return a.name == b.name && a.architecture == b.architecture;
+                                       }),
+                           index.m_packages.end());
     // Multi-arch installs list one name once per architecture; names must stay unique
     // because they name the thumbnails.
     for (int i = 0; i < index.m_packages.size(); ++i) {
@@ -136,7 +169,16 @@ PackageIndex PackageIndex::fromStatusText(const QByteArray &text)
     for (const Package &p : qAsConst(index.m_packages))
         index.m_folded.append(
             {p.name.toCaseFolded(), p.summary.toCaseFolded(), p.description.toCaseFolded()});
+    index.sortNames();
     return index;
+}
+
+void PackageIndex::sortNames()
+{
+    m_byName.resize(m_packages.size());
+    std::iota(m_byName.begin(), m_byName.end(), 0);
+    std::sort(m_byName.begin(), m_byName.end(),
+              [this](int a, int b) { return m_packages.at(a).name < m_packages.at(b).name; });
 }
 
 PackageIndex PackageIndex::fromStatusFile(const QString &path)
@@ -149,14 +191,79 @@ PackageIndex PackageIndex::fromStatusFile(const QString &path)
 
 const Package *PackageIndex::find(const QString &name) const
 {
-    auto it = std::lower_bound(m_packages.begin(), m_packages.end(), name,
-                               [](const Package &p, const QString &n) { return p.name < n; });
-    return it != m_packages.end() && it->name == name ? &*it : nullptr;
+    auto it = std::lower_bound(m_byName.begin(), m_byName.end(), name,
+                               [this](int i, const QString &n) { return m_packages.at(i).name < n; });
+    return it != m_byName.end() && m_packages.at(*it).name == name ? &m_packages.at(*it) : nullptr;
+}
+
+bool PackageIndex::attachIndex(QString *error)
+{
+    m_search = SearchIndex::createInMemory(*this, error);
+    return bool(m_search);
+}
+
+bool PackageIndex::writeIndex(const QString &path, const QString &source, QString *error) const
+{
+    return SearchIndex::writeFile(*this, path, source, error);
+}
+
+PackageIndex PackageIndex::openIndex(const QString &path, QString *source, QString *error)
+{
+    PackageIndex index;
+    SearchIndex::openFile(path, &index, source, error);
+    return index;
 }
 
 QVector<int> PackageIndex::search(const QString &query) const
 {
-    const QStringList words = query.simplified().toCaseFolded().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList words = queryWords(query);
+    QStringList served;
+    for (const QString &word : words) {
+        if (indexable(word))
+            served << word;
+    }
+    QVector<int> candidates;
+    // Words too short for trigrams are checked on the candidates of the others;
+    // with none of those every package is a candidate.
+    if (m_search && !served.isEmpty() && m_search->candidates(served, size(), &candidates))
+        return rank(words, &candidates);
+    return rank(words, nullptr);
+}
+
+QVector<int> PackageIndex::rank(const QStringList &words, const QVector<int> *candidates) const
+{
+    // Ranks are small sums, so hits go to one bucket per rank in position (name)
+    // order, and the buckets in rank order are the answer: no sort.
+    QVector<QVector<int>> buckets(4 * words.size() + 1);
+    const int count = candidates ? candidates->size() : size();
+    for (int k = 0; k < count; ++k) {
+        const int i = candidates ? candidates->at(k) : k;
+        const Folded &f = m_folded.at(i);
+        int rank = 0;
+        for (const QString &word : words) {
+            const int r = matchRank(word, f.name, f.summary, f.description);
+            if (r < 0) {
+                rank = -1;
+                break;
+            }
+            rank += r;
+        }
+        if (rank >= 0)
+            buckets[rank].append(i);
+    }
+    int total = 0;
+    for (const QVector<int> &bucket : qAsConst(buckets))
+        total += bucket.size();
+    QVector<int> out;
+    out.reserve(total);
+    for (const QVector<int> &bucket : qAsConst(buckets))
+        out += bucket;
+    return out;
+}
+
+QVector<int> PackageIndex::scan(const QString &query) const
+{
+    const QStringList words = queryWords(query);
     QVector<QPair<int, int>> hits; // rank, index
     for (int i = 0; i < m_packages.size(); ++i) {
         const Folded &f = m_folded.at(i);

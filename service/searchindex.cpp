@@ -1,0 +1,392 @@
+#include "searchindex.h"
+
+#include "packageindex.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QUrl>
+#include <QUuid>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+
+#include <unistd.h>
+
+namespace {
+
+const char *const Format = "zelko-search-index 1";
+// Enough for the workers of a busy service; connections past it are closed when
+// returned instead of kept.
+constexpr size_t MaxIdleConnections = 16;
+
+QString lastError(sqlite3 *db, const char *what)
+{
+    return QStringLiteral("%1: %2").arg(QLatin1String(what),
+                                        QString::fromUtf8(db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+bool exec(sqlite3 *db, const char *sql, QString *error)
+{
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+        return true;
+    *error = lastError(db, sql);
+    return false;
+}
+
+// Statements that live for one function: finalized on every way out.
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr); }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    sqlite3_stmt *get() const { return m_stmt; }
+    explicit operator bool() const { return m_stmt != nullptr; }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+void bindText(sqlite3_stmt *stmt, int column, const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    sqlite3_bind_text(stmt, column, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
+}
+
+QString columnText(sqlite3_stmt *stmt, int column)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, column)),
+                             sqlite3_column_bytes(stmt, column));
+}
+
+QByteArray metaValue(sqlite3 *db, const char *key)
+{
+    Statement stmt(db, "SELECT value FROM meta WHERE key = ?1");
+    if (!stmt)
+        return QByteArray();
+    sqlite3_bind_text(stmt.get(), 1, key, -1, SQLITE_STATIC);
+    if (sqlite3_step(stmt.get()) != SQLITE_ROW)
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(stmt.get(), 0)),
+                      sqlite3_column_bytes(stmt.get(), 0));
+}
+
+// The folded texts go to the full-text table as they are: the trigram tokenizer
+// is told not to fold, so matching agrees with Qt's folding in memory.
+bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &folded, const QString &source,
+          const QByteArray &buildId, QString *error)
+{
+    if (!exec(db,
+              "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
+              "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+              "CREATE TABLE packages(id INTEGER PRIMARY KEY, name TEXT, version TEXT, architecture TEXT,"
+              " section TEXT, maintainer TEXT, homepage TEXT, depends TEXT, installed_size INTEGER,"
+              " summary TEXT, description TEXT, folded_name TEXT, folded_summary TEXT,"
+              " folded_description TEXT);"
+              "CREATE VIRTUAL TABLE fts USING fts5(name, summary, description, content='', columnsize=0,"
+              " tokenize='trigram case_sensitive 1');",
+              error))
+        return false;
+    {
+        Statement meta(db, "INSERT INTO meta(key, value) VALUES (?1, ?2)");
+        const QList<QPair<QString, QString>> values{{QStringLiteral("format"), QLatin1String(Format)},
+                                                    {QStringLiteral("source"), source},
+                                                    {QStringLiteral("build"), QString::fromLatin1(buildId)}};
+        for (const auto &v : values) {
+            bindText(meta.get(), 1, v.first);
+            bindText(meta.get(), 2, v.second);
+            if (sqlite3_step(meta.get()) != SQLITE_DONE || sqlite3_reset(meta.get()) != SQLITE_OK) {
+                *error = lastError(db, "writing the index");
+                return false;
+            }
+        }
+    }
+    Statement row(
+        db, "INSERT INTO packages VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
+    Statement text(db, "INSERT INTO fts(rowid, name, summary, description) VALUES (?1, ?2, ?3, ?4)");
+    if (!row || !text) {
+        *error = lastError(db, "preparing the index");
+        return false;
+    }
+    for (int i = 0; i < index.size(); ++i) {
+        const Package &p = index.at(i);
+        const QStringList &f = folded.at(i);
+        sqlite3_bind_int64(row.get(), 1, i);
+        bindText(row.get(), 2, p.name);
+        bindText(row.get(), 3, p.version);
+        bindText(row.get(), 4, p.architecture);
+        bindText(row.get(), 5, p.section);
+        bindText(row.get(), 6, p.maintainer);
+        bindText(row.get(), 7, p.homepage);
+        bindText(row.get(), 8, p.depends);
+        sqlite3_bind_int64(row.get(), 9, p.installedSizeKiB);
+        bindText(row.get(), 10, p.summary);
+        bindText(row.get(), 11, p.description);
+        sqlite3_bind_int64(text.get(), 1, i);
+        for (int c = 0; c < 3; ++c) {
+            bindText(row.get(), 12 + c, f.at(c));
+            bindText(text.get(), 2 + c, f.at(c));
+        }
+        if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK
+            || sqlite3_step(text.get()) != SQLITE_DONE || sqlite3_reset(text.get()) != SQLITE_OK) {
+            *error = lastError(db, "writing the index");
+            return false;
+        }
+    }
+    // One b-tree per column instead of the many segments of a bulk insert: fewer
+    // look-ups per query.
+    return exec(db, "INSERT INTO fts(fts) VALUES ('optimize'); COMMIT;", error);
+}
+
+QByteArray newBuildId()
+{
+    return QUuid::createUuid().toByteArray(QUuid::WithoutBraces);
+}
+
+} // namespace
+
+SearchIndex::SearchIndex(const QByteArray &uri, const QByteArray &buildId)
+    : m_uri(uri)
+    , m_buildId(buildId)
+{
+}
+
+SearchIndex::~SearchIndex()
+{
+    for (const Connection &c : m_idle)
+        close(c);
+    sqlite3_close(m_keeper);
+}
+
+std::shared_ptr<SearchIndex> SearchIndex::createInMemory(const PackageIndex &packages, QString *error)
+{
+    // A memdb name that starts with "/" is shared by the connections of this process.
+    static std::atomic<int> serial{0};
+    const QByteArray uri = QByteArray("file:/zelko-index-") + QByteArray::number(qint64(getpid())) + '-'
+                           + QByteArray::number(++serial) + "?vfs=memdb";
+    const QByteArray buildId = newBuildId();
+    std::shared_ptr<SearchIndex> index(new SearchIndex(uri, buildId));
+    if (sqlite3_open_v2(uri.constData(), &index->m_keeper,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr)
+        != SQLITE_OK) {
+        *error = lastError(index->m_keeper, "opening the index in memory");
+        return nullptr;
+    }
+    QVector<QStringList> folded;
+    folded.reserve(packages.size());
+    for (const PackageIndex::Folded &f : packages.m_folded)
+        folded.append({f.name, f.summary, f.description});
+    if (!fill(index->m_keeper, packages, folded, QString(), buildId, error))
+        return nullptr;
+    return index;
+}
+
+bool SearchIndex::writeFile(const PackageIndex &packages, const QString &path, const QString &source,
+                            QString *error)
+{
+    // A name of its own beside the target: two builders never write the same file,
+    // and the rename that publishes it stays on one file system.
+    QTemporaryFile temporary(path + QStringLiteral(".XXXXXX"));
+    if (!temporary.open()) {
+        *error = QStringLiteral("cannot create a file beside %1: %2").arg(path, temporary.errorString());
+        return false;
+    }
+    temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                             | QFileDevice::ReadOther);
+    const QString temporaryPath = temporary.fileName();
+    sqlite3 *db = nullptr;
+    bool ok =
+        sqlite3_open_v2(QFile::encodeName(temporaryPath).constData(), &db, SQLITE_OPEN_READWRITE, nullptr)
+        == SQLITE_OK;
+    if (!ok) {
+        *error = lastError(db, "opening the new index");
+    } else {
+        QVector<QStringList> folded;
+        folded.reserve(packages.size());
+        for (const PackageIndex::Folded &f : packages.m_folded)
+            folded.append({f.name, f.summary, f.description});
+        ok = fill(db, packages, folded, source, newBuildId(), error);
+    }
+    if (sqlite3_close(db) != SQLITE_OK && ok) {
+        *error = QStringLiteral("cannot close the new index");
+        ok = false;
+    }
+    // On disk before it has a name readers open.
+    ok = ok && temporary.flush() && fsync(temporary.handle()) == 0;
+    if (ok
+        && std::rename(QFile::encodeName(temporaryPath).constData(), QFile::encodeName(path).constData())
+               != 0) {
+        *error = QStringLiteral("cannot rename %1 to %2").arg(temporaryPath, path);
+        ok = false;
+    }
+    if (ok)
+        temporary.setAutoRemove(false);
+    return ok;
+}
+
+std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageIndex *packages,
+                                                   QString *source, QString *error)
+{
+    // Immutable: the file is replaced by a rename, never changed in place, so
+    // readers need neither locks nor journal checks.
+    const QByteArray uri =
+        "file:" + QUrl::toPercentEncoding(QFileInfo(path).absoluteFilePath(), "/") + "?immutable=1";
+    std::shared_ptr<SearchIndex> index(new SearchIndex(uri, QByteArray()));
+    if (!QFileInfo(path).isFile()) {
+        *error = QStringLiteral("%1 is not a file").arg(path);
+        return nullptr;
+    }
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(uri.constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+        *error = lastError(db, "opening the index");
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<sqlite3, int (*)(sqlite3 *)> hold(db, sqlite3_close);
+    if (metaValue(db, "format") != Format) {
+        *error = QStringLiteral("%1 is not a search index of this service").arg(path);
+        return nullptr;
+    }
+    index->m_buildId = metaValue(db, "build");
+    *source = QString::fromUtf8(metaValue(db, "source"));
+
+    Statement rows(db,
+                   "SELECT id, name, version, architecture, section, maintainer, homepage, depends,"
+                   " installed_size, summary, description, folded_name, folded_summary, folded_description"
+                   " FROM packages ORDER BY id");
+    PackageIndex loaded;
+    int step = SQLITE_ERROR;
+    while (rows && (step = sqlite3_step(rows.get())) == SQLITE_ROW) {
+        // Row ids are the positions the full-text table answers with.
+        if (sqlite3_column_int64(rows.get(), 0) != loaded.m_packages.size()) {
+            step = SQLITE_CORRUPT;
+            break;
+        }
+        Package p;
+        p.name = columnText(rows.get(), 1);
+        p.version = columnText(rows.get(), 2);
+        p.architecture = columnText(rows.get(), 3);
+        p.section = columnText(rows.get(), 4);
+        p.maintainer = columnText(rows.get(), 5);
+        p.homepage = columnText(rows.get(), 6);
+        p.depends = columnText(rows.get(), 7);
+        p.installedSizeKiB = sqlite3_column_int64(rows.get(), 8);
+        p.summary = columnText(rows.get(), 9);
+        p.description = columnText(rows.get(), 10);
+        loaded.m_packages.append(p);
+        loaded.m_folded.append(
+            {columnText(rows.get(), 11), columnText(rows.get(), 12), columnText(rows.get(), 13)});
+    }
+    if (step != SQLITE_DONE) {
+        *error = step == SQLITE_CORRUPT && rows ? QStringLiteral("%1: package rows out of order").arg(path)
+                                                : lastError(db, "reading the index");
+        return nullptr;
+    }
+    loaded.sortNames();
+    // This connection starts the pool.
+    Connection first{hold.release(), nullptr};
+    index->release(first);
+    loaded.m_search = index;
+    *packages = std::move(loaded);
+    return index;
+}
+
+SearchIndex::Connection SearchIndex::acquire() const
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_idle.empty()) {
+            Connection c = m_idle.back();
+            m_idle.pop_back();
+            if (c.match)
+                return c;
+            // Opened by openFile() for reading the packages; it has no statement yet.
+            if (sqlite3_prepare_v3(c.db, "SELECT rowid FROM fts WHERE fts MATCH ?1", -1,
+                                   SQLITE_PREPARE_PERSISTENT, &c.match, nullptr)
+                == SQLITE_OK)
+                return c;
+            close(c);
+            return Connection();
+        }
+    }
+    Connection c;
+    if (sqlite3_open_v2(m_uri.constData(), &c.db,
+                        SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr)
+            != SQLITE_OK
+        // A file opened by name may have been replaced since the packages were read
+        // from it; its row ids would then name other packages.
+        || metaValue(c.db, "build") != m_buildId
+        || sqlite3_prepare_v3(c.db, "SELECT rowid FROM fts WHERE fts MATCH ?1", -1, SQLITE_PREPARE_PERSISTENT,
+                              &c.match, nullptr)
+               != SQLITE_OK) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_warned)
+            std::fprintf(stderr, "zelko-service: the search index %s is gone or replaced; scanning instead\n",
+                         m_uri.constData());
+        m_warned = true;
+        close(c);
+        return Connection();
+    }
+    return c;
+}
+
+void SearchIndex::release(Connection c) const
+{
+    if (c.match)
+        sqlite3_reset(c.match);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_idle.size() < MaxIdleConnections) {
+            m_idle.push_back(c);
+            return;
+        }
+    }
+    close(c);
+}
+
+void SearchIndex::close(Connection c)
+{
+    sqlite3_finalize(c.match);
+    sqlite3_close(c.db);
+}
+
+QByteArray SearchIndex::matchExpression(const QStringList &words)
+{
+    QByteArray expression;
+    for (const QString &word : words) {
+        if (!expression.isEmpty())
+            expression += " AND ";
+        // Inside an FTS5 string only the double quote is special, and it is doubled.
+        expression += '"' + word.toUtf8().replace('"', "\"\"") + '"';
+    }
+    return expression;
+}
+
+bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *out) const
+{
+    Connection c = acquire();
+    if (!c.db)
+        return false;
+    const QByteArray expression = matchExpression(words);
+    sqlite3_bind_text(c.match, 1, expression.constData(), expression.size(), SQLITE_STATIC);
+    out->clear();
+    int step;
+    while ((step = sqlite3_step(c.match)) == SQLITE_ROW) {
+        const sqlite3_int64 id = sqlite3_column_int64(c.match, 0);
+        if (id >= 0 && id < size)
+            out->append(int(id));
+    }
+    sqlite3_clear_bindings(c.match);
+    release(c);
+    if (step != SQLITE_DONE)
+        return false;
+    // FTS5 answers in row id order; a damaged file must not break the ranking.
+    if (!std::is_sorted(out->begin(), out->end()))
+        std::sort(out->begin(), out->end());
+    return true;
+}
