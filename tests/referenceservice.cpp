@@ -21,13 +21,15 @@ QString ReferenceService::binary()
     return QStringLiteral(ZELKO_SERVICE_BINARY);
 }
 
-bool ReferenceService::start(int port, int httpsPort, const QString &statusFile)
+bool ReferenceService::start(int port, int httpsPort, const QString &statusFile,
+                             const QStringList &moreArguments)
 {
     stop();
     QStringList args{QStringLiteral("--port"), QString::number(port), QStringLiteral("--https-port"),
                      QString::number(httpsPort), QStringLiteral("--exit-with-parent")};
     if (!statusFile.isEmpty())
         args << QStringLiteral("--status-file") << statusFile;
+    args << moreArguments;
     m_output.clear();
     m_process.start(binary(), args);
     if (!m_process.waitForStarted(20000))

@@ -20,7 +20,8 @@ public:
     static QString binary();
 
     // Port 0 lets the service pick a free one; an empty status file means the real one.
-    Q_INVOKABLE bool start(int port = 0, int httpsPort = 0, const QString &statusFile = QString());
+    Q_INVOKABLE bool start(int port = 0, int httpsPort = 0, const QString &statusFile = QString(),
+                           const QStringList &moreArguments = QStringList());
     // On a free port, as the service the Request element posts its queries to
     // (whatever address the build compiled in) until it stops.
     Q_INVOKABLE bool startAsService();

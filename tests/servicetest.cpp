@@ -10,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 
 // The real zelko-service binary over loopback, its frames read back with the
@@ -32,11 +33,16 @@ private slots:
     void feedback_data();
     void feedback();
     void installedPackageDatabase();
+    void instancesShareOneIndex_data();
+    void instancesShareOneIndex();
     void stopsWhenItsStarterDies_data();
     void stopsWhenItsStarterDies();
 
 private:
     ReferenceService m_service;
+    // Two services on one index file, started by the first row that needs them.
+    QTemporaryDir m_indexDir;
+    ReferenceService m_first, m_second;
     QNetworkAccessManager m_network;
 };
 
@@ -449,6 +455,45 @@ void ServiceTest::installedPackageDatabase()
     QVERIFY(!results.isEmpty());
     // Every Debian system has dpkg, and an equal name ranks first.
     QCOMPARE(results.at(0).toObject().value("name").toString(), QStringLiteral("dpkg"));
+}
+
+void ServiceTest::instancesShareOneIndex_data()
+{
+    QTest::addColumn<QString>("q");
+    QTest::addColumn<int>("page");
+    for (const char *q : {"", "lib", "dpkg", "qt", "a", "gnu c library", "zlib compression", "\"", "\"lib*",
+                          "NEAR(a b)", "Straße", "xyzzy"})
+        QTest::newRow(q) << QString::fromUtf8(q) << 0;
+    QTest::newRow("lib, page 3") << "lib" << 3;
+    QTest::newRow("e, last pages") << "e" << 20;
+}
+
+void ServiceTest::instancesShareOneIndex()
+{
+    QFETCH(QString, q);
+    QFETCH(int, page);
+    if (m_first.port() == 0) {
+        // A copy, so that packages installed meanwhile change neither instance.
+        QVERIFY(m_indexDir.isValid());
+        const QString status = m_indexDir.filePath("status"), index = m_indexDir.filePath("index");
+        QVERIFY(QFile::copy("/var/lib/dpkg/status", status));
+        QProcess build;
+        build.setProcessChannelMode(QProcess::MergedChannels);
+        build.start(ReferenceService::binary(), {"--status-file", status, "--build-index", index});
+        QVERIFY(build.waitForFinished(60000));
+        QVERIFY2(build.exitCode() == 0, build.readAll().constData());
+        QVERIFY2(m_first.start(0, 0, status, {"--index", index}), qPrintable(m_first.log()));
+        QVERIFY2(m_second.start(0, 0, status, {"--index", index}), qPrintable(m_second.log()));
+        // Both read the file the builder wrote; neither built one of its own.
+        QVERIFY2(m_first.log().contains("(index " + index + ")"), qPrintable(m_first.log()));
+        QVERIFY2(m_second.log().contains("(index " + index + ")"), qPrintable(m_second.log()));
+    }
+    QNetworkAccessManager network;
+    const Reply a = post(network, m_first.searchUrl(), searchQuery(q, page, 50));
+    const Reply b = post(network, m_second.searchUrl(), searchQuery(q, page, 50));
+    QCOMPARE(a.status, 200);
+    QCOMPARE(decode(a.body).error, 0);
+    QVERIFY(a.body == b.body);
 }
 
 // Gone, or a zombie nobody reaps: either way it holds no port and runs no code.
