@@ -216,6 +216,8 @@ PackageIndex PackageIndex::openIndex(const QString &path, QString *source, QStri
 
 QVector<int> PackageIndex::search(const QString &query) const
 {
+    if (!m_search)
+        return scan(query);
     const QStringList words = queryWords(query);
     QStringList served;
     for (const QString &word : words) {
@@ -225,7 +227,7 @@ QVector<int> PackageIndex::search(const QString &query) const
     QVector<int> candidates;
     // Words too short for trigrams are checked on the candidates of the others;
     // with none of those every package is a candidate.
-    if (m_search && !served.isEmpty() && m_search->candidates(served, size(), &candidates))
+    if (!served.isEmpty() && m_search->candidates(served, size(), &candidates))
         return rank(words, &candidates);
     return rank(words, nullptr);
 }
