@@ -85,12 +85,14 @@ QStringList queryWords(const QString &query)
     return query.simplified().toCaseFolded().split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-// Words the trigram index answers for exactly: three code points or more, and
-// nothing the index would read differently from QString::contains (a stray
-// surrogate half or a NUL).
-bool indexable(const QString &word)
+// Words the index answers for exactly: nothing it would read differently from
+// QString::contains (a stray surrogate half or a NUL). Trigrams serve three code
+// points or more, the grams table fewer.
+int servedLength(const QString &word)
 {
-    return word.toUcs4().size() >= 3 && QStringView(word).isValidUtf16() && !word.contains(QChar(0));
+    if (!QStringView(word).isValidUtf16() || word.contains(QChar(0)))
+        return 0;
+    return word.toUcs4().size();
 }
 
 } // namespace
@@ -219,15 +221,21 @@ QVector<int> PackageIndex::search(const QString &query) const
     if (!m_search)
         return scan(query);
     const QStringList words = queryWords(query);
-    QStringList served;
+    QStringList longWords, shortWords;
     for (const QString &word : words) {
-        if (indexable(word))
-            served << word;
+        const int length = servedLength(word);
+        if (length >= 3)
+            longWords << word;
+        else if (length > 0)
+            shortWords << word;
     }
+    // Candidates from the trigrams when a word is long enough, else from the grams;
+    // the words left over are checked on the candidates with the ranking.
     QVector<int> candidates;
-    // Words too short for trigrams are checked on the candidates of the others;
-    // with none of those every package is a candidate.
-    if (!served.isEmpty() && m_search->candidates(served, size(), &candidates))
+    if (!longWords.isEmpty() && m_search->candidates(longWords, size(), &candidates))
+        return rank(words, &candidates);
+    if (longWords.isEmpty() && !shortWords.isEmpty()
+        && m_search->gramCandidates(shortWords, size(), &candidates))
         return rank(words, &candidates);
     return rank(words, nullptr);
 }

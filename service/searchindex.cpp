@@ -3,6 +3,8 @@
 #include "packageindex.h"
 
 #include <QFile>
+#include <QHash>
+#include <QtEndian>
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <QUrl>
@@ -18,7 +20,26 @@
 
 namespace {
 
-const char *const Format = "zelko-search-index 1";
+const char *const Format = "zelko-search-index 2";
+const char *const MatchSql = "SELECT rowid FROM fts WHERE fts MATCH ?1";
+const char *const GramSql = "SELECT ids FROM grams WHERE key = ?1";
+
+// One or two code points as one number: the key of their row in the grams table.
+qint64 gramKey(uint first, qint64 second)
+{
+    return (qint64(first) << 22) | (second + 1);
+}
+
+// The grams of one or two code points in texts, each once.
+void addGrams(const QString &text, std::vector<qint64> *keys)
+{
+    const QVector<uint> points = text.toUcs4();
+    for (int k = 0; k < points.size(); ++k) {
+        keys->push_back(gramKey(points.at(k), -1));
+        if (k + 1 < points.size())
+            keys->push_back(gramKey(points.at(k), points.at(k + 1)));
+    }
+}
 // Enough for the workers of a busy service; connections past it are closed when
 // returned instead of kept.
 constexpr size_t MaxIdleConnections = 16;
@@ -88,6 +109,7 @@ bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &fo
               " section TEXT, maintainer TEXT, homepage TEXT, depends TEXT, installed_size INTEGER,"
               " summary TEXT, description TEXT, folded_name TEXT, folded_summary TEXT,"
               " folded_description TEXT);"
+              "CREATE TABLE grams(key INTEGER PRIMARY KEY, ids BLOB NOT NULL);"
               "CREATE VIRTUAL TABLE fts USING fts5(name, summary, description, content='', columnsize=0,"
               " tokenize='trigram case_sensitive 1');",
               error))
@@ -134,6 +156,29 @@ bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &fo
         }
         if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK
             || sqlite3_step(text.get()) != SQLITE_DONE || sqlite3_reset(text.get()) != SQLITE_OK) {
+            *error = lastError(db, "writing the index");
+            return false;
+        }
+    }
+    // Words of one or two code points, too short for trigrams: per gram the positions
+    // of the packages that contain it, ascending, as little-endian 32-bit numbers.
+    QHash<qint64, QByteArray> grams;
+    std::vector<qint64> keys;
+    for (int i = 0; i < index.size(); ++i) {
+        keys.clear();
+        for (const QString &t : folded.at(i))
+            addGrams(t, &keys);
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        const quint32 position = qToLittleEndian(quint32(i));
+        for (qint64 key : keys)
+            grams[key].append(reinterpret_cast<const char *>(&position), sizeof position);
+    }
+    Statement gram(db, "INSERT INTO grams(key, ids) VALUES (?1, ?2)");
+    for (auto it = grams.cbegin(); it != grams.cend(); ++it) {
+        sqlite3_bind_int64(gram.get(), 1, it.key());
+        sqlite3_bind_blob(gram.get(), 2, it.value().constData(), it.value().size(), SQLITE_STATIC);
+        if (sqlite3_step(gram.get()) != SQLITE_DONE || sqlite3_reset(gram.get()) != SQLITE_OK) {
             *error = lastError(db, "writing the index");
             return false;
         }
@@ -298,17 +343,19 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageI
 
 SearchIndex::Connection SearchIndex::acquire() const
 {
+    auto prepare = [](Connection *c) {
+        return sqlite3_prepare_v3(c->db, MatchSql, -1, SQLITE_PREPARE_PERSISTENT, &c->match, nullptr)
+                   == SQLITE_OK
+               && sqlite3_prepare_v3(c->db, GramSql, -1, SQLITE_PREPARE_PERSISTENT, &c->gram, nullptr)
+                      == SQLITE_OK;
+    };
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_idle.empty()) {
             Connection c = m_idle.back();
             m_idle.pop_back();
-            if (c.match)
-                return c;
-            // Opened by openFile() for reading the packages; it has no statement yet.
-            if (sqlite3_prepare_v3(c.db, "SELECT rowid FROM fts WHERE fts MATCH ?1", -1,
-                                   SQLITE_PREPARE_PERSISTENT, &c.match, nullptr)
-                == SQLITE_OK)
+            // The one openFile() read the packages with has no statements yet.
+            if (c.match || prepare(&c))
                 return c;
             close(c);
             return Connection();
@@ -320,10 +367,7 @@ SearchIndex::Connection SearchIndex::acquire() const
             != SQLITE_OK
         // A file opened by name may have been replaced since the packages were read
         // from it; its row ids would then name other packages.
-        || metaValue(c.db, "build") != m_buildId
-        || sqlite3_prepare_v3(c.db, "SELECT rowid FROM fts WHERE fts MATCH ?1", -1, SQLITE_PREPARE_PERSISTENT,
-                              &c.match, nullptr)
-               != SQLITE_OK) {
+        || metaValue(c.db, "build") != m_buildId || !prepare(&c)) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_warned)
             std::fprintf(stderr, "zelko-service: the search index %s is gone or replaced; scanning instead\n",
@@ -339,6 +383,8 @@ void SearchIndex::release(Connection c) const
 {
     if (c.match)
         sqlite3_reset(c.match);
+    if (c.gram)
+        sqlite3_reset(c.gram);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_idle.size() < MaxIdleConnections) {
@@ -352,6 +398,7 @@ void SearchIndex::release(Connection c) const
 void SearchIndex::close(Connection c)
 {
     sqlite3_finalize(c.match);
+    sqlite3_finalize(c.gram);
     sqlite3_close(c.db);
 }
 
@@ -389,4 +436,42 @@ bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *o
     if (!std::is_sorted(out->begin(), out->end()))
         std::sort(out->begin(), out->end());
     return true;
+}
+
+bool SearchIndex::gramCandidates(const QStringList &words, int size, QVector<int> *out) const
+{
+    Connection c = acquire();
+    if (!c.db)
+        return false;
+    bool ok = true;
+    for (int w = 0; ok && w < words.size(); ++w) {
+        const QVector<uint> points = words.at(w).toUcs4();
+        sqlite3_bind_int64(c.gram, 1, gramKey(points.at(0), points.size() > 1 ? qint64(points.at(1)) : -1));
+        QVector<int> ids;
+        const int step = sqlite3_step(c.gram);
+        if (step == SQLITE_ROW) {
+            const auto *data = static_cast<const uchar *>(sqlite3_column_blob(c.gram, 0));
+            const int count = sqlite3_column_bytes(c.gram, 0) / 4;
+            ids.reserve(count);
+            for (int k = 0; k < count; ++k) {
+                const quint32 id = qFromLittleEndian<quint32>(data + 4 * k);
+                if (id < quint32(size))
+                    ids.append(int(id));
+            }
+        }
+        ok = step == SQLITE_ROW || step == SQLITE_DONE;
+        sqlite3_reset(c.gram);
+        // A damaged file must not break the intersection or the ranking.
+        if (!std::is_sorted(ids.begin(), ids.end()))
+            std::sort(ids.begin(), ids.end());
+        if (w == 0) {
+            *out = ids;
+        } else {
+            QVector<int> both;
+            std::set_intersection(out->begin(), out->end(), ids.begin(), ids.end(), std::back_inserter(both));
+            *out = both;
+        }
+    }
+    release(c);
+    return ok;
 }

@@ -39,6 +39,9 @@ public:
     // the index cannot answer; the caller then scans.
     bool candidates(const QStringList &words, int size, QVector<int> *out) const;
 
+    // The same for words of one or two code points, from the grams table.
+    bool gramCandidates(const QStringList &words, int size, QVector<int> *out) const;
+
     // The text given to FTS5 MATCH for words: each a quoted string, so that no
     // word is ever read as query syntax.
     static QByteArray matchExpression(const QStringList &words);
@@ -48,6 +51,7 @@ private:
     {
         sqlite3 *db = nullptr;
         sqlite3_stmt *match = nullptr;
+        sqlite3_stmt *gram = nullptr;
     };
     SearchIndex(const QByteArray &uri, const QByteArray &buildId);
     Connection acquire() const;
