@@ -54,8 +54,9 @@
 
 namespace {
 
-// Words people search installed packages for; each finds something on a Debian
-// machine with the client's build dependencies (a query that finds nothing here
+// Words people search installed packages for. The service searches this machine's
+// own package database, as it does for the client; each word finds something on a
+// Debian machine with the client's build dependencies (one that finds nothing here
 // is left out, and said so, before anything is timed).
 const char *const everyQuery[] = {"qt",     "python",  "compression", "ssl",   "font",  "xml",
                                   "editor", "network", "perl",        "image", "gnu c", "dbus"};
@@ -94,7 +95,10 @@ protected:
         socket->setSocketDescriptor(descriptor);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_pending.remove(socket);
+            socket->deleteLater();
+        });
     }
 
 private:
@@ -266,6 +270,7 @@ private slots:
 private:
     // The rows in view are the first of the new results, in order, each with its
     // thumbnail Ready: what the page itself lists as on screen (thumbnailRects).
+    // Both roads pay alike for that call into the page's script, once a frame.
     void judgeScene()
     {
         if (!m_waiting || m_answeredNs == 0 || m_readyPolished.load())
@@ -314,8 +319,8 @@ private:
 
 namespace {
 
-// What Protocol.searchQuery sends for the first page, byte for byte: the canned
-// server knows a query by its body.
+// What Protocol.searchQuery sends for the first page, byte for byte for the plain
+// queries used here: the canned server knows a query by its body.
 QByteArray searchBody(const QString &query, int pageSize)
 {
     const QString signed_ = QStringLiteral("1|%1|0|%2").arg(query).arg(pageSize);
