@@ -523,9 +523,8 @@ int main(int argc, char **argv)
         auto verdict = [&](bool pass) { return smoke ? "smoke" : failed ? "error" : bench::verdict(pass); };
         auto info = [&] { return smoke ? "smoke" : failed ? "error" : "info"; };
         auto ratio = [](double o, double f) { return bench::fmt("%.2fx", f > 0 ? o / f : 0); };
-        const std::string what = "Query to results drawn with thumbnails, offscreen, "
-                                 + std::to_string(queries.size()) + " queries x " + std::to_string(rounds)
-                                 + " (service vs canned frame): ";
+        const std::string what = "Query to results drawn with thumbnails (" + std::to_string(queries.size())
+                                 + " queries x " + std::to_string(rounds) + ", service vs canned frame): ";
         const double o50 = percentile(shown[0], 0.5), f50 = percentile(shown[1], 0.5);
         const double o99 = percentile(shown[0], 0.99), f99 = percentile(shown[1], 0.99);
         bench::row(what + "p50", bench::fmt("%.1f ms", o50), bench::fmt("%.1f ms", f50), ratio(o50, f50),
