@@ -23,6 +23,7 @@ Rectangle {
     signal resultsShown(int count)
 
     function search(q) {
+        recent.save()
         field.text = q
         client.search(q, 0)
     }
@@ -55,8 +56,9 @@ Rectangle {
     SearchClient {
         id: client
         onAnswered: function (count) {
+            // Written once the results are on screen, when there are some to draw.
             if (total > 0)
-                recent.add(query)
+                recent.add(query, count > 0)
             list.positionViewAtBeginning()
             searchPage._readyFrames = 0
             searchPage._showPending = count > 0
@@ -77,6 +79,7 @@ Rectangle {
             if (searchPage._readyFrames > 3) {
                 searchPage._showPending = false
                 searchPage.resultsShown(client.results.count)
+                recent.save()
             } else {
                 searchPage.Window.window.update()
             }

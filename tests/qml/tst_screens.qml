@@ -142,6 +142,53 @@ TestCase {
         verify(findChild(other, "recentList").count > 0)
     }
 
+    // Writing the recent list flushes the settings to disk, which must not hold up
+    // the frame with the results: it waits for that frame, or for whatever comes first.
+    function test_recentQueryWrittenAfterResultsDrawn_data() {
+        return [
+            { tag: "results shown", then: "shown" },
+            { tag: "another search first", then: "search" },
+            { tag: "page closed first", then: "closed" },
+        ]
+    }
+
+    function test_recentQueryWrittenAfterResultsDrawn(data) {
+        var page = searchPage()
+        settings.remove(Config.recentKey)
+        var shown = createTemporaryObject(spyComponent, testCase, { target: page, signalName: "resultsShown" })
+        // The list the page loaded may hold "zlib" already; written, it leads.
+        var written = function () {
+            var saved = settings.value(Config.recentKey)
+            return saved !== "" && JSON.parse(saved)[0] === "zlib"
+        }
+        // Checked as the answer arrives: a spy's wait lets frames, and so the show, pass.
+        var atAnswer = null, afterAction = null
+        page.client.answered.connect(function (count) {
+            if (atAnswer !== null || page.client.query !== "zlib")
+                return
+            atAnswer = { count: count, first: page.recent.items[0], written: written() }
+            if (data.then === "search") {
+                page.search("qt")
+                afterAction = written()
+            } else if (data.then === "closed") {
+                page.destroy()
+            }
+        })
+        page.search("zlib")
+        tryVerify(function () { return atAnswer !== null }, 20000)
+        verify(atAnswer.count > 0)
+        compare(atAnswer.first, "zlib")
+        verify(!atAnswer.written)
+        if (data.then === "shown") {
+            shown.wait(20000)
+            verify(written())
+        } else if (data.then === "search") {
+            verify(afterAction)
+        } else {
+            tryVerify(written, 10000)
+        }
+    }
+
     function test_feedbackTravelsOverHttps() {
         var app = createTemporaryObject(appComponent, testCase)
         var about = app.openAbout()
