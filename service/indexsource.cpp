@@ -10,34 +10,53 @@ namespace {
 const char *const AptListsDir = "/var/lib/apt/lists";
 const char *const DpkgStatus = "/var/lib/dpkg/status";
 
-// apt merges its lists (several suites, one version each) and undoes their
-// compression; asking it beats reading the lz4 files and comparing versions here.
-QByteArray dumpAvailable(QString *error)
+// The standard output of program, or empty with *error set.
+QByteArray output(const QString &program, const QStringList &arguments, QString *error)
 {
-    QProcess apt;
-    apt.setProcessChannelMode(QProcess::SeparateChannels);
-    apt.start(QStringLiteral("apt-cache"), {QStringLiteral("dumpavail")});
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(program, arguments);
+    const QString command = program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
     QByteArray out;
-    if (!apt.waitForStarted(30000)) {
-        *error = QStringLiteral("cannot run apt-cache: %1").arg(apt.errorString());
+    if (!process.waitForStarted(30000)) {
+        *error = QStringLiteral("cannot run %1: %2").arg(program, process.errorString());
         return QByteArray();
     }
-    while (apt.state() != QProcess::NotRunning) {
-        if (!apt.waitForReadyRead(120000) && apt.state() != QProcess::NotRunning) {
-            apt.kill();
-            apt.waitForFinished(10000);
-            *error = QStringLiteral("apt-cache dumpavail gave nothing for two minutes");
+    while (process.state() != QProcess::NotRunning) {
+        if (!process.waitForReadyRead(120000) && process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+            *error = QStringLiteral("%1 gave nothing for two minutes").arg(command);
             return QByteArray();
         }
-        out += apt.readAllStandardOutput();
+        out += process.readAllStandardOutput();
     }
-    out += apt.readAllStandardOutput();
-    if (apt.exitStatus() != QProcess::NormalExit || apt.exitCode() != 0) {
-        *error = QStringLiteral("apt-cache dumpavail failed: %1")
-                     .arg(QString::fromLocal8Bit(apt.readAllStandardError()).trimmed());
+    out += process.readAllStandardOutput();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        *error = QStringLiteral("%1 failed: %2")
+                     .arg(command, QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
         return QByteArray();
     }
     return out;
+}
+
+// apt merges its lists (several suites, one version each) and undoes their
+// compression; asking it beats reading the lz4 files and comparing versions here.
+// Only the machine's own architecture (and "all"): with foreign architectures
+// added for cross builds, apt would list most packages two or three times over.
+QByteArray dumpAvailable(QString *error)
+{
+    const QByteArray native =
+        output(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")}, error).trimmed();
+    if (native.isEmpty()) {
+        if (error->isEmpty())
+            *error = QStringLiteral("dpkg names no architecture");
+        return QByteArray();
+    }
+    return output(QStringLiteral("apt-cache"),
+                  {QStringLiteral("-o"), QStringLiteral("APT::Architectures=") + QString::fromLatin1(native),
+                   QStringLiteral("dumpavail")},
+                  error);
 }
 
 } // namespace
