@@ -1,3 +1,4 @@
+#include "httpserver.h"
 #include "indexsource.h"
 #include "searchservice.h"
 
@@ -6,8 +7,10 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -32,7 +35,8 @@ constexpr size_t MaxBodySize = 8 * 1024;
 // The library's pool has a fixed handful of workers, each held by one connection for
 // as long as it lasts, so a few clients that send slowly would starve everyone else.
 // Here every connection gets a thread of its own, up to a cap; past the cap new
-// connections wait in the listen backlog.
+// connections wait in the listen backlog. Only the feedback endpoint, which sees
+// little traffic, is served this way; searches go through HttpServer.
 class ConnectionThreads : public httplib::TaskQueue
 {
 public:
@@ -74,6 +78,11 @@ private:
     std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
+void logRequest(const char *method, const char *path, int status, size_t bodySize)
+{
+    std::fprintf(stderr, "%s %s %d %zu\n", method, path, status, bodySize);
+}
+
 void configure(httplib::Server &server)
 {
     server.new_task_queue = [] { return new ConnectionThreads; };
@@ -104,8 +113,7 @@ void configure(httplib::Server &server)
         res.set_content(text, "text/plain");
     });
     server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-        std::fprintf(stderr, "%s %s %d %zu\n", req.method.c_str(), req.path.c_str(), res.status,
-                     res.body.size());
+        logRequest(req.method.c_str(), req.path.c_str(), res.status, res.body.size());
     });
 }
 
@@ -166,6 +174,39 @@ int bindPort(httplib::Server &server, const std::string &host, int port)
     return bound;
 }
 
+bool isMultipart(const std::string *contentType)
+{
+    return contentType
+           && QByteArray::fromStdString(*contentType).trimmed().toLower().startsWith("multipart/form-data");
+}
+
+void configure(HttpServer &server, const SearchService &service, const QByteArray *canned)
+{
+    server.setLogger([](const HttpRequest &req, const HttpResponse &res) {
+        logRequest(req.method.empty() ? "-" : req.method.c_str(), req.path.empty() ? "-" : req.path.c_str(),
+                   res.status, res.body.size());
+    });
+    server.route(
+        "POST", "/search",
+        [&service, canned](const HttpRequest &req, HttpResponse &res) {
+            res.contentType = "application/octet-stream";
+            if (canned) {
+                res.body.assign(canned->constData(), size_t(canned->size()));
+                return;
+            }
+            const QByteArray frame =
+                service.answer(QByteArray::fromRawData(req.body.data(), int(req.body.size())));
+            res.body.assign(frame.constData(), size_t(frame.size()));
+        },
+        [](const HttpRequest &head, HttpResponse &refusal) {
+            if (!isMultipart(head.header("content-type")))
+                return;
+            refusal.status = 415;
+            refusal.contentType = "text/plain";
+            refusal.body = "multipart bodies are not accepted\n";
+        });
+}
+
 int fail(const QString &message)
 {
     std::fprintf(stderr, "zelko-service: %s\n", qPrintable(message));
@@ -223,8 +264,13 @@ int main(int argc, char **argv)
                                        certDir + "/zelko-service.key");
     const QCommandLineOption parentOption("exit-with-parent",
                                           "Stop when the process that started the service ends.");
+    // For benchmarks: every search answered with the bytes of a file through the same
+    // server, parsing and writing, so the cost of answering can be told from the rest.
+    QCommandLineOption cannedOption("canned-answer", "Answer every search with the bytes of this file.",
+                                    "path");
+    cannedOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
-                       indexOption, buildIndexOption, certOption, keyOption, parentOption});
+                       indexOption, buildIndexOption, certOption, keyOption, parentOption, cannedOption});
     parser.process(app);
 
     IndexSource source;
@@ -270,20 +316,16 @@ int main(int argc, char **argv)
     if (service.index().size() == 0)
         return fail(indexError);
 
-    httplib::Server http;
-    configure(http);
-    http.Post("/search", [&service](const httplib::Request &req, httplib::Response &res,
-                                    const httplib::ContentReader &reader) {
-        QByteArray body;
-        if (!readBody(req, res, reader, &body))
-            return;
-        const QByteArray frame = service.answer(body);
-        res.set_content(frame.constData(), size_t(frame.size()), "application/octet-stream");
-    });
-    http.Get("/search", [](const httplib::Request &, httplib::Response &res) {
-        res.status = 405;
-        res.set_header("Allow", "POST");
-    });
+    QByteArray canned;
+    if (parser.isSet(cannedOption)) {
+        QFile file(parser.value(cannedOption));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1").arg(file.fileName()));
+        canned = file.readAll();
+    }
+
+    HttpServer http;
+    configure(http, service, parser.isSet(cannedOption) ? &canned : nullptr);
 
     const QByteArray cert = parser.value(certOption).toLocal8Bit();
     const QByteArray key = parser.value(keyOption).toLocal8Bit();
@@ -301,7 +343,7 @@ int main(int argc, char **argv)
         res.set_content(json.constData(), size_t(json.size()), "application/json; charset=utf-8");
     });
 
-    const int boundHttp = bindPort(http, host, port);
+    const int boundHttp = http.bind(host, port);
     if (boundHttp < 0)
         return fail(QStringLiteral("cannot listen on %1:%2").arg(QString::fromStdString(host)).arg(port));
     const int boundHttps = bindPort(https, host, httpsPort);
@@ -309,13 +351,15 @@ int main(int argc, char **argv)
         return fail(
             QStringLiteral("cannot listen on %1:%2").arg(QString::fromStdString(host)).arg(httpsPort));
 
-    std::thread httpThread([&http] { http.listen_after_bind(); });
+    // Answering is all computation, so one worker per hardware thread keeps every core busy.
+    if (!http.start(int(std::max(1u, std::thread::hardware_concurrency()))))
+        return fail(QStringLiteral("cannot start the search server"));
     std::thread httpsThread([&https] { https.listen_after_bind(); });
     // stop() does nothing to a server whose thread has not started listening yet, and a
     // termination signal may come at once; so the servers are stoppable before anything is announced.
-    for (int i = 0; i < 10000 && !(http.is_running() && https.is_running()); ++i)
+    for (int i = 0; i < 10000 && !https.is_running(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!http.is_running() || !https.is_running()) {
+    if (!https.is_running()) {
         fail(QStringLiteral("the servers did not start"));
         std::_Exit(1); // threads still use the servers, so nothing may be destroyed
     }
@@ -335,7 +379,6 @@ int main(int argc, char **argv)
     }).detach();
     http.stop();
     https.stop();
-    httpThread.join();
     httpsThread.join();
     return 0;
 }

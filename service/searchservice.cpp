@@ -83,7 +83,7 @@ FrameWriter::Resource thumbnail(const Package &p)
 {
     FrameWriter::Resource r;
     r.id = resourceId(p).toLatin1();
-    r.data = Thumbnail::png(p.name);
+    r.data = Thumbnail::cachedPng(p.name);
     if (r.data.isEmpty() || r.id.size() > 255)
         throw Refusal{InternalError};
     return r;

@@ -14,6 +14,8 @@ QByteArray png(const QString &name)
     const QColor ink = QColor::fromHsv(hue, 170 + quint8(hash[2]) % 60, 150 + quint8(hash[3]) % 60);
     const QColor paper = QColor::fromHsv(hue, 30, 245);
 
+    // QColor::rgb() converts on every call; per pixel it cost more than the PNG encoding.
+    const QRgb inkRgb = ink.rgb();
     QImage image(Size, Size, QImage::Format_RGB32);
     image.fill(paper);
     constexpr int cells = 5;
@@ -28,16 +30,16 @@ QByteArray png(const QString &name)
             for (int mirror : {col, cells - 1 - col}) {
                 for (int y = 0; y < cell; ++y)
                     for (int x = 0; x < cell; ++x)
-                        image.setPixel(margin + mirror * cell + x, margin + row * cell + y, ink.rgb());
+                        image.setPixel(margin + mirror * cell + x, margin + row * cell + y, inkRgb);
             }
         }
     }
     // A frame in the ink colour, so even an empty pattern is not a blank tile.
     for (int i = 0; i < Size; ++i) {
-        image.setPixel(i, 0, ink.rgb());
-        image.setPixel(i, Size - 1, ink.rgb());
-        image.setPixel(0, i, ink.rgb());
-        image.setPixel(Size - 1, i, ink.rgb());
+        image.setPixel(i, 0, inkRgb);
+        image.setPixel(i, Size - 1, inkRgb);
+        image.setPixel(0, i, inkRgb);
+        image.setPixel(Size - 1, i, inkRgb);
     }
 
     QByteArray out;
@@ -48,4 +50,62 @@ QByteArray png(const QString &name)
     return out;
 }
 
+QByteArray cachedPng(const QString &name)
+{
+    // About 300 bytes a tile: room for some ten thousand packages.
+    static ThumbnailCache cache(4 * 1024 * 1024);
+    return cache.png(name);
+}
+
 } // namespace Thumbnail
+
+ThumbnailCache::ThumbnailCache(size_t maxBytes)
+    : m_maxBytes(maxBytes)
+{
+}
+
+size_t ThumbnailCache::cost(const Entry &entry)
+{
+    return size_t(entry.png.size()) + size_t(entry.name.size()) * sizeof(QChar) + 96;
+}
+
+QByteArray ThumbnailCache::png(const QString &name)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto found = m_byName.constFind(name);
+        if (found != m_byName.constEnd()) {
+            m_entries.splice(m_entries.begin(), m_entries, found.value());
+            return found.value()->png;
+        }
+    }
+    Entry entry{name, Thumbnail::png(name)};
+    if (entry.png.isEmpty() || cost(entry) > m_maxBytes)
+        return entry.png;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Another thread may have drawn the same tile meanwhile.
+    const auto found = m_byName.constFind(name);
+    if (found != m_byName.constEnd())
+        return found.value()->png;
+    m_bytes += cost(entry);
+    m_entries.push_front(std::move(entry));
+    m_byName.insert(name, m_entries.begin());
+    while (m_bytes > m_maxBytes) {
+        m_bytes -= cost(m_entries.back());
+        m_byName.remove(m_entries.back().name);
+        m_entries.pop_back();
+    }
+    return m_entries.front().png;
+}
+
+size_t ThumbnailCache::bytes() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes;
+}
+
+int ThumbnailCache::count() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return int(m_entries.size());
+}

@@ -28,6 +28,7 @@ public:
     void stop();
 
     int port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     int httpsPort() const { return m_httpsPort; }
     QString searchUrl() const;
     QString feedbackUrl() const;
