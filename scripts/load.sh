@@ -3,7 +3,8 @@
 # over several connections for a fixed time; every answer must be a 200 carrying
 # the byte-identical, error-free frame. Prints requests/s and latency. Then the floor:
 # the same load against the service answering every search with those same frame
-# bytes (--canned-answer), so only the server's own work remains, and ours/floor.
+# bytes (--canned-answer), so only the server's own work remains, and ours/floor. In
+# between, the load once more with no answer kept (--answer-cache 0): every one computed.
 # Needs a normal build (build/, or $ZELKO_BUILD_DIR); ZELKO_LOAD_FLOOR=0 skips the floor.
 #   scripts/load.sh [SECONDS] [CONNECTIONS]
 set -euo pipefail
@@ -112,7 +113,16 @@ kill "$pid"
 wait "$pid" 2>/dev/null || true
 
 mv "$work/answer.bin" "$work/expected.bin"
+# The same load with every answer computed: no answer kept, each must still equal the first.
+start_service --answer-cache 0
+run_load uncached
+echo "load: with no answer kept: $rate requests/s"
+computed=$rate computed50=$p50 computed99=$p99
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+
 start_service --canned-answer "$work/expected.bin"
 run_load floor
 echo "load: floor (the same frame from --canned-answer): $rate requests/s; ours/floor $(awk -v o="$ours" -v f="$rate" 'BEGIN { printf "%.2f", (f > 0 ? o / f : 0) }')"
-printf 'load-result\t%s\t%s\t%s\t%s\t%s\t%s\n' "$ours" "$rate" "$ours50" "$ours99" "$p50" "$p99"
+printf 'load-result\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$ours" "$rate" "$ours50" "$ours99" "$p50" "$p99" \
+    "$computed" "$computed50" "$computed99"

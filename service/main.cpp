@@ -269,8 +269,12 @@ int main(int argc, char **argv)
     QCommandLineOption cannedOption("canned-answer", "Answer every search with the bytes of this file.",
                                     "path");
     cannedOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    const QCommandLineOption answerCacheOption(
+        "answer-cache", "Memory for answers kept to be given again, in MiB (0: none).", "MiB",
+        QString::number(SearchService::DefaultAnswerCacheBytes / (1024 * 1024)));
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
-                       indexOption, buildIndexOption, certOption, keyOption, parentOption, cannedOption});
+                       indexOption, buildIndexOption, answerCacheOption, certOption, keyOption, parentOption,
+                       cannedOption});
     parser.process(app);
 
     IndexSource source;
@@ -311,8 +315,14 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("ports must be numbers from 0 to 65535"));
     const std::string host = parser.value(hostOption).toStdString();
 
+    bool answerCacheOk = false;
+    const uint answerCacheMiB = parser.value(answerCacheOption).toUInt(&answerCacheOk);
+    if (!answerCacheOk || answerCacheMiB > 65536)
+        return fail(QStringLiteral("--answer-cache takes MiB from 0 to 65536"));
+
     QString indexNote, indexError;
-    SearchService service(loadPackageIndex(source, parser.value(indexOption), &indexNote, &indexError));
+    SearchService service(loadPackageIndex(source, parser.value(indexOption), &indexNote, &indexError),
+                          size_t(answerCacheMiB) * 1024 * 1024);
     if (service.index().size() == 0)
         return fail(indexError);
 

@@ -1,5 +1,6 @@
 #include "searchservice.h"
 
+#include "bytecache.h"
 #include "framewriter.h"
 #include "thumbnail.h"
 
@@ -91,12 +92,28 @@ FrameWriter::Resource thumbnail(const Package &p)
 
 } // namespace
 
-SearchService::SearchService(PackageIndex index)
+SearchService::SearchService(PackageIndex index, size_t answerCacheBytes)
     : m_index(std::move(index))
+    , m_answers(std::make_unique<ByteCache>(answerCacheBytes))
 {
 }
 
+SearchService::~SearchService() = default;
+
 QByteArray SearchService::answer(const QByteArray &body) const
+{
+    // An answer depends on the body and the read-only index alone, so a query asked
+    // again (a popular one, a page shown again) comes from memory. Refusals are cheap
+    // and not kept, so junk cannot push real answers out.
+    return m_answers->value(body, [this, &body](bool *keep) { return compute(body, keep); });
+}
+
+int SearchService::keptAnswers() const
+{
+    return m_answers->count();
+}
+
+QByteArray SearchService::compute(const QByteArray &body, bool *keep) const
 {
     quint32 type = 0;
     try {
@@ -118,8 +135,10 @@ QByteArray SearchService::answer(const QByteArray &body) const
             throw Refusal{UnknownService};
         }
     } catch (const Refusal &refusal) {
+        *keep = false;
         return FrameWriter::serviceError(type, refusal.code);
     } catch (...) {
+        *keep = false;
         return FrameWriter::serviceError(type, InternalError);
     }
 }

@@ -7,6 +7,9 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
+
+class ByteCache;
 
 class QJsonObject;
 
@@ -49,19 +52,26 @@ QString detailsSigningText(const QString &name);
 class SearchService
 {
 public:
-    explicit SearchService(PackageIndex index);
+    // Answers are kept up to answerCacheBytes (0: none).
+    explicit SearchService(PackageIndex index, size_t answerCacheBytes = DefaultAnswerCacheBytes);
+    ~SearchService();
+
+    static constexpr size_t DefaultAnswerCacheBytes = 32 * 1024 * 1024;
 
     const PackageIndex &index() const { return m_index; }
 
     // Always a frame; every failure is a frame with a non-zero error byte.
     QByteArray answer(const QByteArray &body) const;
     QByteArray feedback(const QByteArray &body);
+    int keptAnswers() const;
 
 private:
+    QByteArray compute(const QByteArray &body, bool *keep) const;
     QByteArray search(const QJsonObject &query) const;
     QByteArray details(const QJsonObject &query) const;
 
     PackageIndex m_index;
+    std::unique_ptr<ByteCache> m_answers;
     std::atomic<int> m_feedbackCount{0};
 };
 

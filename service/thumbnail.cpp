@@ -1,5 +1,7 @@
 #include "thumbnail.h"
 
+#include "bytecache.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QCryptographicHash>
@@ -53,59 +55,17 @@ QByteArray png(const QString &name)
 QByteArray cachedPng(const QString &name)
 {
     // About 300 bytes a tile: room for some ten thousand packages.
-    static ThumbnailCache cache(4 * 1024 * 1024);
-    return cache.png(name);
+    static ByteCache cache(4 * 1024 * 1024);
+    return cachedPng(cache, name);
+}
+
+QByteArray cachedPng(ByteCache &cache, const QString &name)
+{
+    return cache.value(name.toUtf8(), [&name](bool *keep) {
+        QByteArray tile = png(name);
+        *keep = !tile.isEmpty();
+        return tile;
+    });
 }
 
 } // namespace Thumbnail
-
-ThumbnailCache::ThumbnailCache(size_t maxBytes)
-    : m_maxBytes(maxBytes)
-{
-}
-
-size_t ThumbnailCache::cost(const Entry &entry)
-{
-    return size_t(entry.png.size()) + size_t(entry.name.size()) * sizeof(QChar) + 96;
-}
-
-QByteArray ThumbnailCache::png(const QString &name)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const auto found = m_byName.constFind(name);
-        if (found != m_byName.constEnd()) {
-            m_entries.splice(m_entries.begin(), m_entries, found.value());
-            return found.value()->png;
-        }
-    }
-    Entry entry{name, Thumbnail::png(name)};
-    if (entry.png.isEmpty() || cost(entry) > m_maxBytes)
-        return entry.png;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    // Another thread may have drawn the same tile meanwhile.
-    const auto found = m_byName.constFind(name);
-    if (found != m_byName.constEnd())
-        return found.value()->png;
-    m_bytes += cost(entry);
-    m_entries.push_front(std::move(entry));
-    m_byName.insert(name, m_entries.begin());
-    while (m_bytes > m_maxBytes) {
-        m_bytes -= cost(m_entries.back());
-        m_byName.remove(m_entries.back().name);
-        m_entries.pop_back();
-    }
-    return m_entries.front().png;
-}
-
-size_t ThumbnailCache::bytes() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bytes;
-}
-
-int ThumbnailCache::count() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return int(m_entries.size());
-}

@@ -1,4 +1,6 @@
+#include "bytecache.h"
 #include "referenceservice.h"
+#include "searchservice.h"
 #include "thumbnail.h"
 #include "zelkoframereport.h"
 #include "zelkoservicehelper.h"
@@ -25,6 +27,8 @@ private slots:
     void thumbnailCache_data();
     void thumbnailCache();
     void thumbnailCacheAcrossThreads();
+    void answerCache_data();
+    void answerCache();
 
 private:
     ReferenceService m_service;
@@ -282,12 +286,12 @@ void ServiceHttpTest::thumbnailCache()
     QFETCH(int, names);
     const size_t tile = size_t(Thumbnail::png(QStringLiteral("name-00")).size()) + 200;
     const size_t budget = size_t(tilesOfRoom) * tile;
-    ThumbnailCache cache(budget);
+    ByteCache cache(budget);
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < names; ++i) {
             const QString name = QStringLiteral("name-%1").arg(i, 2, 10, QLatin1Char('0'));
             // Drawn or kept, the bytes are those of the tile itself.
-            QCOMPARE(cache.png(name), Thumbnail::png(name));
+            QCOMPARE(Thumbnail::cachedPng(cache, name), Thumbnail::png(name));
             QVERIFY2(cache.bytes() <= budget, qPrintable(QString::number(cache.bytes())));
         }
     }
@@ -304,14 +308,14 @@ void ServiceHttpTest::thumbnailCacheAcrossThreads()
     QVector<QByteArray> expected;
     for (int i = 0; i < 40; ++i)
         expected.append(Thumbnail::png(QStringLiteral("pkg-%1").arg(i)));
-    ThumbnailCache cache(size_t(expected.first().size() + 200) * 10);
+    ByteCache cache(size_t(expected.first().size() + 200) * 10);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int n = 0; n < 400; ++n) {
                 const int i = (n * 7 + t * 13) % 40;
-                if (cache.png(QStringLiteral("pkg-%1").arg(i)) != expected.at(i))
+                if (Thumbnail::cachedPng(cache, QStringLiteral("pkg-%1").arg(i)) != expected.at(i))
                     ++wrong;
             }
         });
@@ -319,6 +323,42 @@ void ServiceHttpTest::thumbnailCacheAcrossThreads()
     for (std::thread &t : threads)
         t.join();
     QCOMPARE(wrong.load(), 0);
+}
+
+void ServiceHttpTest::answerCache_data()
+{
+    QTest::addColumn<QByteArrayList>("bodies"); // each asked twice, in turn
+    QTest::addColumn<int>("room");              // in answers of the largest size; -1: the service's default
+    QTest::addColumn<int>("kept");
+    const QByteArray badSign = signedSearch("zlib").replace("\"sign\":\"", "\"sign\":\"0");
+    QTest::newRow("answers kept") << QByteArrayList{signedSearch("zlib"), signedSearch("pigz")} << -1 << 2;
+    QTest::newRow("refusals not kept") << QByteArrayList{badSign, "{}", "\xff"} << -1 << 0;
+    QTest::newRow("no cache") << QByteArrayList{signedSearch("zlib")} << 0 << 0;
+    QTest::newRow("room for one") << QByteArrayList{signedSearch("zlib"), signedSearch("pigz")} << 1 << 1;
+}
+
+void ServiceHttpTest::answerCache()
+{
+    QFETCH(QByteArrayList, bodies);
+    QFETCH(int, room);
+    QFETCH(int, kept);
+    const QByteArray status = [] {
+        QFile file(QStringLiteral(ZELKO_TEST_DATA "/dpkg-status"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    QVERIFY(!status.isEmpty());
+    const SearchService uncached(PackageIndex::fromStatusText(status), 0);
+    int largest = 0;
+    for (const QByteArray &body : bodies)
+        largest = qMax(largest, int(uncached.answer(body).size() + body.size()));
+    const size_t budget =
+        room < 0 ? SearchService::DefaultAnswerCacheBytes : size_t(room) * size_t(largest + 200);
+    const SearchService cached(PackageIndex::fromStatusText(status), budget);
+    for (int round = 0; round < 2; ++round) {
+        for (const QByteArray &body : bodies)
+            QCOMPARE(cached.answer(body), uncached.answer(body));
+    }
+    QCOMPARE(cached.keptAnswers(), kept);
 }
 
 QTEST_GUILESS_MAIN(ServiceHttpTest)
