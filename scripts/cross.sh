@@ -70,6 +70,6 @@ rm -f "$build"/tests/results/*.txt
 if [ "$arch" = arm64 ] && [ -x "$build/bench/shapathbench" ]; then
     echo "SHA instructions against the portable path, qemu-aarch64 -cpu max:"
     "$top/scripts/emulate.sh" qemu-aarch64 -cpu max "$build/bench/shapathbench" 2>/dev/null \
-        | awk -F'\t' '$1 == "ROW" { printf "  %s: %s, %s: %s faster\n", $2, $3, $4, $5 }'
+        | awk -F'\t' '$1 == "ROW" { printf "  %s: %s against %s, portable/SHA path %s\n", $2, $3, $4, $5 }'
 fi
 echo "cross $arch: built in $((built - started)) s, tested in $((SECONDS - built)) s"
