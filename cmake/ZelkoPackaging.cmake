@@ -33,6 +33,23 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 # so the ones the screens import, with those they import in turn, are named here for
 # the Qt of the build (the package test checks the list).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Debian architecture of the machine the programs are built for (ZELKO_DEB_ARCH, which
+# the package's file name carries too): in a cross build the target's (arm64, armhf), not
+# the host's. dpkg-shlibdeps then takes the libraries, their versions and the objdump
+# from the target's side (multiarch), told so through DEB_HOST_ARCH while cpack runs.
+if(CMAKE_CROSSCOMPILING)
+    execute_process(COMMAND dpkg-architecture -t${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
+        OUTPUT_VARIABLE ZELKO_DEB_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT ZELKO_DEB_ARCH)
+        message(FATAL_ERROR "no Debian architecture for ${CMAKE_LIBRARY_ARCHITECTURE} (dpkg-dev installed?)")
+    endif()
+    file(WRITE ${PROJECT_BINARY_DIR}/ZelkoCPackCross.cmake "set(ENV{DEB_HOST_ARCH} ${ZELKO_DEB_ARCH})\n")
+    set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/ZelkoCPackCross.cmake)
+else()
+    execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE ZELKO_DEB_ARCH
+        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ZELKO_DEB_ARCH})
 if(ZELKO_QT_VERSION EQUAL 5)
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "qml-module-qtquick2, qml-module-qtquick-window2, \
 qml-module-qtquick-controls2, qml-module-qtquick-templates2")

@@ -23,6 +23,12 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qttest qml-qt6
 )
 
+# Sourced (scripts/cross.sh), it only gives the list: the cross builds take their
+# target libraries from it, so a library added here reaches them too.
+if [ "${BASH_SOURCE[0]}" != "$0" ]; then
+    return 0
+fi
+
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

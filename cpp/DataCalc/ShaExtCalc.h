@@ -3,8 +3,9 @@
  *
  * Description:
  *   Block functions for SHA-256 and SHA-1 that use the CPU's SHA
- *   instructions (x86 SHA extensions), and the run-time choice between
- *   them and the portable block functions. The calculators ask for the
+ *   instructions (x86 SHA extensions, or the ARMv8 SHA1 and SHA2
+ *   instructions of 64-bit ARM), and the run-time choice between them
+ *   and the portable block functions. The calculators ask for the
  *   block function once per calculate call; both kinds give the same
  *   chaining values, so every result of a calculate call is the same
  *   whichever is used.
@@ -18,14 +19,20 @@
 
 #include "SizeDef.h"
 
-/* 1 where this file's functions can use the instructions (x86 with GCC or
-   Clang); elsewhere they are never available, the choice is always the
-   portable block function, and the instruction block functions hand
-   their calls on to the portable ones. */
+/* 1 where this file's functions can use the instructions: x86 with GCC
+   or Clang, or 64-bit ARM Linux with GCC or Clang (the kernel says in
+   AT_HWCAP whether the CPU has them). Elsewhere they are never
+   available, the choice is always the portable block function, and the
+   instruction block functions hand their calls on to the portable ones. */
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
 #define SHAEXTCALC_X86 1
 #else
 #define SHAEXTCALC_X86 0
+#endif
+#if defined(__aarch64__) && defined(__linux__) && defined(__GNUC__)
+#define SHAEXTCALC_ARM64 1
+#else
+#define SHAEXTCALC_ARM64 0
 #endif
 
 #ifdef __cplusplus
