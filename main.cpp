@@ -4,27 +4,7 @@
 #include "zelkoregistration.h"
 
 #include <QGuiApplication>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QQmlEngine>
-#include <QQuickWindow>
-#include <QSGRendererInterface>
-
-// QtQuick aborts when it cannot create an OpenGL context; the client must still
-// run on a machine without a GPU, so probe once before any window exists.
-static bool openGlUsable()
-{
-    QOpenGLContext context;
-    if (!context.create())
-        return false;
-    QOffscreenSurface surface;
-    surface.setFormat(context.format());
-    surface.create();
-    if (!surface.isValid() || !context.makeCurrent(&surface))
-        return false;
-    context.doneCurrent();
-    return true;
-}
 
 int main(int argc, char **argv)
 {
@@ -32,12 +12,7 @@ int main(int argc, char **argv)
 
     zelkoRegisterQmlTypes();
 
-    if (QQuickWindow::sceneGraphBackend().isEmpty() && !openGlUsable())
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-#else
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
-#endif
+    QmlApplicationViewer::chooseSceneGraph();
 
     int res;
     {

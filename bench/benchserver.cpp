@@ -3,6 +3,7 @@
 // that it takes the other core instead of the client's event loop.
 
 #include "benchframes.h"
+#include "cannedrequests.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -52,30 +53,15 @@ private:
     // Answers each complete request in what has arrived; keeps a partial one.
     void serve(QTcpSocket *socket)
     {
-        // Qt writes a POST's header and body separately, and Nagle holds the body
-        // until the header is acknowledged: a delayed acknowledgement (40 ms on
-        // Linux) would then be all either client measures. The kernel clears the
-        // flag as it goes, so it is set again on every read.
-        const int on = 1;
-        setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+        bench::acknowledgeNow(socket);
         QByteArray &in = m_pending[socket];
         in += socket->readAll();
-        for (;;) {
-            const int headerEnd = in.indexOf("\r\n\r\n");
-            if (headerEnd < 0)
-                return;
-            qint64 bodyLength = 0;
-            for (const QByteArray &line : in.left(headerEnd).split('\n')) {
-                const int colon = line.indexOf(':');
-                if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length")
-                    bodyLength = line.mid(colon + 1).trimmed().toLongLong();
-            }
-            const qint64 total = headerEnd + 4 + bodyLength;
-            if (in.size() < total)
-                return;
-            in.remove(0, int(total));
+        QByteArray body;
+        bench::Take took;
+        while ((took = bench::takeRequest(in, &body)) == bench::Take::Request)
             socket->write(m_response);
-        }
+        if (took == bench::Take::Bad)
+            socket->abort();
     }
 
     QByteArray m_response;

@@ -130,10 +130,10 @@ inline std::vector<char *> benchmarkArgs(int argc, char **argv, bool smoke, int 
     return args;
 }
 
-// Resident set readings of this process, in KiB, from /proc/self/status.
-inline long statusKiB(const char *field)
+// Resident set readings of a process (this one by default), in KiB, from /proc/PID/status.
+inline long statusKiB(const char *field, const std::string &pid = "self")
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + pid + "/status");
     std::string line;
     const size_t n = std::strlen(field);
     while (std::getline(status, line)) {

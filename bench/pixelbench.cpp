@@ -13,6 +13,7 @@
 // (ResourcesMap) skips nothing: every answer stores its resources anew.
 
 #include "benchsupport.h"
+#include "cannedrequests.h"
 #include "qmlapplicationviewer.h"
 #include "referenceservice.h"
 #include "zelkoencrypt.h"
@@ -32,8 +33,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QPointer>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -60,18 +59,6 @@ namespace {
 // is left out, and said so, before anything is timed).
 const char *const everyQuery[] = {"qt",     "python",  "compression", "ssl",   "font",  "xml",
                                   "editor", "network", "perl",        "image", "gnu c", "dbus"};
-
-// As main.cpp decides: without a usable OpenGL the scene graph draws in software.
-bool openGlUsable()
-{
-    QOpenGLContext context;
-    if (!context.create())
-        return false;
-    QOffscreenSurface surface;
-    surface.setFormat(context.format());
-    surface.create();
-    return surface.isValid() && context.makeCurrent(&surface);
-}
 
 // The floor's server, on a thread of its own as the service has a process of its
 // own: answers each request whose body it knows with the bytes captured for it,
@@ -104,33 +91,13 @@ protected:
 private:
     void serve(QTcpSocket *socket)
     {
-        const int on = 1;
-        setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+        bench::acknowledgeNow(socket);
         QByteArray &in = m_pending[socket];
         in += socket->readAll();
-        for (;;) {
-            const int headerEnd = in.indexOf("\r\n\r\n");
-            if (headerEnd < 0) {
-                if (in.size() > 16384)
-                    refuse(socket);
-                return;
-            }
-            qint64 bodyLength = 0;
-            for (const QByteArray &line : in.left(headerEnd).split('\n')) {
-                const int colon = line.indexOf(':');
-                if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length")
-                    bodyLength = line.mid(colon + 1).trimmed().toLongLong();
-            }
-            // The client's queries are a few hundred bytes.
-            if (bodyLength < 0 || bodyLength > 65536) {
-                refuse(socket);
-                return;
-            }
-            const qint64 total = headerEnd + 4 + bodyLength;
-            if (in.size() < total)
-                return;
-            const auto answer = m_answers.constFind(in.mid(headerEnd + 4, int(bodyLength)));
-            in.remove(0, int(total));
+        QByteArray body;
+        bench::Take took;
+        while ((took = bench::takeRequest(in, &body)) == bench::Take::Request) {
+            const auto answer = m_answers.constFind(body);
             if (answer == m_answers.cend()) {
                 ++unknown;
                 socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
@@ -138,6 +105,8 @@ private:
                 socket->write(*answer);
             }
         }
+        if (took == bench::Take::Bad)
+            refuse(socket);
     }
 
     void refuse(QTcpSocket *socket)
@@ -361,12 +330,8 @@ int main(int argc, char **argv)
     qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
     QGuiApplication app(argc, argv);
     zelkoRegisterQmlTypes();
-    if (QQuickWindow::sceneGraphBackend().isEmpty() && !openGlUsable())
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-#else
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
-#endif
+    // As the zelko program decides.
+    QmlApplicationViewer::chooseSceneGraph();
 
     // No answer kept: each of the rounds below asks the service to search again, the
     // slower case of the two (a kept answer costs what the canned one does).

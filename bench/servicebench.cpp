@@ -16,7 +16,6 @@
 #include <QTemporaryDir>
 
 #include <chrono>
-#include <fstream>
 
 namespace {
 
@@ -130,18 +129,6 @@ struct Memory
     long rssKiB = -1, hwmKiB = -1;
 };
 
-long statusOf(qint64 pid, const char *field)
-{
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    const size_t n = std::strlen(field);
-    while (std::getline(status, line)) {
-        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
-            return std::stol(line.substr(n + 1));
-    }
-    return -1;
-}
-
 // The real service, started and read once it listens, then stopped.
 Memory serviceMemory(const QStringList &arguments)
 {
@@ -156,8 +143,8 @@ Memory serviceMemory(const QStringList &arguments)
     while (service.waitForReadyRead(int(qMax<qint64>(1, 120000 - clock.elapsed())))) {
         seen += service.readAll();
         if (seen.contains("listening on")) {
-            m.rssKiB = statusOf(service.processId(), "VmRSS");
-            m.hwmKiB = statusOf(service.processId(), "VmHWM");
+            m.rssKiB = bench::statusKiB("VmRSS", std::to_string(service.processId()));
+            m.hwmKiB = bench::statusKiB("VmHWM", std::to_string(service.processId()));
             break;
         }
     }

@@ -4,7 +4,10 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QQmlEngine>
+#include <QSGRendererInterface>
 #include <QScreen>
 
 QString QmlApplicationViewerPrivate::adjustPath(const QString &path)
@@ -96,4 +99,33 @@ void QmlApplicationViewer::showExpanded()
 QGuiApplication *createApplication(int &argc, char **argv)
 {
     return new QGuiApplication(argc, argv);
+}
+
+namespace {
+
+bool openGlUsable()
+{
+    QOpenGLContext context;
+    if (!context.create())
+        return false;
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    if (!surface.isValid() || !context.makeCurrent(&surface))
+        return false;
+    context.doneCurrent();
+    return true;
+}
+
+} // namespace
+
+void QmlApplicationViewer::chooseSceneGraph()
+{
+    if (!QQuickWindow::sceneGraphBackend().isEmpty() || openGlUsable())
+        return;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+#else
+    QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+#endif
 }

@@ -23,6 +23,10 @@ public:
 
     // Completes the viewer's interface; the program makes its viewer on the stack.
     static QmlApplicationViewer *create();
+    // QtQuick aborts when it cannot create an OpenGL context, and the client must still
+    // run without a GPU: unless a scene graph backend was asked for, this probes OpenGL
+    // and falls back to the software one. Call before any window exists.
+    static void chooseSceneGraph();
 
     void setMainQmlFile(const QString &file);
     // Completes the viewer's interface; the program's modules are found without it.

@@ -37,22 +37,11 @@ done
 # The compiler, binutils for dpkg-shlibdeps to read the target's binaries, the emulator.
 wanted+=("g++-$triplet" "binutils-$triplet" qemu-user dpkg-dev)
 
-missing=()
-for p in "${wanted[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "missing packages: ${missing[*]} (run this script as root to install them)" >&2
-        exit 1
-    fi
-    dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    # Other builds on the machine may hold the lock for a while.
-    apt-get -o DPkg::Lock::Timeout=900 update -qq
-    apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+# The target's packages are only found once dpkg knows its architecture.
+if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    dpkg --add-architecture "$arch"
 fi
+install_missing "${wanted[@]}"
 [ "${ZELKO_CROSS_INSTALL_ONLY:-0}" = 1 ] && exit 0
 
 # Warnings are errors here: what is clean on the host may not be where long and

@@ -23,24 +23,28 @@ packages=(
     qml6-module-qtqml-workerscript qml6-module-qttest qml-qt6
 )
 
-# Sourced (scripts/cross.sh), it only gives the list: the cross builds take their
-# target libraries from it, so a library added here reaches them too.
-if [ "${BASH_SOURCE[0]}" != "$0" ]; then
-    return 0
-fi
-
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-
-if [ ${#missing[@]} -gt 0 ]; then
+# install_missing PACKAGE...: installs those not installed yet (as root).
+install_missing() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -gt 0 ] || return 0
     if [ "$(id -u)" -ne 0 ]; then
         echo "missing packages: ${missing[*]} (run this script as root to install them)" >&2
         exit 1
     fi
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Other builds on the machine may hold the lock for a while.
+    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# Sourced (scripts/cross.sh), it only gives the list and the function: the cross builds
+# take their target libraries from it, so a library added here reaches them too.
+if [ "${BASH_SOURCE[0]}" != "$0" ]; then
+    return 0
 fi
+
+install_missing "${packages[@]}"

@@ -248,16 +248,7 @@ QVector<int> PackageIndex::rank(const QStringList &words, const QVector<int> *ca
     const int count = candidates ? candidates->size() : size();
     for (int k = 0; k < count; ++k) {
         const int i = candidates ? candidates->at(k) : k;
-        const Folded &f = m_folded.at(i);
-        int rank = 0;
-        for (const QString &word : words) {
-            const int r = matchRank(word, f.name, f.summary, f.description);
-            if (r < 0) {
-                rank = -1;
-                break;
-            }
-            rank += r;
-        }
+        const int rank = rankOf(words, i);
         if (rank >= 0)
             buckets[rank].append(i);
     }
@@ -271,21 +262,25 @@ QVector<int> PackageIndex::rank(const QStringList &words, const QVector<int> *ca
     return out;
 }
 
+int PackageIndex::rankOf(const QStringList &words, int i) const
+{
+    const Folded &f = m_folded.at(i);
+    int rank = 0;
+    for (const QString &word : words) {
+        const int r = matchRank(word, f.name, f.summary, f.description);
+        if (r < 0)
+            return -1;
+        rank += r;
+    }
+    return rank;
+}
+
 QVector<int> PackageIndex::scan(const QString &query) const
 {
     const QStringList words = queryWords(query);
     QVector<QPair<int, int>> hits; // rank, index
     for (int i = 0; i < m_packages.size(); ++i) {
-        const Folded &f = m_folded.at(i);
-        int rank = 0;
-        for (const QString &word : words) {
-            const int r = matchRank(word, f.name, f.summary, f.description);
-            if (r < 0) {
-                rank = -1;
-                break;
-            }
-            rank += r;
-        }
+        const int rank = rankOf(words, i);
         if (rank >= 0)
             hits.append({rank, i});
     }

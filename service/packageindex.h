@@ -69,6 +69,8 @@ private:
     static PackageIndex fromStanzas(const QByteArray &text, bool installedOnly);
     void sortNames();
     QVector<int> rank(const QStringList &words, const QVector<int> *candidates) const;
+    // The sum of the words' ranks in package i, or -1 when one of them is missing.
+    int rankOf(const QStringList &words, int i) const;
 
     QVector<Package> m_packages; // sorted by name
     QVector<Folded> m_folded;    // case-folded copies for matching
