@@ -22,7 +22,7 @@
 
 namespace {
 
-class Server : public QTcpServer
+class Server : public bench::CannedHttpServer
 {
 public:
     explicit Server(const QByteArray &body)
@@ -34,38 +34,18 @@ public:
 protected:
     void incomingConnection(qintptr descriptor) override
     {
-        auto *socket = new QTcpSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // The benchmark ends this process with its connections open: reset them
         // then rather than leave the service port in TIME_WAIT, where it would
         // keep a service that does not reuse addresses from listening for a minute.
         const linger reset{1, 0};
         setsockopt(int(descriptor), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_pending.remove(socket);
-            socket->deleteLater();
-        });
+        bench::CannedHttpServer::incomingConnection(descriptor);
     }
+
+    QByteArray answerTo(const QByteArray &) override { return m_response; }
 
 private:
-    // Answers each complete request in what has arrived; keeps a partial one.
-    void serve(QTcpSocket *socket)
-    {
-        bench::acknowledgeNow(socket);
-        QByteArray &in = m_pending[socket];
-        in += socket->readAll();
-        QByteArray body;
-        bench::Take took;
-        while ((took = bench::takeRequest(in, &body)) == bench::Take::Request)
-            socket->write(m_response);
-        if (took == bench::Take::Bad)
-            socket->abort();
-    }
-
     QByteArray m_response;
-    QHash<QTcpSocket *, QByteArray> m_pending;
 };
 
 } // namespace

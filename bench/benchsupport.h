@@ -159,6 +159,16 @@ inline bool resetPeakRss()
     return bool(clear);
 }
 
+// The p-quantile (0..1) of v, the nearest rank; 0 for none.
+inline double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
+    return v[i];
+}
+
 } // namespace bench
 
 #endif

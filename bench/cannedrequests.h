@@ -1,10 +1,13 @@
 #ifndef CANNEDREQUESTS_H
 #define CANNEDREQUESTS_H
 
-// What the benchmarks' canned servers share: taking whole requests off a connection.
+// What the benchmarks' canned servers share: taking whole requests off kept-alive
+// connections and answering each with bytes chosen for its body.
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <netinet/in.h>
@@ -51,6 +54,49 @@ inline void acknowledgeNow(QTcpSocket *socket)
     const int on = 1;
     setsockopt(int(socket->socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
+
+// Answers every whole request in what has arrived with answerTo(its body), on
+// kept-alive connections, without Nagle on its side; a request past the limits of
+// takeRequest() gets 400 and the connection is closed.
+class CannedHttpServer : public QTcpServer
+{
+protected:
+    // The whole HTTP answer, head included.
+    virtual QByteArray answerTo(const QByteArray &body) = 0;
+    virtual void refused() {}
+
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_pending.remove(socket);
+            socket->deleteLater();
+        });
+    }
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        acknowledgeNow(socket);
+        QByteArray &in = m_pending[socket];
+        in += socket->readAll();
+        QByteArray body;
+        Take took;
+        while ((took = takeRequest(in, &body)) == Take::Request)
+            socket->write(answerTo(body));
+        if (took == Take::Bad) {
+            refused();
+            m_pending.remove(socket);
+            socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            socket->disconnectFromHost();
+        }
+    }
+
+    QHash<QTcpSocket *, QByteArray> m_pending;
+};
 
 } // namespace bench
 

@@ -64,7 +64,7 @@ const char *const everyQuery[] = {"qt",     "python",  "compression", "ssl",   "
 // own: answers each request whose body it knows with the bytes captured for it,
 // on a kept-alive connection, without Nagle on its side and acknowledging at once
 // on the client's (Qt writes a POST's head and body apart).
-class CannedServer : public QTcpServer
+class CannedServer : public bench::CannedHttpServer
 {
 public:
     // Request body -> whole HTTP response.
@@ -76,59 +76,19 @@ public:
     std::atomic<int> unknown{0};
 
 protected:
-    void incomingConnection(qintptr descriptor) override
+    QByteArray answerTo(const QByteArray &body) override
     {
-        auto *socket = new QTcpSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            m_pending.remove(socket);
-            socket->deleteLater();
-        });
+        const auto answer = m_answers.constFind(body);
+        if (answer != m_answers.cend())
+            return *answer;
+        ++unknown;
+        return "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
     }
+    void refused() override { ++unknown; }
 
 private:
-    void serve(QTcpSocket *socket)
-    {
-        bench::acknowledgeNow(socket);
-        QByteArray &in = m_pending[socket];
-        in += socket->readAll();
-        QByteArray body;
-        bench::Take took;
-        while ((took = bench::takeRequest(in, &body)) == bench::Take::Request) {
-            const auto answer = m_answers.constFind(body);
-            if (answer == m_answers.cend()) {
-                ++unknown;
-                socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
-            } else {
-                socket->write(*answer);
-            }
-        }
-        if (took == bench::Take::Bad)
-            refuse(socket);
-    }
-
-    void refuse(QTcpSocket *socket)
-    {
-        ++unknown;
-        m_pending.remove(socket);
-        socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-        socket->disconnectFromHost();
-    }
-
     const QHash<QByteArray, QByteArray> m_answers;
-    QHash<QTcpSocket *, QByteArray> m_pending;
 };
-
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
 
 } // namespace
 
@@ -492,16 +452,16 @@ int main(int argc, char **argv)
         auto ratio = [](double o, double f) { return bench::fmt("%.2fx", f > 0 ? o / f : 0); };
         const std::string what = "Query to results drawn with thumbnails (" + std::to_string(queries.size())
                                  + " queries x " + std::to_string(rounds) + ", service vs canned frame): ";
-        const double o50 = percentile(shown[0], 0.5), f50 = percentile(shown[1], 0.5);
-        const double o99 = percentile(shown[0], 0.99), f99 = percentile(shown[1], 0.99);
+        const double o50 = bench::percentile(shown[0], 0.5), f50 = bench::percentile(shown[1], 0.5);
+        const double o99 = bench::percentile(shown[0], 0.99), f99 = bench::percentile(shown[1], 0.99);
         bench::row(what + "p50", bench::fmt("%.1f ms", o50), bench::fmt("%.1f ms", f50), ratio(o50, f50),
                    "<= 1.2x", verdict(f50 > 0 && o50 / f50 <= 1.2));
         bench::row(what + "p99", bench::fmt("%.1f ms", o99), bench::fmt("%.1f ms", f99), ratio(o99, f99),
                    "(reported)", info());
         // Where the time goes: the answer in the model, and the first frame that
         // showed the results, before the page's own report of them.
-        const double oa = percentile(answered[0], 0.5), fa = percentile(answered[1], 0.5);
-        const double od = percentile(drawn[0], 0.5), fd = percentile(drawn[1], 0.5);
+        const double oa = bench::percentile(answered[0], 0.5), fa = bench::percentile(answered[1], 0.5);
+        const double od = bench::percentile(drawn[0], 0.5), fd = bench::percentile(drawn[1], 0.5);
         bench::row(what + "p50 to the rows in the model", bench::fmt("%.1f ms", oa),
                    bench::fmt("%.1f ms", fa), ratio(oa, fa), "(reported)", info());
         bench::row(what + "p50 to the first frame drawn with them", bench::fmt("%.1f ms", od),

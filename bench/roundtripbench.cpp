@@ -98,15 +98,6 @@ private:
     int m_total = 0, m_issued = 0, m_completed = 0;
 };
 
-double percentile(std::vector<double> v, double p)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t i = std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5));
-    return v[i];
-}
-
 struct Summary
 {
     double requestsPerSecond = 0, p50 = 0, p99 = 0, cpuUsPerRequest = 0;
@@ -123,13 +114,13 @@ Summary summarise(const std::vector<Round> &rounds)
         s.failed |= r.failed;
         rates.push_back(r.latenciesUs.size() / r.seconds);
         cpu.push_back(r.cpuSeconds * 1e6 / double(r.latenciesUs.size()));
-        p50s.push_back(percentile(r.latenciesUs, 0.5));
-        p99s.push_back(percentile(r.latenciesUs, 0.99));
+        p50s.push_back(bench::percentile(r.latenciesUs, 0.5));
+        p99s.push_back(bench::percentile(r.latenciesUs, 0.99));
     }
-    s.requestsPerSecond = percentile(rates, 0.5);
-    s.cpuUsPerRequest = percentile(cpu, 0.5);
-    s.p50 = percentile(p50s, 0.5);
-    s.p99 = percentile(p99s, 0.5);
+    s.requestsPerSecond = bench::percentile(rates, 0.5);
+    s.cpuUsPerRequest = bench::percentile(cpu, 0.5);
+    s.p50 = bench::percentile(p50s, 0.5);
+    s.p99 = bench::percentile(p99s, 0.5);
     return s;
 }
 
