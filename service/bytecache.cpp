@@ -21,7 +21,8 @@ QByteArray ByteCache::value(const QByteArray &key, const std::function<QByteArra
         }
     }
     bool keep = true;
-    Entry entry{key, make(&keep)};
+    // A deep copy: the caller's key may be a view of a buffer it reuses (fromRawData).
+    Entry entry{QByteArray(key.constData(), key.size()), make(&keep)};
     if (!keep || cost(entry) > m_maxBytes)
         return entry.value;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -31,7 +32,7 @@ QByteArray ByteCache::value(const QByteArray &key, const std::function<QByteArra
         return found.value()->value;
     m_bytes += cost(entry);
     m_entries.push_front(std::move(entry));
-    m_byKey.insert(key, m_entries.begin());
+    m_byKey.insert(m_entries.front().key, m_entries.begin());
     while (m_bytes > m_maxBytes) {
         m_bytes -= cost(m_entries.back());
         m_byKey.remove(m_entries.back().key);
