@@ -2,7 +2,8 @@
 # The test suite under sanitizers, each in a build of its own beside the normal one:
 #   asan  every test under AddressSanitizer + UndefinedBehaviorSanitizer, leaks included
 #         (build-asan/, or $ZELKO_ASAN_BUILD_DIR)
-#   tsan  the cache's reader-thread stress suite under ThreadSanitizer
+#   tsan  the cache's reader-thread stress suite and the search service's HTTP suites
+#         under ThreadSanitizer
 #         (build-tsan/, or $ZELKO_TSAN_BUILD_DIR)
 #   scripts/sanitize.sh [asan|tsan]...     (both when none is named)
 set -euo pipefail
@@ -44,8 +45,10 @@ for kind in "${kinds[@]}"; do
     tsan)
         build=${ZELKO_TSAN_BUILD_DIR:-$top/build-tsan}
         configure "$build" "-fsanitize=thread -fno-omit-frame-pointer"
-        nice cmake --build "$build" -j"$jobs" --target resourcesmaptest
-        (cd "$build" && ctest --output-on-failure -R '^resourcesmaptest$')
+        # The cache under stress, and the search service's epoll workers (the service
+        # itself built with TSan, halting on a race) under the suites that load them.
+        nice cmake --build "$build" -j"$jobs" --target resourcesmaptest servicehttptest serviceabusetest
+        (cd "$build" && ctest --output-on-failure -R '^(resourcesmaptest|servicehttptest|serviceabusetest)$')
         ;;
     *)
         echo "sanitize.sh: unknown kind '$kind' (asan or tsan)" >&2
