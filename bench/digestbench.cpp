@@ -4,6 +4,7 @@
 // repetition each, so that a change in the machine's load falls on both.
 
 #include "benchsupport.h"
+#include "digestloop.h"
 
 #include "Md5Calc.h"
 #include "Sha1Calc.h"
@@ -26,7 +27,6 @@
 namespace {
 
 bool g_smoke = false;
-const size_t Piece = 64;
 
 enum Algo {
     Sha256,
@@ -45,38 +45,6 @@ void addBytes(QCryptographicHash &hash, const char *data, size_t size)
 #endif
 }
 
-std::vector<unsigned char> message(size_t size)
-{
-    std::vector<unsigned char> m(size);
-    for (size_t i = 0; i < size; ++i)
-        m[i] = static_cast<unsigned char>(i * 131 + 7);
-    return m;
-}
-
-template <typename Record, SZ_T (*Init)(Record *), SZ_T (*Reset)(Record *),
-          SZ_T (*Calculate)(Record *, SZ_CHAR *, SZ_T)>
-void ours(benchmark::State &state, size_t size, bool pieces, bool portable)
-{
-    const int allowed = ShaExtCalc_allow(!portable);
-    std::vector<unsigned char> m = message(size);
-    Record r;
-    Init(&r);
-    for (auto _ : state) {
-        Reset(&r);
-        SZ_CHAR *p = reinterpret_cast<SZ_CHAR *>(m.data());
-        if (!pieces) {
-            Calculate(&r, p, SZ_T(size));
-        } else {
-            // The digest of the message so far is in Value after every call.
-            for (size_t at = 0; at < size; at += Piece)
-                Calculate(&r, p + at, SZ_T(std::min(Piece, size - at)));
-        }
-        benchmark::DoNotOptimize(r.Value);
-    }
-    ShaExtCalc_allow(allowed);
-    state.SetBytesProcessed(state.iterations() * qint64(size));
-}
-
 const EVP_MD *evp(Algo algo)
 {
     return algo == Sha256 ? EVP_sha256() : algo == Sha1 ? EVP_sha1() : EVP_md5();
@@ -86,7 +54,7 @@ const EVP_MD *evp(Algo algo)
 // the calculators give), 2 one update per piece and the digest at the end.
 void openssl(benchmark::State &state, Algo algo, size_t size, int pieces)
 {
-    std::vector<unsigned char> m = message(size);
+    std::vector<unsigned char> m = bench::digestMessage(size);
     const EVP_MD *md = evp(algo);
     EVP_MD_CTX *ctx = EVP_MD_CTX_new(), *copy = EVP_MD_CTX_new();
     unsigned char out[EVP_MAX_MD_SIZE];
@@ -96,8 +64,8 @@ void openssl(benchmark::State &state, Algo algo, size_t size, int pieces)
         if (pieces == 0) {
             EVP_DigestUpdate(ctx, m.data(), size);
         } else {
-            for (size_t at = 0; at < size; at += Piece) {
-                EVP_DigestUpdate(ctx, m.data() + at, std::min(Piece, size - at));
+            for (size_t at = 0; at < size; at += bench::DigestPiece) {
+                EVP_DigestUpdate(ctx, m.data() + at, std::min(bench::DigestPiece, size - at));
                 if (pieces == 1) {
                     EVP_MD_CTX_copy_ex(copy, ctx);
                     EVP_DigestFinal_ex(copy, out, &outLen);
@@ -114,7 +82,7 @@ void openssl(benchmark::State &state, Algo algo, size_t size, int pieces)
 
 void qtHash(benchmark::State &state, Algo algo, size_t size, bool pieces)
 {
-    std::vector<unsigned char> m = message(size);
+    std::vector<unsigned char> m = bench::digestMessage(size);
     const auto method = algo == Sha256 ? QCryptographicHash::Sha256
                         : algo == Sha1 ? QCryptographicHash::Sha1
                                        : QCryptographicHash::Md5;
@@ -126,8 +94,8 @@ void qtHash(benchmark::State &state, Algo algo, size_t size, bool pieces)
             addBytes(hash, p, size);
         } else {
             // QCryptographicHash::result() finalises a copy, as the calculators do.
-            for (size_t at = 0; at < size; at += Piece) {
-                addBytes(hash, p + at, std::min(Piece, size - at));
+            for (size_t at = 0; at < size; at += bench::DigestPiece) {
+                addBytes(hash, p + at, std::min(bench::DigestPiece, size - at));
                 benchmark::DoNotOptimize(hash.result());
             }
         }
@@ -164,16 +132,20 @@ void registerAll(bool opensslOnly)
                     if (algo == Sha256)
                         benchmark::RegisterBenchmark(
                             name.c_str(),
-                            ours<Sha256Calc, Sha256Calc_init, Sha256Calc_reset, Sha256Calc_calculate>, size,
-                            pieces, portable);
+                            bench::calculatorLoop<Sha256Calc, Sha256Calc_init, Sha256Calc_reset,
+                                                  Sha256Calc_calculate>,
+                            size, pieces, portable);
                     else if (algo == Sha1)
                         benchmark::RegisterBenchmark(
-                            name.c_str(), ours<Sha1Calc, Sha1Calc_init, Sha1Calc_reset, Sha1Calc_calculate>,
+                            name.c_str(),
+                            bench::calculatorLoop<Sha1Calc, Sha1Calc_init, Sha1Calc_reset,
+                                                  Sha1Calc_calculate>,
                             size, pieces, portable);
                     else
                         benchmark::RegisterBenchmark(
-                            name.c_str(), ours<Md5Calc, Md5Calc_init, Md5Calc_reset, Md5Calc_calculate>, size,
-                            pieces, portable);
+                            name.c_str(),
+                            bench::calculatorLoop<Md5Calc, Md5Calc_init, Md5Calc_reset, Md5Calc_calculate>,
+                            size, pieces, portable);
                 }
             }
         }

@@ -6,13 +6,13 @@
 #include "benchsupport.h"
 
 #include "indexsource.h"
+#include "referenceservice.h"
 #include "searchservice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -110,8 +110,7 @@ Percentiles timeAnswers(const SearchService &service, int rounds)
         std::fprintf(stderr, "%-20s %7d hits  answer %8.3f ms  search alone %8.3f ms\n", Mix[k], hits,
                      bench::median(own), searchMs);
     }
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, size_t(double(ms.size()) * 0.99))]};
+    return {bench::percentile(ms, 0.5), bench::percentile(ms, 0.99)};
 }
 
 std::string msText(double ms)
@@ -129,31 +128,14 @@ struct Memory
     long rssKiB = -1, hwmKiB = -1;
 };
 
-// The real service, started and read once it listens, then stopped.
+// The real service, read once it listens, then stopped.
 Memory serviceMemory(const QStringList &arguments)
 {
-    QProcess service;
-    service.setProcessChannelMode(QProcess::MergedChannels);
-    service.start(QStringLiteral(ZELKO_SERVICE_BINARY),
-                  QStringList{"--port", "0", "--https-port", "0", "--exit-with-parent"} + arguments);
+    ReferenceService service;
     Memory m;
-    QByteArray seen;
-    QElapsedTimer clock;
-    clock.start();
-    while (service.waitForReadyRead(int(qMax<qint64>(1, 120000 - clock.elapsed())))) {
-        seen += service.readAll();
-        if (seen.contains("listening on")) {
-            m.rssKiB = bench::statusKiB("VmRSS", std::to_string(service.processId()));
-            m.hwmKiB = bench::statusKiB("VmHWM", std::to_string(service.processId()));
-            break;
-        }
-    }
-    if (m.rssKiB < 0)
-        std::fprintf(stderr, "zelko-service did not start:\n%s\n", seen.constData());
-    service.terminate();
-    if (!service.waitForFinished(15000)) {
-        service.kill();
-        service.waitForFinished();
+    if (service.start(0, 0, QString(), arguments)) {
+        m.rssKiB = bench::statusKiB("VmRSS", std::to_string(service.pid()));
+        m.hwmKiB = bench::statusKiB("VmHWM", std::to_string(service.pid()));
     }
     return m;
 }

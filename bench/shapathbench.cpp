@@ -4,6 +4,7 @@
 // (scripts/cross.sh runs it there), where absolute times are the emulator's.
 
 #include "benchsupport.h"
+#include "digestloop.h"
 
 #include "Sha1Calc.h"
 #include "Sha256Calc.h"
@@ -15,37 +16,6 @@
 namespace {
 
 bool g_smoke = false;
-const size_t Piece = 64;
-
-std::vector<unsigned char> message(size_t size)
-{
-    std::vector<unsigned char> m(size);
-    for (size_t i = 0; i < size; ++i)
-        m[i] = static_cast<unsigned char>(i * 131 + 7);
-    return m;
-}
-
-// pieces: the message in 64-byte calls, the digest so far in Value after each.
-template <typename Record, SZ_T (*Init)(Record *), SZ_T (*Calculate)(Record *, SZ_CHAR *, SZ_T)>
-void run(benchmark::State &state, size_t size, bool pieces, bool portable)
-{
-    const int allowed = ShaExtCalc_allow(!portable);
-    std::vector<unsigned char> m = message(size);
-    Record r;
-    for (auto _ : state) {
-        Init(&r);
-        SZ_CHAR *p = reinterpret_cast<SZ_CHAR *>(m.data());
-        if (!pieces) {
-            Calculate(&r, p, SZ_T(size));
-        } else {
-            for (size_t at = 0; at < size; at += Piece)
-                Calculate(&r, p + at, SZ_T(std::min(Piece, size - at)));
-        }
-        benchmark::DoNotOptimize(r.Value);
-    }
-    ShaExtCalc_allow(allowed);
-    state.SetBytesProcessed(state.iterations() * int64_t(size));
-}
 
 std::string key(const char *path, const char *algo, size_t size, bool pieces)
 {
@@ -63,12 +33,14 @@ int main(int argc, char **argv)
     for (const char *path : {"instructions", "portable"}) {
         const bool portable = std::string(path) == "portable";
         for (bool pieces : {false, true}) {
-            benchmark::RegisterBenchmark(key(path, "SHA-256", size, pieces).c_str(),
-                                         run<Sha256Calc, Sha256Calc_init, Sha256Calc_calculate>, size, pieces,
-                                         portable);
-            benchmark::RegisterBenchmark(key(path, "SHA-1", size, pieces).c_str(),
-                                         run<Sha1Calc, Sha1Calc_init, Sha1Calc_calculate>, size, pieces,
-                                         portable);
+            benchmark::RegisterBenchmark(
+                key(path, "SHA-256", size, pieces).c_str(),
+                bench::calculatorLoop<Sha256Calc, Sha256Calc_init, Sha256Calc_reset, Sha256Calc_calculate>,
+                size, pieces, portable);
+            benchmark::RegisterBenchmark(
+                key(path, "SHA-1", size, pieces).c_str(),
+                bench::calculatorLoop<Sha1Calc, Sha1Calc_init, Sha1Calc_reset, Sha1Calc_calculate>, size,
+                pieces, portable);
         }
     }
 

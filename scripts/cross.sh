@@ -58,6 +58,7 @@ rm -f "$build"/tests/results/*.txt
 # only the ratio means anything (docs/arm.md).
 if [ "$arch" = arm64 ] && [ -x "$build/bench/shapathbench" ]; then
     echo "SHA instructions against the portable path, qemu-aarch64 -cpu max:"
+    # emulate.sh runs it as unshare --pid --fork --mount-proc qemu-aarch64 ..., like every test.
     "$top/scripts/emulate.sh" qemu-aarch64 -cpu max "$build/bench/shapathbench" 2>/dev/null \
         | awk -F'\t' '$1 == "ROW" { printf "  %s: %s against %s, portable/SHA path %s\n", $2, $3, $4, $5 }'
 fi

@@ -422,13 +422,18 @@ void HttpServer::sweep()
                 ::shutdown(c->fd, SHUT_RDWR);
             }
         }
-        if (m_acceptPaused && !m_stopping && m_connections.size() < m_cap) {
-            m_acceptPaused = false;
-            resume = true;
-        }
+        resume = resumeAcceptLocked();
     }
     if (resume)
         rearmListener();
+}
+
+bool HttpServer::resumeAcceptLocked()
+{
+    if (!m_acceptPaused || m_stopping || m_connections.size() >= m_cap)
+        return false;
+    m_acceptPaused = false;
+    return true;
 }
 
 void HttpServer::arm(Connection *c, uint32_t events)
@@ -447,10 +452,7 @@ void HttpServer::close(Connection *c)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_connections.erase(c);
-        if (m_acceptPaused && !m_stopping && m_connections.size() < m_cap) {
-            m_acceptPaused = false;
-            resume = true;
-        }
+        resume = resumeAcceptLocked();
         if (m_connections.empty())
             m_drained.notify_all();
     }
@@ -691,15 +693,14 @@ HttpServer::Step HttpServer::next(Connection *c)
             if (field.first != "content-length")
                 continue;
             const std::string &v = field.second;
-            if (v.empty() || v.size() > 19
+            if (v.empty()
                 || !std::all_of(v.begin(), v.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
-                // Still a number, only a huge one: refused as too large, like any other.
-                if (!v.empty()
-                    && std::all_of(v.begin(), v.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
-                    refuse(c, 413, "request body too large\n");
-                    return Step::Answered;
-                }
                 refuse(c, 400, "request refused\n");
+                return Step::Answered;
+            }
+            // Still a number, only a huge one: refused as too large, like any other.
+            if (v.size() > 19) {
+                refuse(c, 413, "request body too large\n");
                 return Step::Answered;
             }
             const size_t value = std::stoull(v);
@@ -811,16 +812,11 @@ HttpServer::Step HttpServer::readChunks(Connection *c)
             c->phase = size == 0 ? Phase::Trailer : Phase::ChunkData;
             continue;
         }
-        case Phase::ChunkData: {
-            const size_t take = std::min(c->left, c->in.size() - c->pos);
-            r.body.append(c->in, c->pos, take);
-            c->pos += take;
-            c->left -= take;
-            if (c->left > 0)
+        case Phase::ChunkData:
+            if (readBody(c) == Step::NeedData)
                 return Step::NeedData;
             c->phase = Phase::ChunkEnd;
             continue;
-        }
         case Phase::ChunkEnd: {
             const size_t at = lineEnd(c->in, c->pos, &line);
             if (at == std::string::npos) {

@@ -104,6 +104,8 @@ private:
     void arm(Connection *c, uint32_t events);
     void close(Connection *c);
     void rearmListener();
+    // Under m_mutex: whether accepting, paused at the cap, may go on now.
+    bool resumeAcceptLocked();
 
     Limits m_limits;
     struct Route

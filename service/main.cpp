@@ -334,7 +334,9 @@ int main(int argc, char **argv)
         canned = file.readAll();
     }
 
-    HttpServer http;
+    HttpServer::Limits limits;
+    limits.maxBody = MaxBodySize;
+    HttpServer http(limits);
     configure(http, service, parser.isSet(cannedOption) ? &canned : nullptr);
 
     const QByteArray cert = parser.value(certOption).toLocal8Bit();

@@ -208,6 +208,15 @@ SearchIndex::~SearchIndex()
     sqlite3_close(m_keeper);
 }
 
+QVector<QStringList> SearchIndex::foldedTexts(const PackageIndex &packages)
+{
+    QVector<QStringList> folded;
+    folded.reserve(packages.size());
+    for (const PackageIndex::Folded &f : packages.m_folded)
+        folded.append({f.name, f.summary, f.description});
+    return folded;
+}
+
 std::shared_ptr<SearchIndex> SearchIndex::createInMemory(const PackageIndex &packages, QString *error)
 {
     // A memdb name that starts with "/" is shared by the connections of this process.
@@ -222,11 +231,7 @@ std::shared_ptr<SearchIndex> SearchIndex::createInMemory(const PackageIndex &pac
         *error = lastError(index->m_keeper, "opening the index in memory");
         return nullptr;
     }
-    QVector<QStringList> folded;
-    folded.reserve(packages.size());
-    for (const PackageIndex::Folded &f : packages.m_folded)
-        folded.append({f.name, f.summary, f.description});
-    if (!fill(index->m_keeper, packages, folded, QString(), buildId, error))
+    if (!fill(index->m_keeper, packages, foldedTexts(packages), QString(), buildId, error))
         return nullptr;
     return index;
 }
@@ -251,11 +256,7 @@ bool SearchIndex::writeFile(const PackageIndex &packages, const QString &path, c
     if (!ok) {
         *error = lastError(db, "opening the new index");
     } else {
-        QVector<QStringList> folded;
-        folded.reserve(packages.size());
-        for (const PackageIndex::Folded &f : packages.m_folded)
-            folded.append({f.name, f.summary, f.description});
-        ok = fill(db, packages, folded, source, newBuildId(), error);
+        ok = fill(db, packages, foldedTexts(packages), source, newBuildId(), error);
     }
     if (sqlite3_close(db) != SQLITE_OK && ok) {
         *error = QStringLiteral("cannot close the new index");

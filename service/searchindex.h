@@ -54,6 +54,8 @@ private:
         sqlite3_stmt *gram = nullptr;
     };
     SearchIndex(const QByteArray &uri, const QByteArray &buildId);
+    // Each package's folded name, summary and description, as the index is fed them.
+    static QVector<QStringList> foldedTexts(const PackageIndex &packages);
     Connection acquire() const;
     void release(Connection c) const;
     static void close(Connection c);
