@@ -1,5 +1,6 @@
 #include "qmlapplicationviewer.h"
 #include "zelkoimageprovider.h"
+#include "zelkologging.h"
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
 
@@ -9,6 +10,7 @@
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
+    zelkoEnableDebugLines();
 
     zelkoRegisterQmlTypes();
 

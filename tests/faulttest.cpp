@@ -1,4 +1,5 @@
 #include "framewriter.h"
+#include "logcapture.h"
 #include "minihttpserver.h"
 #include "onerequest.h"
 #include "zelkoqtroot.h"
@@ -29,6 +30,7 @@ private slots:
 
 private:
     QScopedPointer<MiniHttpServer> m_server;
+    std::optional<LogCapture> m_log; // the decoder logs every bad frame and the transport every reply it drops
 };
 
 namespace {
@@ -47,21 +49,12 @@ QByteArray garbage(int size, quint32 seed)
     return out;
 }
 
-// The decoder logs every bad frame and the transport every reply it drops.
-QtMessageHandler s_previous = nullptr;
-void quiet(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    // The client posts without a content type on purpose; the network layer says so each time.
-    if (type != QtDebugMsg && !text.startsWith(QLatin1String("content-type missing in HTTP POST")))
-        s_previous(type, context, text);
-}
-
 } // namespace
 
 void FaultTest::initTestCase()
 {
+    m_log.emplace();
     qRegisterMetaType<OneRequest::ErrorType>();
-    s_previous = qInstallMessageHandler(quiet);
     m_server.reset(MiniHttpServer::asService());
     QVERIFY(m_server->isListening());
 }
@@ -69,7 +62,7 @@ void FaultTest::initTestCase()
 void FaultTest::cleanupTestCase()
 {
     ZelkoQtRoot::destroy();
-    qInstallMessageHandler(s_previous);
+    m_log.reset();
 }
 
 void FaultTest::brokenAnswers_data()

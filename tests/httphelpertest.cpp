@@ -1,4 +1,5 @@
 #include "httphelper.h"
+#include "logcapture.h"
 #include "minihttpserver.h"
 #include "onerequest.h"
 #include "zelkoqtroot.h"
@@ -24,16 +25,10 @@ private slots:
     void tls_data();
     void tls();
     void tlsSpeaksHttp1();
+
+private:
+    std::optional<LogCapture> m_log;
 };
-
-static QStringList s_messages;
-static QtMessageHandler s_previous = nullptr;
-
-static void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    s_messages.append(text);
-    s_previous(type, context, text);
-}
 
 // A request's one outcome, watched from before the event loop runs again: a reply that
 // comes in while the test waits for another request must still be seen.
@@ -63,14 +58,14 @@ private:
 
 void HttpHelperTest::initTestCase()
 {
+    m_log.emplace();
     qRegisterMetaType<OneRequest::ErrorType>();
-    s_previous = qInstallMessageHandler(collect);
 }
 
 void HttpHelperTest::cleanupTestCase()
 {
     ZelkoQtRoot::destroy();
-    qInstallMessageHandler(s_previous);
+    m_log.reset();
 }
 
 void HttpHelperTest::oneInstanceOneLogLine()
@@ -78,7 +73,7 @@ void HttpHelperTest::oneInstanceOneLogLine()
     HttpHelper *first = HttpHelper::getInstance();
     QCOMPARE(HttpHelper::getInstance(), first);
     QCOMPARE(first->parent(), ZelkoQtRoot::getInstance());
-    QCOMPARE(s_messages.count(QStringLiteral("call httpHelper")), 1);
+    QCOMPARE(m_log->debugLines.count(QStringLiteral("call httpHelper")), 1);
 }
 
 void HttpHelperTest::bodies_data()
@@ -187,7 +182,7 @@ void HttpHelperTest::tls()
         QCOMPARE(body, QByteArray("{\"ok\":true}"));
         QCOMPARE(server.requests.value(0).body, text.toUtf8());
     } else {
-        QVERIFY(s_messages.contains(QStringLiteral("Net ERROR CODE: 6")));
+        QVERIFY(m_log->debugLines.contains(QStringLiteral("Net ERROR CODE: 6")));
     }
     delete request;
 }

@@ -1,5 +1,6 @@
 #include "fakereply.h"
 #include "httphelper.h"
+#include "logcapture.h"
 #include "minihttpserver.h"
 #include "onerequest.h"
 #include "zelkoqtroot.h"
@@ -51,21 +52,9 @@ struct Outcome
 // The debug lines written while `run` runs, instead of printed.
 QStringList debugLinesOf(const std::function<void()> &run)
 {
-    static QStringList *lines = nullptr;
-    static QtMessageHandler previous = nullptr;
-    QStringList captured;
-    lines = &captured;
-    previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-            if (type == QtDebugMsg)
-                lines->append(text);
-            else
-                previous(type, context, text);
-        });
+    LogCapture capture;
     run();
-    qInstallMessageHandler(previous);
-    lines = nullptr;
-    return captured;
+    return capture.debugLines;
 }
 
 // Lets everything already queued run, so that a late second outcome would be seen.

@@ -1,4 +1,5 @@
 #include "framewriter.h"
+#include "logcapture.h"
 #include "minihttpserver.h"
 #include "resourcesmap.h"
 #include "zelkoqtroot.h"
@@ -26,6 +27,7 @@ private slots:
 private:
     void serve(const QByteArray &frame, QList<QVariantList> *events, QStringList *log);
     QScopedPointer<MiniHttpServer> m_server;
+    std::optional<LogCapture> m_log;
 };
 
 using Events = QList<QVariantList>;
@@ -33,18 +35,6 @@ using Entries = QMap<QString, QByteArray>;
 Q_DECLARE_METATYPE(Events)
 Q_DECLARE_METATYPE(Entries)
 
-static QStringList s_log;
-static QtMessageHandler s_previous = nullptr;
-
-// Keeps only what the decoder itself may say; transport lines are tested elsewhere.
-static void collect(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (type == QtDebugMsg && !text.startsWith(QLatin1String("delete reply:"))
-        && !text.startsWith(QLatin1String("Net ERROR CODE:")) && text != QLatin1String("call httpHelper"))
-        s_log.append(text);
-    if (type != QtDebugMsg)
-        s_previous(type, context, text);
-}
 
 static QVariantList err(int code)
 {
@@ -66,16 +56,15 @@ static QByteArray json(const QByteArray &text)
 
 void ResponseFrameTest::initTestCase()
 {
+    m_log.emplace();
     m_server.reset(MiniHttpServer::asService());
     QVERIFY(m_server->isListening());
-    s_previous = qInstallMessageHandler(collect);
 }
 
 void ResponseFrameTest::cleanupTestCase()
 {
-    if (s_previous)
-        qInstallMessageHandler(s_previous);
     ZelkoQtRoot::destroy();
+    m_log.reset();
 }
 
 void ResponseFrameTest::serve(const QByteArray &frame, QList<QVariantList> *events, QStringList *log)
@@ -89,7 +78,7 @@ void ResponseFrameTest::serve(const QByteArray &frame, QList<QVariantList> *even
     connect(&element, &ZelkoServiceHelper::response, [&](int type, int error, const QString &text, int key) {
         events->append({QStringLiteral("response"), type, error, text, key, order++});
     });
-    s_log.clear();
+    m_log->clear();
     const int key = element.request(QStringLiteral("{\"q\":\"frame\"}"));
     QVERIFY(QTest::qWaitFor([&] { return element.findChildren<OneRequest *>().isEmpty(); }, 20000));
     // Every event carries the request's own key; strip it and the order stamp for comparison.
@@ -97,7 +86,11 @@ void ResponseFrameTest::serve(const QByteArray &frame, QList<QVariantList> *even
         QCOMPARE(e.value(e.size() - 2).toInt(), key);
         e = e.mid(0, e.size() - 2);
     }
-    *log = s_log;
+    // Only what the decoder itself may say; transport lines are tested elsewhere.
+    for (const QString &line : qAsConst(m_log->debugLines))
+        if (!line.startsWith(QLatin1String("delete reply:")) && !line.startsWith(QLatin1String("Net ERROR CODE:"))
+            && line != QLatin1String("call httpHelper"))
+            log->append(line);
 }
 
 void ResponseFrameTest::outcomes_data()

@@ -1,5 +1,6 @@
 #include "framewriter.h"
 #include "httphelper.h"
+#include "logcapture.h"
 #include "minihttpserver.h"
 #include "onerequest.h"
 #include "resourcesmap.h"
@@ -350,16 +351,6 @@ void ZelkoServiceHelperTest::cancelAfterCompletion()
     QCOMPARE(rec.events, (QList<QVariantList>{{"sslResponse", "ok", key}}));
 }
 
-static QStringList s_replyLines;
-static QtMessageHandler s_previous = nullptr;
-static void collectReplyLines(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (text.startsWith(QLatin1String("delete reply:")))
-        s_replyLines.append(text);
-    else
-        s_previous(type, context, text);
-}
-
 void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
 {
     MiniHttpServer server;
@@ -372,22 +363,24 @@ void ZelkoServiceHelperTest::shutdownWithRequestsInFlight()
 
     // Shutdown order: the singletons (and the manager) go first, the elements after.
     // The replies are released silently, but each request still says it goes.
-    s_replyLines.clear();
-    s_previous = qInstallMessageHandler(collectReplyLines);
-    ZelkoQtRoot::destroy();
-    QCOMPARE(s_replyLines.size(), 0);
-    QCOMPARE(requestsHeldBy(*element), 5);
-    delete element;
-    QCoreApplication::processEvents();
-    qInstallMessageHandler(s_previous);
+    QStringList replyLines;
+    {
+        LogCapture log;
+        ZelkoQtRoot::destroy();
+        QCOMPARE(log.debugLines.filter(QStringLiteral("delete reply:")).size(), 0);
+        QCOMPARE(requestsHeldBy(*element), 5);
+        delete element;
+        QCoreApplication::processEvents();
+        replyLines = log.debugLines.filter(QRegularExpression(QStringLiteral("^delete reply:")));
+    }
     QVERIFY(rec.events.isEmpty());
-    QCOMPARE(s_replyLines.size(), 5);
-    for (const QString &line : qAsConst(s_replyLines))
+    QCOMPARE(replyLines.size(), 5);
+    for (const QString &line : qAsConst(replyLines))
         QVERIFY2(QRegularExpression(QStringLiteral("^delete reply: QNetworkReply\\w*\\(0x[0-9a-f]+\\)$"))
                      .match(line)
                      .hasMatch(),
                  qPrintable(line));
-    QCOMPARE(QSet<QString>(s_replyLines.begin(), s_replyLines.end()).size(), 5);
+    QCOMPARE(QSet<QString>(replyLines.begin(), replyLines.end()).size(), 5);
 
     // A transport made again afterwards works.
     ZelkoServiceHelper again;
