@@ -68,13 +68,15 @@ HttpHelper *HttpHelper::getInstance()
 
 OneRequest *HttpHelper::get(QString url, QObject *parent)
 {
-    return new OneRequest(m_manager->get(requestFor(url)), parent ? parent : this);
+    auto *request = new OneRequest(m_manager->get(requestFor(url)), parent ? parent : this);
+    request->setUrl(url);
+    return request;
 }
 
 OneRequest *HttpHelper::post(QString url, const QString *data, QObject *parent)
 {
     // No header beyond the network layer's defaults.
-    return send(m_manager, requestFor(url), data, parent);
+    return send(m_manager, requestFor(url), url, data, parent);
 }
 
 OneRequest *HttpHelper::postSsl(QString url, const QString *data, QObject *parent)
@@ -84,19 +86,20 @@ OneRequest *HttpHelper::postSsl(QString url, const QString *data, QObject *paren
     QSslConfiguration tls = request.sslConfiguration();
     tls.setPeerVerifyMode(QSslSocket::QueryPeer);
     request.setSslConfiguration(tls);
-    return send(m_manager, request, data, parent);
+    return send(m_manager, request, url, data, parent);
 }
 
-OneRequest *HttpHelper::postSslChecked(QString url, const QString *data, QObject *parent, PeerCheck check)
+OneRequest *HttpHelper::postSslChecked(QString url, const QString *data, QObject *parent, PeerCheck check,
+                                       const QByteArray &pin)
 {
-    QNetworkAccessManager *&manager = m_checkingManagers[check == PeerCheck::Verify ? 0 : 1];
+    QNetworkAccessManager *&manager = check == PeerCheck::Verify ? m_verifyingManager : m_pinnedManagers[pin];
     if (!manager)
         manager = newManager(this);
-    return send(manager, requestFor(url), data, parent);
+    return send(manager, requestFor(url), url, data, parent);
 }
 
 OneRequest *HttpHelper::send(QNetworkAccessManager *manager, const QNetworkRequest &request,
-                             const QString *data, QObject *parent)
+                             const QString &url, const QString *data, QObject *parent)
 {
     // Exactly the type Qt (5 and 6) would add by itself to a POST without one, so the
     // bytes on the wire are the same; given here, it spares a warning per request.
@@ -104,5 +107,8 @@ OneRequest *HttpHelper::send(QNetworkAccessManager *manager, const QNetworkReque
     withType.setHeader(QNetworkRequest::ContentTypeHeader,
                        QByteArrayLiteral("application/x-www-form-urlencoded"));
     QNetworkReply *reply = manager->post(withType, data->toUtf8());
-    return new OneRequest(reply, parent ? parent : this);
+    auto *one = new OneRequest(reply, parent ? parent : this);
+    // Failures name the address as the caller wrote it, also one that is not a URL.
+    one->setUrl(url);
+    return one;
 }

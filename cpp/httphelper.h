@@ -1,6 +1,8 @@
 #ifndef HTTPHELPER_H
 #define HTTPHELPER_H
 
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -30,19 +32,22 @@ public:
         ByCaller
     };
     // postSsl for callers that check the peer; postSsl itself takes any certificate.
-    OneRequest *postSslChecked(QString url, const QString *data, QObject *parent, PeerCheck check);
+    // ByCaller names the pin (OneRequest::pinPeer) the caller will check.
+    OneRequest *postSslChecked(QString url, const QString *data, QObject *parent, PeerCheck check,
+                               const QByteArray &pin = QByteArray());
 
 private:
     explicit HttpHelper(QObject *parent);
-    OneRequest *send(QNetworkAccessManager *manager, const QNetworkRequest &request, const QString *data,
-                     QObject *parent);
+    OneRequest *send(QNetworkAccessManager *manager, const QNetworkRequest &request, const QString &url,
+                     const QString *data, QObject *parent);
 
     QNetworkAccessManager *m_manager;
-    // One per PeerCheck, made on first use. A manager reuses its connections and
-    // TLS sessions whatever trust they were made under, and a resumed session is
-    // not verified again: a connection taken without verification would carry a
-    // verified request past its check.
-    QNetworkAccessManager *m_checkingManagers[2] = {nullptr, nullptr};
+    // One for verification and one per pin, made on first use. A manager reuses its
+    // connections and TLS sessions whatever trust they were made under, and a resumed
+    // session is not verified again: a connection taken without verification, or
+    // under another pin, would carry a request past its check.
+    QNetworkAccessManager *m_verifyingManager = nullptr;
+    QHash<QByteArray, QNetworkAccessManager *> m_pinnedManagers;
     static HttpHelper *m_helper;
 };
 

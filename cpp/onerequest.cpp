@@ -28,7 +28,36 @@ int nextKey()
     return counter;
 }
 
+// A reply that reported an error may not have finished yet: closing or aborting it then
+// would report a second error, which Qt refuses with a warning ("Internal problem").
+bool mayStop(const QNetworkReply *reply)
+{
+    return reply->error() == QNetworkReply::NoError;
+}
+
+QString pinMismatch()
+{
+    return QStringLiteral("the server's certificate does not match the pin");
+}
+
 } // namespace
+
+// Why the reply failed: our own reason for an abort of ours, the HTTP status where
+// the server answered with an error, Qt's text otherwise.
+QString OneRequest::describe(QNetworkReply::NetworkError code) const
+{
+    if (!m_abortReason.isEmpty())
+        return m_abortReason;
+    if (code == QNetworkReply::OperationCanceledError)
+        return QStringLiteral("cancelled");
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400) {
+        const QString phrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        return phrase.isEmpty() ? QStringLiteral("HTTP %1").arg(status)
+                                : QStringLiteral("HTTP %1 %2").arg(status).arg(phrase);
+    }
+    return m_reply->errorString();
+}
 
 OneRequest::OneRequest(QNetworkReply *reply, QObject *parent)
     : QObject(parent)
@@ -36,6 +65,7 @@ OneRequest::OneRequest(QNetworkReply *reply, QObject *parent)
     , m_key(nextKey())
 {
     keyRegistry().insert(m_key, this);
+    m_url = m_reply->url().toString();
     m_reply->setParent(this);
     connect(m_reply, &QNetworkReply::finished, this, &OneRequest::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &OneRequest::replyError);
@@ -48,7 +78,7 @@ OneRequest::~OneRequest()
         // Closing an unfinished reply makes it report a cancellation at once;
         // nothing may call back into an object being destroyed.
         disconnect(m_reply, nullptr, this, nullptr);
-        if (m_reply->isOpen())
+        if (m_reply->isOpen() && mayStop(m_reply))
             m_reply->close();
         qCDebug(zelkoNetwork) << "delete reply:" << m_reply;
         m_reply->deleteLater();
@@ -76,16 +106,18 @@ void OneRequest::dropReply()
         return;
     disconnect(m_reply, nullptr, this, nullptr);
     QDebug(&m_droppedReply).nospace() << m_reply;
-    m_reply->abort();
+    if (mayStop(m_reply))
+        m_reply->abort();
     delete m_reply;
     m_reply = nullptr;
 }
 
 void OneRequest::setTimeLimit(int ms)
 {
-    QTimer::singleShot(ms, this, [this] {
+    // A coarse timer may fire up to 5% early.
+    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, ms] {
         if (m_reply && !m_reply->isFinished())
-            failWith(TimeOut);
+            failWith(TimeOut, QStringLiteral("no answer within %1 ms").arg(ms));
     });
 }
 
@@ -99,12 +131,14 @@ void OneRequest::pinPeer(const QByteArray &sha256)
     connect(m_reply, &QNetworkReply::sslErrors, this, [this] {
         if (peerIsPinned())
             m_reply->ignoreSslErrors();
+        else
+            m_abortReason = pinMismatch();
     });
     // A peer the authorities vouch for must still be the pinned one. A reused
     // connection makes no handshake: replyFinished checks again.
     connect(m_reply, &QNetworkReply::encrypted, this, [this] {
         if (!peerIsPinned())
-            failWith(OtherError);
+            failWith(OtherError, pinMismatch());
     });
 }
 
@@ -114,15 +148,20 @@ bool OneRequest::peerIsPinned() const
     return !m_pin.isEmpty() && !peer.isNull() && peer.digest(QCryptographicHash::Sha256) == m_pin;
 }
 
-void OneRequest::failWith(ErrorType type)
+void OneRequest::failWith(ErrorType type, const QString &why)
 {
+    if (m_ended)
+        return;
     m_abortedAs = type;
+    m_abortReason = why;
     cancelReply();
 }
 
 void OneRequest::cancelReply()
 {
-    if (!m_reply)
+    // Once the outcome is out, the reply may still be on its way to finishing: an abort
+    // then would report a second error.
+    if (!m_reply || m_ended)
         return;
     m_reply->abort();
     // abort() may have delivered the outcome, and its handler may have dropped the reply.
@@ -130,11 +169,23 @@ void OneRequest::cancelReply()
         m_reply->close();
 }
 
+bool OneRequest::end(const QString &failure)
+{
+    if (m_ended)
+        return false;
+    m_ended = true;
+    m_httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_failure = failure;
+    return true;
+}
+
 void OneRequest::replyFinished()
 {
     if (!m_reply || m_reply->error() != QNetworkReply::NoError)
         return;
     if (m_pinned && !peerIsPinned()) {
+        if (!end(pinMismatch()))
+            return;
         m_reply->close();
         emit error(OtherError, this);
         return;
@@ -152,6 +203,8 @@ void OneRequest::replyFinished()
         body += part;
     }
     m_reply->close();
+    if (!end(body.isEmpty() ? QStringLiteral("the answer has an empty body") : QString()))
+        return;
     if (body.isEmpty())
         emit error(DataError, this);
     else
@@ -161,9 +214,9 @@ void OneRequest::replyFinished()
 void OneRequest::replyError(QNetworkReply::NetworkError code)
 {
     qCDebug(zelkoNetwork) << "Net ERROR CODE:" << int(code);
-    switch (code) {
-    case QNetworkReply::NoError:
+    if (code == QNetworkReply::NoError || !end(describe(code)))
         return;
+    switch (code) {
     case QNetworkReply::ConnectionRefusedError:
     case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::HostNotFoundError:

@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QQmlInfo>
 #include <QRegularExpression>
 #include <QSslCertificate>
 #include <QUrl>
@@ -18,8 +19,36 @@ ZelkoServiceHelper::ZelkoServiceHelper()
 {
 }
 
+QString ZelkoServiceHelper::url() const
+{
+    return m_url.isEmpty() ? defaultUrl() : m_url;
+}
+
+void ZelkoServiceHelper::setUrl(const QString &url)
+{
+    if (url == m_url)
+        return;
+    const QUrl parsed(url, QUrl::StrictMode);
+    const QString scheme = parsed.scheme();
+    if (!url.isEmpty()
+        && (!parsed.isValid() || parsed.host().isEmpty()
+            || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))))
+        qmlWarning(this) << "url \"" << url << "\" is not an http or https address: requests to it will fail";
+    m_url = url;
+    emit urlChanged();
+}
+
+QString ZelkoServiceHelper::defaultUrl()
+{
+    return ZelkoStaticData::serviceUrl();
+}
+
 void ZelkoServiceHelper::setTimeout(int ms)
 {
+    if (ms < 0) {
+        qmlWarning(this) << "timeout " << ms << " refused: give 0 (no limit) or a number of milliseconds";
+        return;
+    }
     if (ms == m_timeout)
         return;
     m_timeout = ms;
@@ -39,6 +68,12 @@ void ZelkoServiceHelper::setPinnedCertificate(const QString &certificate)
     if (certificate == m_pinnedCertificate)
         return;
     m_pinnedCertificate = certificate;
+    m_pin = certificate.isEmpty() ? QByteArray() : pinDigest(certificate);
+    // Kept all the same: a pin that names nothing refuses every server rather than none.
+    if (!certificate.isEmpty() && m_pin.isEmpty())
+        qmlWarning(this) << "pinnedCertificate \"" << certificate
+                         << "\" is neither a readable PEM certificate nor a SHA-256 fingerprint: "
+                            "requestHttps will refuse every server";
     emit pinnedCertificateChanged();
 }
 
@@ -67,7 +102,7 @@ OneRequest *ZelkoServiceHelper::started(OneRequest *ref)
 
 int ZelkoServiceHelper::beginRequest(QString *data)
 {
-    OneRequest *ref = started(HttpHelper::getInstance()->post(ZelkoStaticData::serviceUrl(), data, this));
+    OneRequest *ref = started(HttpHelper::getInstance()->post(url(), data, this));
     connect(ref, &OneRequest::error, this, &ZelkoServiceHelper::onError);
     connect(ref, &OneRequest::finished, this, &ZelkoServiceHelper::arrived);
     return ref->key();
@@ -83,11 +118,11 @@ int ZelkoServiceHelper::requestHttps(QString content, QString url)
     const bool pinned = !m_pinnedCertificate.isEmpty();
     HttpHelper *http = HttpHelper::getInstance();
     OneRequest *ref =
-        started(pinned         ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::ByCaller)
+        started(pinned         ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::ByCaller, m_pin)
                 : m_verifyPeer ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::Verify)
                                : http->postSsl(url, &content, this));
     if (pinned)
-        ref->pinPeer(pinDigest(m_pinnedCertificate));
+        ref->pinPeer(m_pin);
     connect(ref, &OneRequest::error, this, &ZelkoServiceHelper::onError);
     connect(ref, &OneRequest::finished, this, &ZelkoServiceHelper::sslArrived);
     return ref->key();
@@ -128,16 +163,62 @@ QString ZelkoServiceHelper::getEncryptParam(QString str, QString key)
     return encrypt.zelkoLib_getEncryptParam(str, key);
 }
 
+namespace {
+
+// The account finished() gives of one request.
+struct Outcome
+{
+    int code = 0;
+    int serviceError = 0;
+    int type = 0;
+    QString json;
+
+    QVariantMap toMap(const OneRequest *ref, const QString &message) const
+    {
+        return {{QStringLiteral("ok"), code == 0 && serviceError == 0},
+                {QStringLiteral("code"), code},
+                {QStringLiteral("serviceError"), serviceError},
+                {QStringLiteral("type"), type},
+                {QStringLiteral("json"), json},
+                {QStringLiteral("httpStatus"), ref->httpStatus()},
+                {QStringLiteral("message"), message}};
+    }
+};
+
+QString withStatus(const QString &text, const OneRequest *ref)
+{
+    return ref->httpStatus() ? text + QStringLiteral(" (HTTP %1).").arg(ref->httpStatus()) : text + QLatin1Char('.');
+}
+
+QString answered(const OneRequest *ref)
+{
+    return withStatus(ref->url() + QStringLiteral(" answered"), ref);
+}
+
+} // namespace
+
 void ZelkoServiceHelper::onError(OneRequest::ErrorType type, OneRequest *ref)
 {
-    emit error(int(type), ref->key());
+    const int key = ref->key();
+    emit error(int(type), key);
+    Outcome outcome;
+    outcome.code = int(type);
+    const QString why = ref->failureText();
+    const QString text = QStringLiteral("The request to ") + ref->url() + QStringLiteral(" failed: ") + why;
+    // A status already named in the reason is not named twice.
+    emit finished(key, outcome.toMap(ref, why.startsWith(QLatin1String("HTTP ")) ? text + QLatin1Char('.')
+                                                                                : withStatus(text, ref)));
     ref->deleteLater();
 }
 
 void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
 {
+    const int key = ref->key();
+    Outcome outcome;
     // All of the body: fromUtf8(QByteArray) would stop at its first zero byte.
-    emit sslResponse(QString::fromUtf8(data.constData(), data.size()), ref->key());
+    outcome.json = QString::fromUtf8(data.constData(), data.size());
+    emit sslResponse(outcome.json, key);
+    emit finished(key, outcome.toMap(ref, answered(ref)));
     ref->deleteLater();
 }
 
@@ -162,12 +243,14 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     const int key = ref->key();
     ZelkoResponseInfo *info = nullptr;
     bool failed = true;
+    QString reason = ZelkoFrameReport::failureText(ZelkoFrameReport::DecodingAborted, 0);
     try {
         const ZelkoFrameReport report = ZelkoFrameReport::decode(data);
         // The cache exists once a frame announces resources, whatever the block holds.
         if (report.resourceFlag > 0)
             storeInCache(report.resources);
         failed = !report.ok();
+        reason = report.failure == ZelkoFrameReport::ServiceError ? QString() : report.failureText();
         if (report.hasRecord) {
             info = new ZelkoResponseInfo(this);
             info->ServiceType = report.serviceType;
@@ -178,13 +261,32 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
         failed = true;
     }
 
-    // The reason text stays inside: QML learns only that decoding failed.
+    // The reason text stays out of the described signals: they say only that decoding failed.
     if (failed)
         emit error(OneRequest::Error, key);
+    Outcome outcome;
     if (info) {
         emit response(info->ServiceType, info->ErrorCode, info->JsonString, key);
+        outcome.type = info->ServiceType;
+        outcome.serviceError = info->ErrorCode;
+        outcome.json = info->JsonString;
         info->deleteLater();
     }
+    // A refusal is an answer that decoded; anything else that failed did not.
+    QString message;
+    if (failed && !reason.isEmpty()) {
+        outcome.code = OneRequest::Error;
+        message = withStatus(QStringLiteral("The answer from ") + ref->url()
+                                 + QStringLiteral(" could not be decoded: ") + reason,
+                             ref);
+    } else if (outcome.serviceError) {
+        message = withStatus(ref->url() + QStringLiteral(" refused the query with service error %1")
+                                              .arg(outcome.serviceError),
+                             ref);
+    } else {
+        message = answered(ref);
+    }
+    emit finished(key, outcome.toMap(ref, message));
     ref->deleteLater();
 }
 

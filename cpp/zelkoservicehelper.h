@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QVariant>
+#include <qqml.h>
 
 class QBuffer;
 
@@ -15,7 +17,11 @@ class QBuffer;
 class ZelkoServiceHelper : public QObject
 {
     Q_OBJECT
+    QML_NAMED_ELEMENT(Request)
     // Opt-in, beyond the described element; their defaults keep it as described.
+    // Where request() posts; empty: the address the client was built with.
+    Q_PROPERTY(QString url READ url WRITE setUrl NOTIFY urlChanged)
+    Q_PROPERTY(QString defaultUrl READ defaultUrl CONSTANT)
     // Milliseconds a request may take before it ends in error(TimeOut); 0: no limit.
     Q_PROPERTY(int timeout READ timeout WRITE setTimeout NOTIFY timeoutChanged)
     // requestHttps verifies the server's certificate as the toolkit normally does.
@@ -37,6 +43,9 @@ public:
 
     ZelkoServiceHelper();
 
+    QString url() const;
+    void setUrl(const QString &url);
+    static QString defaultUrl();
     int timeout() const { return m_timeout; }
     void setTimeout(int ms);
     bool verifyPeer() const { return m_verifyPeer; }
@@ -61,6 +70,10 @@ signals:
     void error(int errCode, int key);
     void response(int type, int error, QString json, int key);
     void sslResponse(QString json, int key);
+    // After the signals above, the one account of how request key ended: an object
+    // with ok, code, serviceError, type, json, httpStatus and message.
+    void finished(int key, QVariant outcome);
+    void urlChanged();
     void timeoutChanged();
     void verifyPeerChanged();
     void pinnedCertificateChanged();
@@ -74,9 +87,11 @@ private slots:
 private:
     OneRequest *started(OneRequest *ref);
 
+    QString m_url;
     int m_timeout = 0;
     bool m_verifyPeer = false;
     QString m_pinnedCertificate;
+    QByteArray m_pin; // what m_pinnedCertificate names; empty when it names nothing
 };
 
 #endif

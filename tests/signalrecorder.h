@@ -6,22 +6,48 @@
 
 #include <QtTest>
 
-// Every signal of one Request element with its key, in the order emitted.
+// Every signal of one Request element with its key, in the order emitted; the
+// finished() that ends each request apart, in ends.
 struct SignalRecorder
 {
     QList<QVariantList> events;
+    QList<QPair<int, QVariantMap>> ends;
+    int lateEvents = 0; // signals of a key after its finished()
+
     explicit SignalRecorder(ZelkoServiceHelper *element)
     {
         QObject::connect(element, &ZelkoServiceHelper::error, [this](int code, int key) {
-            events.append({QStringLiteral("error"), code, key});
+            record({QStringLiteral("error"), code, key});
         });
         QObject::connect(element, &ZelkoServiceHelper::response,
                          [this](int type, int error, const QString &json, int key) {
-                             events.append({QStringLiteral("response"), type, error, json, key});
+                             record({QStringLiteral("response"), type, error, json, key});
                          });
         QObject::connect(element, &ZelkoServiceHelper::sslResponse, [this](const QString &json, int key) {
-            events.append({QStringLiteral("sslResponse"), json, key});
+            record({QStringLiteral("sslResponse"), json, key});
         });
+        QObject::connect(element, &ZelkoServiceHelper::finished, [this](int key, const QVariant &outcome) {
+            ends.append({key, outcome.toMap()});
+        });
+    }
+    void record(const QVariantList &event)
+    {
+        for (const auto &end : qAsConst(ends))
+            lateEvents += end.first == event.last().toInt();
+        events.append(event);
+    }
+    // Every request seen ended in exactly one finished(), after its other signals.
+    bool eachEndedOnce() const
+    {
+        QSet<int> keys, ended;
+        for (const QVariantList &e : events)
+            keys.insert(e.last().toInt());
+        for (const auto &end : ends)
+            if (!keys.contains(end.first) || ended.contains(end.first))
+                return false;
+            else
+                ended.insert(end.first);
+        return lateEvents == 0 && ended == keys;
     }
     bool waitFor(int count, int ms = 20000)
     {

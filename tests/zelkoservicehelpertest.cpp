@@ -24,6 +24,11 @@ private slots:
     void cleanupTestCase();
     void transportOutcomes_data();
     void transportOutcomes();
+    void finishedAccounts_data();
+    void finishedAccounts();
+    void setterWarnings_data();
+    void setterWarnings();
+    void noSecondErrorFromQt();
     void hostNotFound();
     void serviceRoadPostsTheText_data();
     void serviceRoadPostsTheText();
@@ -112,6 +117,156 @@ void ZelkoServiceHelperTest::transportOutcomes()
     QCOMPARE(rec.events.size(), 1);
     expected.append(key);
     QCOMPARE(rec.events.first(), expected);
+    QVERIFY(rec.eachEndedOnce());
+}
+
+void ZelkoServiceHelperTest::finishedAccounts_data()
+{
+    QTest::addColumn<bool>("serviceRoad");
+    QTest::addColumn<QByteArray>("answer"); // raw HTTP; "" stalls, "-" leaves nobody listening
+    QTest::addColumn<QString>("setup");     // "timeout", "cancel", "pin", "bad pin" or ""
+    QTest::addColumn<QString>("signalled"); // before finished(), by name and code
+    QTest::addColumn<QString>("outcome");   // ok code serviceError type httpStatus
+    QTest::addColumn<QString>("message");   // %1: the address posted to
+
+    const QByteArray ok = MiniHttpServer::response(FrameWriter::answer(1, "{}", {}));
+    QTest::newRow("answer") << true << ok << "" << "response" << "true 0 0 1 200" << "%1 answered (HTTP 200).";
+    QTest::newRow("refused") << true << MiniHttpServer::response(FrameWriter::serviceError(1, 7)) << ""
+                             << "error 2,response" << "false 0 7 1 200"
+                             << "%1 refused the query with service error 7 (HTTP 200).";
+    QTest::newRow("not a frame") << true << MiniHttpServer::response("this is no frame") << ""
+                                 << "error 2,response" << "false 2 0 0 200"
+                                 << "The answer from %1 could not be decoded: Data head invalid (HTTP 200).";
+    QTest::newRow("under 10 bytes") << true << MiniHttpServer::response("short") << "" << "error 2"
+                                    << "false 2 0 0 200"
+                                    << "The answer from %1 could not be decoded: Buffer size is too short (HTTP 200).";
+    QTest::newRow("empty body") << true << MiniHttpServer::response("") << "" << "error 4" << "false 4 0 0 200"
+                                << "The request to %1 failed: the answer has an empty body (HTTP 200).";
+    QTest::newRow("http 404") << true << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!")
+                              << "" << "error 5" << "false 5 0 0 404"
+                              << "The request to %1 failed: HTTP 404 Not Found.";
+    QTest::newRow("unreachable") << true << QByteArray("-") << "" << "error 2" << "false 2 0 0 0"
+                                 << "The request to %1 failed: Connection refused.";
+    QTest::newRow("text") << false << MiniHttpServer::response("ok") << "" << "sslResponse" << "true 0 0 0 200"
+                          << "%1 answered (HTTP 200).";
+    QTest::newRow("timeout") << false << QByteArray() << "timeout" << "error 1" << "false 1 0 0 0"
+                             << "The request to %1 failed: no answer within 200 ms.";
+    QTest::newRow("cancelled") << true << QByteArray() << "cancel" << "error 3" << "false 3 0 0 0"
+                               << "The request to %1 failed: cancelled.";
+    const QString mismatch = "The request to %1 failed: the server's certificate does not match the pin.";
+    QTest::newRow("pin mismatch") << false << ok << "pin" << "error 5" << "false 5 0 0 0" << mismatch;
+    QTest::newRow("pin names nothing") << false << ok << "bad pin" << "error 5" << "false 5 0 0 0" << mismatch;
+}
+
+// The one account each request ends with, after whatever the element signalled.
+void ZelkoServiceHelperTest::finishedAccounts()
+{
+    QFETCH(bool, serviceRoad);
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, setup);
+    QFETCH(QString, signalled);
+    QFETCH(QString, outcome);
+    QFETCH(QString, message);
+    MiniHttpServer server(setup.contains(QLatin1String("pin")));
+    if (answer == "-")
+        server.close();
+    else if (answer.isEmpty())
+        server.setResponder([](QTcpSocket *, const ReceivedRequest &) {});
+    else
+        server.setCannedResponse(answer);
+    ZelkoServiceHelper element;
+    if (setup == QLatin1String("timeout"))
+        element.setTimeout(200);
+    if (setup == QLatin1String("pin"))
+        element.setPinnedCertificate(QString(64, QLatin1Char('a')));
+    if (setup == QLatin1String("bad pin")) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("pinnedCertificate")));
+        element.setPinnedCertificate(QStringLiteral("sha256/abc"));
+    }
+    // The service road goes where the element's url says.
+    element.setUrl(server.url());
+    SignalRecorder rec(&element);
+    const int key = serviceRoad ? element.request(QStringLiteral("q")) : element.requestHttps("q", server.url());
+    if (setup == QLatin1String("cancel")) {
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 20000);
+        element.cancel(key);
+        QCOMPARE(rec.ends.size(), 1); // within cancel()
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rec.ends.size(), 1, 20000);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
+    QVERIFY(rec.eachEndedOnce());
+    QStringList names;
+    for (const QVariantList &e : qAsConst(rec.events))
+        names << (e.first() == "error" ? "error " + e.value(1).toString() : e.first().toString());
+    QCOMPARE(names.join(QLatin1Char(',')), signalled);
+    const QVariantMap end = rec.ends.first().second;
+    QCOMPARE(rec.ends.first().first, key);
+    QStringList fields;
+    for (const char *field : {"ok", "code", "serviceError", "type", "httpStatus"})
+        fields << end[QLatin1String(field)].toString();
+    QCOMPARE(fields.join(QLatin1Char(' ')), outcome);
+    QCOMPARE(end["message"].toString(), message.arg(server.url()));
+    QCOMPARE(end["json"].toString(), QString(end["ok"].toBool() ? serviceRoad ? "{}" : "ok" : ""));
+}
+
+void ZelkoServiceHelperTest::setterWarnings_data()
+{
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QVariant>("stored"); // what the property reads afterwards
+    QTest::addColumn<QString>("warning"); // part of it; empty: none
+    QTest::newRow("timeout 250") << QByteArray("timeout") << QVariant(250) << QVariant(250) << "";
+    QTest::newRow("negative timeout refused") << QByteArray("timeout") << QVariant(-1) << QVariant(0)
+                                              << "timeout -1 refused";
+    QTest::newRow("url over https") << QByteArray("url") << QVariant("https://example.org/s")
+                                    << QVariant("https://example.org/s") << "";
+    QTest::newRow("url without a scheme") << QByteArray("url") << QVariant("localhost:8080/search")
+                                          << QVariant("localhost:8080/search") << "is not an http or https address";
+    QTest::newRow("url of a file") << QByteArray("url") << QVariant("file:///tmp/x")
+                                   << QVariant("file:///tmp/x") << "is not an http or https address";
+    QTest::newRow("pin file") << QByteArray("pinnedCertificate") << QVariant(ZELKO_TEST_DATA "/server.crt")
+                              << QVariant(ZELKO_TEST_DATA "/server.crt") << "";
+    // Kept: a pin that names nothing refuses every server rather than none.
+    QTest::newRow("missing pin file") << QByteArray("pinnedCertificate") << QVariant("/nonexistent/pin.pem")
+                                      << QVariant("/nonexistent/pin.pem") << "requestHttps will refuse every server";
+    QTest::newRow("pin of another form") << QByteArray("pinnedCertificate") << QVariant("sha256/abc")
+                                         << QVariant("sha256/abc") << "requestHttps will refuse every server";
+}
+
+void ZelkoServiceHelperTest::setterWarnings()
+{
+    QFETCH(QByteArray, property);
+    QFETCH(QVariant, value);
+    QFETCH(QVariant, stored);
+    QFETCH(QString, warning);
+    ZelkoServiceHelper element;
+    LogCapture log;
+    QVERIFY(element.setProperty(property.constData(), value));
+    QCOMPARE(element.property(property.constData()), stored);
+    QCOMPARE(log.otherLines.size(), warning.isEmpty() ? 0 : 1);
+    if (!warning.isEmpty())
+        QVERIFY2(log.otherLines.first().contains(warning), qPrintable(log.otherLines.first()));
+}
+
+// A request whose error arrives before its reply finishes, released in between: Qt
+// warns "Internal problem, this method must only be called once" when the reply is
+// then closed or aborted.
+void ZelkoServiceHelperTest::noSecondErrorFromQt()
+{
+    MiniHttpServer server;
+    server.setResponder([](QTcpSocket *socket, const ReceivedRequest &) { socket->abort(); });
+    ZelkoServiceHelper element;
+    SignalRecorder rec(&element);
+    // A handler that cancels its own request once it has failed.
+    connect(&element, &ZelkoServiceHelper::error, &element, [&element](int, int key) { element.cancel(key); });
+    LogCapture log;
+    for (int i = 0; i < 3; ++i)
+        element.requestHttps(QStringLiteral("x"), server.url());
+    QTRY_COMPARE_WITH_TIMEOUT(rec.ends.size(), 3, 20000);
+    QTRY_COMPARE(requestsHeldBy(element), 0);
+    QCoreApplication::processEvents();
+    QVERIFY(rec.eachEndedOnce());
+    QCOMPARE(log.otherLines, QStringList());
 }
 
 void ZelkoServiceHelperTest::hostNotFound()
@@ -169,6 +324,7 @@ void ZelkoServiceHelperTest::manyInFlight()
         sent.insert(key, body);
     }
     QVERIFY(rec.waitFor(200, 60000));
+    QTRY_VERIFY(rec.eachEndedOnce());
     QSet<int> done;
     for (const QVariantList &e : rec.events) {
         QCOMPARE(e.value(0).toString(), QStringLiteral("sslResponse"));
@@ -219,6 +375,8 @@ void ZelkoServiceHelperTest::timeLimit_data()
     QTest::newRow("stalled text post ends in TimeOut") << false << false << 200 << QVariantList{"error", 1};
     QTest::newRow("stalled service query ends in TimeOut")
         << true << false << 200 << QVariantList{"error", 1};
+    // 5% early is 100 ms here.
+    QTest::newRow("two seconds are two seconds") << false << false << 2000 << QVariantList{"error", 1};
     QTest::newRow("an answer in time is kept") << false << true << 5000 << QVariantList{"sslResponse", "ok"};
     // 0 is the default: no limit of ours, the request waits for the network.
     QTest::newRow("0 sets no limit") << false << true << 0 << QVariantList{"sslResponse", "ok"};
@@ -237,14 +395,20 @@ void ZelkoServiceHelperTest::timeLimit()
     QCOMPARE(element.timeout(), 0);
     element.setTimeout(timeout);
     SignalRecorder rec(&element);
+    QElapsedTimer clock;
+    clock.start();
     const int key =
         serviceRoad ? element.request(QStringLiteral("q")) : element.requestHttps("q", server->url());
     QVERIFY(rec.waitFor(1, 20000));
+    // Never early: a coarse timer may fire 5% before its time.
+    if (expected.first() == "error")
+        QVERIFY2(clock.elapsed() >= timeout, qPrintable(QString::number(clock.elapsed())));
     // The time limit goes with its request: once that is released nothing can follow.
     QTRY_COMPARE(requestsHeldBy(element), 0);
     QCoreApplication::processEvents();
     expected.append(key);
     QCOMPARE(rec.events, QList<QVariantList>{expected});
+    QVERIFY(rec.eachEndedOnce());
 }
 
 void ZelkoServiceHelperTest::peerChecks_data()
@@ -331,6 +495,8 @@ void ZelkoServiceHelperTest::checkedConnectionsStayApart()
     const int key = then.requestHttps(QStringLiteral("q"), server.url());
     QVERIFY(refused.waitFor(1));
     QCOMPARE(refused.events.first(), (QVariantList{"error", 5, key}));
+    // The refused request's text never reached the server.
+    QCOMPARE(server.requests.size(), 1);
 }
 
 void ZelkoServiceHelperTest::cancelAfterCompletion()
