@@ -29,24 +29,46 @@ ZelkoSettings *ZelkoSettings::getInstance()
     return m_instance;
 }
 
+QString ZelkoSettings::normalizedKey(const QString &key)
+{
+    return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
+}
+
+QStringList ZelkoSettings::keysUnder(const QString &key)
+{
+    const QString group = normalizedKey(key);
+    const QStringList all = getInstance()->m_settings->allKeys();
+    if (group.isEmpty())
+        return all;
+    QStringList under;
+    for (const QString &stored : all)
+        if (stored == group || stored.startsWith(group + QLatin1Char('/')))
+            under.append(stored);
+    return under;
+}
+
+// A key of slashes alone names no key, as the empty one: QSettings would store a value
+// under the empty key for "/", and warn of "" while storing nothing.
 QVariant ZelkoSettings::value(const QString &key)
 {
     ZelkoSettings *store = getInstance();
-    // An absent key reads as "" rather than undefined in QML. QSettings answers an
-    // empty key with a warning and no value, default or not; it holds none there.
-    if (key.isEmpty())
+    // An absent key reads as "" rather than undefined in QML.
+    if (normalizedKey(key).isEmpty())
         return QString(QLatin1String(""));
     return store->m_settings->value(key, QString(QLatin1String("")));
 }
 
 void ZelkoSettings::setValue(const QString &key, const QVariant &value)
 {
-    getInstance()->m_settings->setValue(key, value);
+    ZelkoSettings *store = getInstance();
+    if (!normalizedKey(key).isEmpty())
+        store->m_settings->setValue(key, value);
 }
 
 bool ZelkoSettings::contains(const QString &key)
 {
-    return getInstance()->m_settings->contains(key);
+    ZelkoSettings *store = getInstance();
+    return !normalizedKey(key).isEmpty() && store->m_settings->contains(key);
 }
 
 void ZelkoSettings::remove(const QString &key)

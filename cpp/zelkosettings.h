@@ -19,6 +19,13 @@ public slots:
     static bool contains(const QString &key);
     static void remove(const QString &key);
 
+public:
+    // key as QSettings reads it: slashes at either end and doubled ones dropped. Empty
+    // when it names no key ("", "/", "//").
+    static QString normalizedKey(const QString &key);
+    // The stored keys that remove(key) takes away, in order.
+    static QStringList keysUnder(const QString &key);
+
 private:
     explicit ZelkoSettings(QObject *parent);
     static ZelkoSettings *getInstance();

@@ -1,3 +1,4 @@
+#include "logcapture.h"
 #include "zelkoqtroot.h"
 #include "zelkosettingshelper.h"
 
@@ -112,12 +113,19 @@ void ZelkoSettingsTest::removeRootTakesEverything()
 {
     QFETCH(QString, root);
     ZelkoSettingsHelper settings;
+    settings.remove(QString()); // what earlier cases left
     const QStringList keys{"top", "recent/0", "recent/1", "deep/a/b/c", "deep", "odd key=1"};
     for (const QString &k : keys)
         settings.setValue(k, k + "-value");
     for (const QString &k : keys)
         QVERIFY2(settings.contains(k), qPrintable(k));
+    QSignalSpy changed(&settings, &ZelkoSettingsHelper::valueChanged);
     settings.remove(root);
+    QStringList named;
+    for (const QList<QVariant> &signal : qAsConst(changed))
+        named << signal.first().toString();
+    named.sort();
+    QCOMPARE(named, QStringList({"deep", "deep/a/b/c", "odd key=1", "recent/0", "recent/1", "top"}));
     for (const QString &k : keys) {
         QVERIFY2(!settings.contains(k), qPrintable(k));
         const QVariant v = settings.value(k);
@@ -132,27 +140,39 @@ void ZelkoSettingsTest::removeRootTakesEverything()
 void ZelkoSettingsTest::badKeys_data()
 {
     QTest::addColumn<QString>("key");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("slash only") << "/";
-    QTest::newRow("doubled slashes") << "//a//b//";
-    QTest::newRow("backslash") << "a\\b";
-    QTest::newRow("nul character") << QString(QChar(0)) + "x";
+    QTest::addColumn<QString>("name"); // the key the value goes under; empty: none
+    QTest::newRow("empty") << QString() << "";
+    QTest::newRow("slash only") << "/" << "";
+    QTest::newRow("slashes only") << "///" << "";
+    QTest::newRow("doubled slashes") << "//a//b//" << "a/b";
+    QTest::newRow("backslash") << "a\\b" << "a\\b";
+    QTest::newRow("nul character") << QString(QChar(0)) + "x" << QString(QChar(0)) + "x";
 }
 
 void ZelkoSettingsTest::badKeys()
 {
-    // Whatever QML passes must neither crash nor disturb other keys.
+    // Whatever QML passes must neither crash, warn nor disturb other keys; every element
+    // hears of a change, once.
     QFETCH(QString, key);
-    ZelkoSettingsHelper settings;
+    QFETCH(QString, name);
+    ZelkoSettingsHelper settings, other;
     settings.setValue(QStringLiteral("keep"), QStringLiteral("kept"));
+    LogCapture log;
+    QSignalSpy changed(&other, &ZelkoSettingsHelper::valueChanged);
     settings.setValue(key, QStringLiteral("x"));
+    settings.setValue(key, QStringLiteral("x"));
+    QCOMPARE(settings.contains(key), !name.isEmpty());
     // value() keeps the promise contains() makes: a key that holds nothing reads as "".
-    const QVariant read = settings.value(key);
-    if (settings.contains(key))
-        QCOMPARE(read, QVariant(QStringLiteral("x")));
-    else
-        QCOMPARE(read, QVariant(QString(QLatin1String(""))));
+    QCOMPARE(settings.value(key), QVariant(name.isEmpty() ? QString(QLatin1String("")) : QStringLiteral("x")));
+    QCOMPARE(changed.count(), name.isEmpty() ? 0 : 1);
+    if (!name.isEmpty()) {
+        QCOMPARE(changed.first().first().toString(), name);
+        other.remove(name);
+        QCOMPARE(changed.count(), 2);
+        QVERIFY(!settings.contains(key));
+    }
     QCOMPARE(settings.value(QStringLiteral("keep")).toString(), QStringLiteral("kept"));
+    QCOMPARE(log.otherLines, QStringList());
 }
 
 void ZelkoSettingsTest::writtenToFileAtShutdown()
