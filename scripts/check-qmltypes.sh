@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The module's type description, as kept in plugin/, must be what the built plugin
-# says of itself: tooling (qmllint, Qt Creator) reads the kept one. Each Qt keeps its
-# own (plugins.qmltypes, plugins-qt6.qmltypes), checked with its own qmlplugindump.
+# Qt 5: the module's type description, as kept in plugin/, must be what the built plugin
+# says of itself: tooling (qmllint, Qt Creator) reads the kept one. (Qt 6's is made by
+# the build with Qt's type registrar.)
 #   scripts/check-qmltypes.sh QMLPLUGINDUMP IMPORT_DIR KEPT_FILE [SANITIZER_RUNTIME]
 # A plugin built with AddressSanitizer loads into qmlplugindump only with the
 # sanitizer's runtime preloaded; qmlplugindump's own leaks are not ours to report.
