@@ -30,9 +30,11 @@ constexpr size_t ReadChunk = 64 * 1024;
 // Pipelined answers are queued up to this much before they must be sent.
 constexpr size_t OutHighWater = 256 * 1024;
 // After a refusal the rest of the request may still be arriving: that much is
-// discarded, for that long, so the client reads the refusal instead of a reset.
-constexpr size_t LingerBytes = 64 * 1024;
-constexpr int LingerMs = 2000;
+// discarded, for that long, so the client reads the refusal instead of a reset (and
+// does not send it all again). A body over the limit is in this rest: a few MiB a
+// client may well send, at no cost but reading.
+constexpr size_t LingerBytes = 64 * 1024 * 1024;
+constexpr int LingerMs = 10000;
 constexpr int SweepMs = 250;
 constexpr size_t MaxChunkLine = 1024;
 
