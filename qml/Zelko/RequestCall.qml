@@ -2,17 +2,14 @@ import QtQuick 2.15
 import Zelko 1.0
 
 // One service call at a time on a Request element of its own, ending in exactly
-// one outcome:
+// one outcome, read from the element's finished():
 //   succeeded(type, json)      the answer decoded and the service reported no error;
 //   failed(code, fromService)  fromService: code is the service's error byte
 //                              (Protocol.serviceMessage); otherwise it is the
-//                              element's errCode (Request.TimeOut, Request.Error,
+//                              element's code (Request.TimeOut, Request.Error,
 //                              Request.Canceled, Request.DataError, Request.OtherError).
-// An answer that does not decode reaches the element as error(Request.Error) and,
-// in the same turn, a response for the same key: the call reads the pair as one
-// failure, the service's when that response carries its error byte.
-// start() drops the call in flight, as abandon() does: no outcome, its signals
-// ignored. cancel() ends it with failed(Request.Canceled, false).
+// start() drops the call in flight, as abandon() does: no outcome. cancel() ends it
+// with failed(Request.Canceled, false).
 Item {
     id: call
     // An Item, not a QtObject: scripts/check-qml.sh checks the Zelko types only in
@@ -29,13 +26,10 @@ Item {
     signal failed(int code, bool fromService)
 
     property int _key: 0
-    // The call's answer did not decode; a response may still follow in this turn.
-    property int _undecodedKey: 0
 
     Request {
         id: request
-        onError: function (errCode, key) { call._onError(errCode, key) }
-        onResponse: function (type, error, json, key) { call._onResponse(type, error, json, key) }
+        onFinished: function (key, outcome) { call._onFinished(key, outcome) }
     }
 
     // Posts the query text; returns its key.
@@ -51,46 +45,20 @@ Item {
 
     function abandon() {
         var key = _key
-        _end()
+        _key = 0
         request.cancel(key)
     }
 
-    function _end() {
-        _key = 0
-        _undecodedKey = 0
-    }
-
-    function _onError(errCode, key) {
-        if (key !== _key || key === _undecodedKey)
-            return
-        if (errCode === Request.Error) {
-            _undecodedKey = key
-            Qt.callLater(_undecodedAlone)
-            return
-        }
-        _end()
-        failed(errCode, false)
-    }
-
-    // An answer too short to decode comes without a response.
-    function _undecodedAlone() {
-        if (_undecodedKey === 0 || _undecodedKey !== _key)
-            return
-        _end()
-        failed(Request.Error, false)
-    }
-
-    function _onResponse(type, error, json, key) {
+    function _onFinished(key, outcome) {
         if (key !== _key)
             return
-        var undecoded = key === _undecodedKey
-        _end()
-        if (error !== 0)
-            failed(error, true)
-        else if (undecoded)
-            failed(Request.Error, false)
+        _key = 0
+        if (outcome.ok)
+            succeeded(outcome.type, outcome.json)
+        else if (outcome.serviceError !== 0)
+            failed(outcome.serviceError, true)
         else
-            succeeded(type, json)
+            failed(outcome.code, false)
     }
 
     Component.onDestruction: abandon()

@@ -5,7 +5,7 @@ import "../../qml/Zelko"
 import "../../qml/Zelko/Protocol.js" as Protocol
 
 // The screens' RequestCall on its real Request element, against the real search service:
-// one outcome per call, whatever the element signals on the way.
+// one outcome per call, read from the element's finished().
 TestCase {
     id: testCase
     name: "RequestCall"
@@ -38,6 +38,9 @@ TestCase {
         call.request.response.connect(function (type, error, json, key) {
             emitted.push({ signal: "response", error: error, key: key, waitedFor: call.pendingKey })
         })
+        call.request.finished.connect(function (key, outcome) {
+            emitted.push({ signal: "finished", key: key, outcome: outcome, waitedFor: call.pendingKey })
+        })
         return call
     }
 
@@ -53,13 +56,11 @@ TestCase {
         return emitted.filter(function (s) { return s.key === key })
     }
 
-    // The element has sent the last signal of the request key: a response, or an
-    // error other than the one a response follows.
-    function waitForEnd(key) {
+    // The element has sent the last signal of the request key (count finished(), where the
+    // test emitted some itself).
+    function waitForEnd(key, count) {
         tryVerify(function () {
-            return signalsFor(key).some(function (s) {
-                return s.signal === "response" || s.errCode !== Request.Error
-            })
+            return signalsFor(key).filter(function (s) { return s.signal === "finished" }).length >= (count || 1)
         }, 20000, "request " + key + " did not end")
     }
 
@@ -88,9 +89,9 @@ TestCase {
             { tag: "query the service cannot read: error 2, then the response with the service's code",
               service: Protocol.Search, text: "x".repeat(300),
               outcome: "failed", code: 1, fromService: true, pair: true },
-            { tag: "body over the size limit: an error alone",
-              service: Protocol.Search, text: "x".repeat(9000),
-              outcome: "failed", code: Request.OtherError, fromService: false, pair: false },
+            { tag: "body over the size limit: an error alone, with the status, sent once",
+              service: Protocol.Search, text: "x".repeat(5 * 1024 * 1024),
+              outcome: "failed", code: Request.OtherError, fromService: false, pair: false, status: 413 },
         ]
     }
 
@@ -107,54 +108,58 @@ TestCase {
             var answer = Protocol.parseAnswer(got.json, data.type)
             verify(answer !== null, got.json)
             compare(data.type === Protocol.Search ? answer.q : answer.name, data.text)
-            compare(signalsFor(key).length, 1)
+            compare(signalsFor(key).length, 2)
         } else {
             compare(got.code, data.code)
             compare(got.fromService, data.fromService)
         }
         if (data.pair) {
-            // What the call made one outcome of.
+            // The element's signals for the refusal, its finished() last.
             var seen = signalsFor(key)
-            compare(seen.length, 2)
+            compare(seen.length, 3)
             compare(seen[0].signal, "error")
             compare(seen[0].errCode, Request.Error)
             compare(seen[1].signal, "response")
             compare(seen[1].error, data.code)
         }
+        if (data.status) {
+            var end = signalsFor(key).pop().outcome
+            compare(end.httpStatus, data.status, end.message)
+            verify(end.message.indexOf("HTTP " + data.status) >= 0, end.message)
+            tryVerify(function () { return referenceService.log.split(" " + data.status + " ").length === 2 },
+                      5000, referenceService.log)
+        }
     }
 
-    // Frames the reference service never sends: the test emits the element's signals
-    // for the call's key itself, in the same turn as the element would, before the
-    // key's real request ends.
-    function test_undecodedAnswer_data() {
+    // What the call makes of each kind of finished(): the element's own finished() for
+    // the call's key is emitted here, as the element would emit it.
+    function test_outcomeMapping_data() {
         return [
-            { tag: "error 2, then a response without the service's code", response: true, error: 0,
-              code: Request.Error, fromService: false },
-            { tag: "error 2, then a response with the service's code", response: true, error: 5,
-              code: 5, fromService: true },
-            { tag: "error 2 alone: an answer shorter than a frame header", response: false,
-              code: Request.Error, fromService: false },
+            { tag: "decoded", outcome: { ok: true, code: 0, serviceError: 0, type: 1, json: "{}" },
+              got: "succeeded", type: 1 },
+            { tag: "refused by the service", outcome: { ok: false, code: 0, serviceError: 5, type: 1, json: "" },
+              got: "failed", code: 5, fromService: true },
+            { tag: "not decoded", outcome: { ok: false, code: 2, serviceError: 0, type: 0, json: "" },
+              got: "failed", code: Request.Error, fromService: false },
+            { tag: "timed out", outcome: { ok: false, code: 1, serviceError: 0, type: 0, json: "" },
+              got: "failed", code: Request.TimeOut, fromService: false },
         ]
     }
 
-    function test_undecodedAnswer(data) {
+    function test_outcomeMapping(data) {
         var call = newCall()
         var key = call.start(query({ service: Protocol.Search, text: "zlib" }))
-        call.request.error(Request.Error, key)
-        if (data.response) {
-            call.request.response(Protocol.Search, data.error, "", key)
-        } else {
-            // Nothing more comes for the key, as after a frame too short to decode:
-            // its real request ends here, in an error the call does not take.
-            call.request.cancel(key)
-            compare(outcomes.length, 0, "a response may still follow")
-        }
+        call.request.finished(key, data.outcome)
         var got = waitForOneOutcome(call)
-        compare(got.outcome, "failed")
-        compare(got.code, data.code)
-        compare(got.fromService, data.fromService)
+        compare(got.outcome, data.got)
+        if (data.got === "succeeded") {
+            compare(got.type, data.type)
+        } else {
+            compare(got.code, data.code)
+            compare(got.fromService, data.fromService)
+        }
         // The end of the key's real request comes too late and is ignored.
-        waitForEnd(key)
+        waitForEnd(key, 2)
         wait(50)
         compare(outcomes.length, 1, JSON.stringify(outcomes))
     }
@@ -181,10 +186,8 @@ TestCase {
         verify(second !== first)
         compare(call.pendingKey, second)
         if (data.replay) {
-            call.request.error(Request.Error, first)
-            call.request.response(Protocol.Search, 2, "", first)
-            call.request.response(Protocol.Search, 0, "{}", first)
-            call.request.error(Request.Canceled, first)
+            call.request.finished(first, { ok: false, code: 0, serviceError: 2, type: 1, json: "" })
+            call.request.finished(first, { ok: true, code: 0, serviceError: 0, type: 1, json: "{}" })
         }
         var got = waitForOneOutcome(call)
         compare(got.outcome, "succeeded", JSON.stringify(got))
@@ -196,7 +199,7 @@ TestCase {
             verify(cancelled.length > 0, "a superseded call is cancelled: " + JSON.stringify(signalsFor(first)))
         }
         if (data.replay)
-            verify(signalsFor(first).filter(function (s) { return s.waitedFor === second }).length >= 4)
+            verify(signalsFor(first).filter(function (s) { return s.waitedFor === second }).length >= 2)
         wait(50)
         compare(outcomes.length, 1, JSON.stringify(outcomes))
     }
