@@ -32,6 +32,9 @@ expected=(
     "service/README.md|| \`--port\` | \`$p\` |"
     "service/README.md|| \`--https-port\` | \`$s\` |"
     "service/README.md|listening on http://$h:$p/search and https://$h:$s/feedback"
+    "docs/qml-api.md|reference service on its default address, \`http://$h:$p/search\`"
+    "docs/qml-api.md|url: \"http://$h:$p/search\""
+    "docs/qml-api.md|\`http://$h:$p/search\` in one made by \`scripts/build.sh\`"
 )
 for item in "${expected[@]}"; do
     file=${item%%|*} text=${item#*|}
