@@ -264,6 +264,14 @@ void PackageTest::serviceAsConfigured()
     for (const char *file :
          {"bin/zelko-service", "share/zelko/certs/zelko-service.crt", "share/zelko/certs/zelko-service.key"})
         QVERIFY2(QFile::exists(installed(QLatin1String(file))) == hasService, file);
+    if (!hasService)
+        return;
+    // --help names the certificate it takes, the installed one, which QML programs pin.
+    const QByteArray help = run(installed(QStringLiteral("bin/zelko-service")), {QStringLiteral("--help")});
+    const QByteArray cert = QFileInfo(installed(QStringLiteral("share/zelko/certs/zelko-service.crt")))
+                                .absoluteFilePath()
+                                .toUtf8();
+    QVERIFY2(help.simplified().replace(' ', "").contains(cert), help.constData());
 }
 
 void PackageTest::everythingUnderPrefix()
