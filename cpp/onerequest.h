@@ -69,9 +69,9 @@ private:
     int m_key;
     int m_abortedAs = 0; // the outcome an abort of ours stands for; 0: a cancellation
     bool m_pinned = false;
-    bool m_ended = false;   // the outcome was emitted (or is being)
+    bool m_ended = false; // the outcome was emitted (or is being)
     int m_httpStatus = 0;
-    QByteArray m_pin;       // SHA-256 of the only peer certificate taken
+    QByteArray m_pin; // SHA-256 of the only peer certificate taken
     QString m_url;
     QString m_failure;
     QString m_abortReason;  // why an abort of ours ended the request

@@ -118,7 +118,7 @@ int ZelkoServiceHelper::requestHttps(QString content, QString url)
     const bool pinned = !m_pinnedCertificate.isEmpty();
     HttpHelper *http = HttpHelper::getInstance();
     OneRequest *ref =
-        started(pinned         ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::ByCaller, m_pin)
+        started(pinned ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::ByCaller, m_pin)
                 : m_verifyPeer ? http->postSslChecked(url, &content, this, HttpHelper::PeerCheck::Verify)
                                : http->postSsl(url, &content, this));
     if (pinned)
@@ -187,7 +187,8 @@ struct Outcome
 
 QString withStatus(const QString &text, const OneRequest *ref)
 {
-    return ref->httpStatus() ? text + QStringLiteral(" (HTTP %1).").arg(ref->httpStatus()) : text + QLatin1Char('.');
+    return ref->httpStatus() ? text + QStringLiteral(" (HTTP %1).").arg(ref->httpStatus())
+                             : text + QLatin1Char('.');
 }
 
 QString answered(const OneRequest *ref)
@@ -207,7 +208,7 @@ void ZelkoServiceHelper::onError(OneRequest::ErrorType type, OneRequest *ref)
     const QString text = QStringLiteral("The request to ") + ref->url() + QStringLiteral(" failed: ") + why;
     // A status already named in the reason is not named twice.
     emit finished(key, outcome.toMap(ref, why.startsWith(QLatin1String("HTTP ")) ? text + QLatin1Char('.')
-                                                                                : withStatus(text, ref)));
+                                                                                 : withStatus(text, ref)));
     ref->deleteLater();
 }
 
@@ -280,9 +281,9 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
                                  + QStringLiteral(" could not be decoded: ") + reason,
                              ref);
     } else if (outcome.serviceError) {
-        message = withStatus(ref->url() + QStringLiteral(" refused the query with service error %1")
-                                              .arg(outcome.serviceError),
-                             ref);
+        message = withStatus(
+            ref->url() + QStringLiteral(" refused the query with service error %1").arg(outcome.serviceError),
+            ref);
     } else {
         message = answered(ref);
     }

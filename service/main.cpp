@@ -260,12 +260,11 @@ int main(int argc, char **argv)
                                 : QStringLiteral(ZELKO_SERVICE_CERT_DIR);
     // Named in --help: it is the file a client pins (the Request element's pinnedCertificate).
     const QCommandLineOption certOption(
-        "cert", QStringLiteral("TLS certificate (PEM); by default %1/zelko-service.crt.").arg(certDir), "path",
-        certDir + "/zelko-service.crt");
-    const QCommandLineOption keyOption("key",
-                                       QStringLiteral("TLS private key (PEM); by default %1/zelko-service.key.")
-                                           .arg(certDir),
-                                       "path", certDir + "/zelko-service.key");
+        "cert", QStringLiteral("TLS certificate (PEM); by default %1/zelko-service.crt.").arg(certDir),
+        "path", certDir + "/zelko-service.crt");
+    const QCommandLineOption keyOption(
+        "key", QStringLiteral("TLS private key (PEM); by default %1/zelko-service.key.").arg(certDir), "path",
+        certDir + "/zelko-service.key");
     const QCommandLineOption parentOption("exit-with-parent",
                                           "Stop when the process that started the service ends.");
     // For benchmarks: every search answered with the bytes of a file through the same

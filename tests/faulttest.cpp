@@ -30,7 +30,8 @@ private slots:
 
 private:
     QScopedPointer<MiniHttpServer> m_server;
-    std::optional<LogCapture> m_log; // the decoder logs every bad frame and the transport every reply it drops
+    std::optional<LogCapture>
+        m_log; // the decoder logs every bad frame and the transport every reply it drops
 };
 
 namespace {

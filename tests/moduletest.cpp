@@ -72,8 +72,9 @@ QStringList ModuleTest::unshare() const
 {
     // A PID namespace too, with its own /proc (Qt finds its program there): the servers go
     // with the command, whatever it does.
-    QStringList args{QStringLiteral("--net"),  QStringLiteral("--mount"),      QStringLiteral("--pid"),
-                     QStringLiteral("--fork"), QStringLiteral("--mount-proc"), QStringLiteral("--kill-child")};
+    QStringList args{QStringLiteral("--net"),        QStringLiteral("--mount"),
+                     QStringLiteral("--pid"),        QStringLiteral("--fork"),
+                     QStringLiteral("--mount-proc"), QStringLiteral("--kill-child")};
     if (!m_asRoot)
         args.prepend(QStringLiteral("--map-root-user"));
     return args;
@@ -147,11 +148,11 @@ QByteArray ModuleTest::runInOwnNetwork(const QStringList &command, const QString
     p.setProcessEnvironment(env);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.setWorkingDirectory(m_home.path());
-    p.start(QStringLiteral("unshare"),
-            unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
-                      << installed(QStringLiteral("bin/zelko-service"))
-                      << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << serviceUrl
-                      << QString::number(httpsPort) << QString::number(stallPort) << command);
+    p.start(QStringLiteral("unshare"), unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
+                                                 << installed(QStringLiteral("bin/zelko-service"))
+                                                 << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status")
+                                                 << serviceUrl << QString::number(httpsPort)
+                                                 << QString::number(stallPort) << command);
     const bool ended = p.waitForFinished(90000) && p.exitStatus() == QProcess::NormalExit;
     if (!ended)
         p.kill();
@@ -198,8 +199,9 @@ void ModuleTest::scenario()
     // Nothing but the scenario's own lines: the module is quiet, registers nothing twice,
     // warns of nothing, and the scenario uses nothing Qt calls deprecated (such as signal
     // handlers without formal parameters on Qt 6). zelko writes its debug lines as ever.
-    const QRegularExpression ownLine(runner == QLatin1String("zelko") ? QStringLiteral("^(qml: MODULE ok |zelko\\.)")
-                                                                    : QStringLiteral("^qml: MODULE ok "));
+    const QRegularExpression ownLine(runner == QLatin1String("zelko")
+                                         ? QStringLiteral("^(qml: MODULE ok |zelko\\.)")
+                                         : QStringLiteral("^qml: MODULE ok "));
     for (const QByteArray &line : log.split('\n'))
         if (!line.isEmpty() && line != "qml: MODULE PASS")
             QVERIFY2(ownLine.match(QString::fromUtf8(line)).hasMatch(), log.constData());

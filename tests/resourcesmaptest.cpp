@@ -38,8 +38,7 @@ static QString key(int i)
 
 // Runs work on a thread of its own and hands its result back through a future: the
 // hand-over is one ThreadSanitizer sees, which QThread::wait (Qt is not instrumented) is not.
-template<typename Work>
-static auto onOtherThread(Work work)
+template <typename Work> static auto onOtherThread(Work work)
 {
     return std::async(std::launch::async, work).get();
 }

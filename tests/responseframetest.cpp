@@ -35,7 +35,6 @@ using Entries = QMap<QString, QByteArray>;
 Q_DECLARE_METATYPE(Events)
 Q_DECLARE_METATYPE(Entries)
 
-
 static QVariantList err(int code)
 {
     return {QStringLiteral("error"), code};
@@ -88,8 +87,8 @@ void ResponseFrameTest::serve(const QByteArray &frame, QList<QVariantList> *even
     }
     // Only what the decoder itself may say; transport lines are tested elsewhere.
     for (const QString &line : qAsConst(m_log->debugLines))
-        if (!line.startsWith(QLatin1String("delete reply:")) && !line.startsWith(QLatin1String("Net ERROR CODE:"))
-            && line != QLatin1String("call httpHelper"))
+        if (!line.startsWith(QLatin1String("delete reply:"))
+            && !line.startsWith(QLatin1String("Net ERROR CODE:")) && line != QLatin1String("call httpHelper"))
             log->append(line);
 }
 

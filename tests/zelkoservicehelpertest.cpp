@@ -130,32 +130,55 @@ void ZelkoServiceHelperTest::finishedAccounts_data()
     QTest::addColumn<QString>("message");   // %1: the address posted to
 
     const QByteArray ok = MiniHttpServer::response(FrameWriter::answer(1, "{}", {}));
-    QTest::newRow("answer") << true << ok << "" << "response" << "true 0 0 1 200" << "%1 answered (HTTP 200).";
+    QTest::newRow("answer") << true << ok << ""
+                            << "response"
+                            << "true 0 0 1 200"
+                            << "%1 answered (HTTP 200).";
     QTest::newRow("refused") << true << MiniHttpServer::response(FrameWriter::serviceError(1, 7)) << ""
-                             << "error 2,response" << "false 0 7 1 200"
+                             << "error 2,response"
+                             << "false 0 7 1 200"
                              << "%1 refused the query with service error 7 (HTTP 200).";
     QTest::newRow("not a frame") << true << MiniHttpServer::response("this is no frame") << ""
-                                 << "error 2,response" << "false 2 0 0 200"
+                                 << "error 2,response"
+                                 << "false 2 0 0 200"
                                  << "The answer from %1 could not be decoded: Data head invalid (HTTP 200).";
-    QTest::newRow("under 10 bytes") << true << MiniHttpServer::response("short") << "" << "error 2"
-                                    << "false 2 0 0 200"
-                                    << "The answer from %1 could not be decoded: Buffer size is too short (HTTP 200).";
-    QTest::newRow("empty body") << true << MiniHttpServer::response("") << "" << "error 4" << "false 4 0 0 200"
+    QTest::newRow("under 10 bytes")
+        << true << MiniHttpServer::response("short") << ""
+        << "error 2"
+        << "false 2 0 0 200"
+        << "The answer from %1 could not be decoded: Buffer size is too short (HTTP 200).";
+    QTest::newRow("empty body") << true << MiniHttpServer::response("") << ""
+                                << "error 4"
+                                << "false 4 0 0 200"
                                 << "The request to %1 failed: the answer has an empty body (HTTP 200).";
     QTest::newRow("http 404") << true << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!")
-                              << "" << "error 5" << "false 5 0 0 404"
+                              << ""
+                              << "error 5"
+                              << "false 5 0 0 404"
                               << "The request to %1 failed: HTTP 404 Not Found.";
-    QTest::newRow("unreachable") << true << QByteArray("-") << "" << "error 2" << "false 2 0 0 0"
+    QTest::newRow("unreachable") << true << QByteArray("-") << ""
+                                 << "error 2"
+                                 << "false 2 0 0 0"
                                  << "The request to %1 failed: Connection refused.";
-    QTest::newRow("text") << false << MiniHttpServer::response("ok") << "" << "sslResponse" << "true 0 0 0 200"
+    QTest::newRow("text") << false << MiniHttpServer::response("ok") << ""
+                          << "sslResponse"
+                          << "true 0 0 0 200"
                           << "%1 answered (HTTP 200).";
-    QTest::newRow("timeout") << false << QByteArray() << "timeout" << "error 1" << "false 1 0 0 0"
+    QTest::newRow("timeout") << false << QByteArray() << "timeout"
+                             << "error 1"
+                             << "false 1 0 0 0"
                              << "The request to %1 failed: no answer within 200 ms.";
-    QTest::newRow("cancelled") << true << QByteArray() << "cancel" << "error 3" << "false 3 0 0 0"
+    QTest::newRow("cancelled") << true << QByteArray() << "cancel"
+                               << "error 3"
+                               << "false 3 0 0 0"
                                << "The request to %1 failed: cancelled.";
     const QString mismatch = "The request to %1 failed: the server's certificate does not match the pin.";
-    QTest::newRow("pin mismatch") << false << ok << "pin" << "error 5" << "false 5 0 0 0" << mismatch;
-    QTest::newRow("pin names nothing") << false << ok << "bad pin" << "error 5" << "false 5 0 0 0" << mismatch;
+    QTest::newRow("pin mismatch") << false << ok << "pin"
+                                  << "error 5"
+                                  << "false 5 0 0 0" << mismatch;
+    QTest::newRow("pin names nothing") << false << ok << "bad pin"
+                                       << "error 5"
+                                       << "false 5 0 0 0" << mismatch;
 }
 
 // The one account each request ends with, after whatever the element signalled.
@@ -186,7 +209,8 @@ void ZelkoServiceHelperTest::finishedAccounts()
     // The service road goes where the element's url says.
     element.setUrl(server.url());
     SignalRecorder rec(&element);
-    const int key = serviceRoad ? element.request(QStringLiteral("q")) : element.requestHttps("q", server.url());
+    const int key =
+        serviceRoad ? element.request(QStringLiteral("q")) : element.requestHttps("q", server.url());
     if (setup == QLatin1String("cancel")) {
         QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, 20000);
         element.cancel(key);
@@ -216,19 +240,21 @@ void ZelkoServiceHelperTest::setterWarnings_data()
     QTest::addColumn<QVariant>("stored"); // what the property reads afterwards
     QTest::addColumn<QString>("warning"); // part of it; empty: none
     QTest::newRow("timeout 250") << QByteArray("timeout") << QVariant(250) << QVariant(250) << "";
-    QTest::newRow("negative timeout refused") << QByteArray("timeout") << QVariant(-1) << QVariant(0)
-                                              << "timeout -1 refused";
+    QTest::newRow("negative timeout refused")
+        << QByteArray("timeout") << QVariant(-1) << QVariant(0) << "timeout -1 refused";
     QTest::newRow("url over https") << QByteArray("url") << QVariant("https://example.org/s")
                                     << QVariant("https://example.org/s") << "";
-    QTest::newRow("url without a scheme") << QByteArray("url") << QVariant("localhost:8080/search")
-                                          << QVariant("localhost:8080/search") << "is not an http or https address";
+    QTest::newRow("url without a scheme")
+        << QByteArray("url") << QVariant("localhost:8080/search") << QVariant("localhost:8080/search")
+        << "is not an http or https address";
     QTest::newRow("url of a file") << QByteArray("url") << QVariant("file:///tmp/x")
                                    << QVariant("file:///tmp/x") << "is not an http or https address";
     QTest::newRow("pin file") << QByteArray("pinnedCertificate") << QVariant(ZELKO_TEST_DATA "/server.crt")
                               << QVariant(ZELKO_TEST_DATA "/server.crt") << "";
     // Kept: a pin that names nothing refuses every server rather than none.
-    QTest::newRow("missing pin file") << QByteArray("pinnedCertificate") << QVariant("/nonexistent/pin.pem")
-                                      << QVariant("/nonexistent/pin.pem") << "requestHttps will refuse every server";
+    QTest::newRow("missing pin file")
+        << QByteArray("pinnedCertificate") << QVariant("/nonexistent/pin.pem")
+        << QVariant("/nonexistent/pin.pem") << "requestHttps will refuse every server";
     QTest::newRow("pin of another form") << QByteArray("pinnedCertificate") << QVariant("sha256/abc")
                                          << QVariant("sha256/abc") << "requestHttps will refuse every server";
 }
@@ -258,7 +284,8 @@ void ZelkoServiceHelperTest::noSecondErrorFromQt()
     ZelkoServiceHelper element;
     SignalRecorder rec(&element);
     // A handler that cancels its own request once it has failed.
-    connect(&element, &ZelkoServiceHelper::error, &element, [&element](int, int key) { element.cancel(key); });
+    connect(&element, &ZelkoServiceHelper::error, &element,
+            [&element](int, int key) { element.cancel(key); });
     LogCapture log;
     for (int i = 0; i < 3; ++i)
         element.requestHttps(QStringLiteral("x"), server.url());

@@ -142,10 +142,14 @@ void ZelkoSettingsTest::badKeys_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("name"); // the key the value goes under; empty: none
     QTest::newRow("empty") << QString() << "";
-    QTest::newRow("slash only") << "/" << "";
-    QTest::newRow("slashes only") << "///" << "";
-    QTest::newRow("doubled slashes") << "//a//b//" << "a/b";
-    QTest::newRow("backslash") << "a\\b" << "a\\b";
+    QTest::newRow("slash only") << "/"
+                                << "";
+    QTest::newRow("slashes only") << "///"
+                                  << "";
+    QTest::newRow("doubled slashes") << "//a//b//"
+                                     << "a/b";
+    QTest::newRow("backslash") << "a\\b"
+                               << "a\\b";
     QTest::newRow("nul character") << QString(QChar(0)) + "x" << QString(QChar(0)) + "x";
 }
 
@@ -163,7 +167,8 @@ void ZelkoSettingsTest::badKeys()
     settings.setValue(key, QStringLiteral("x"));
     QCOMPARE(settings.contains(key), !name.isEmpty());
     // value() keeps the promise contains() makes: a key that holds nothing reads as "".
-    QCOMPARE(settings.value(key), QVariant(name.isEmpty() ? QString(QLatin1String("")) : QStringLiteral("x")));
+    QCOMPARE(settings.value(key),
+             QVariant(name.isEmpty() ? QString(QLatin1String("")) : QStringLiteral("x")));
     QCOMPARE(changed.count(), name.isEmpty() ? 0 : 1);
     if (!name.isEmpty()) {
         QCOMPARE(changed.first().first().toString(), name);
