@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian package that the test build made with apt, as a user would,
 # runs the module scenario through the QML viewer of the build's Qt (qmlscene; qml
-# on Qt 6) against the packaged reference service (in a network of its own, where
-# the compiled-in service address leads to it), and removes the package again.
+# on Qt 6) against the packaged reference service (in a network of its own, at the
+# local service address, which the scenario names), and removes the package again.
 # Needs root. Builds for Qt 5 and Qt 6 make packages of the same name: check one
 # at a time.
 #   scripts/check-package-install.sh BUILD_DIR
@@ -36,13 +36,17 @@ apt-get install -y -qq "$deb" >/dev/null
 work=$(mktemp -d)
 trap 'apt-get remove -y -qq zelko >/dev/null; rm -rf "$work"' EXIT
 
-sed -e "s|@FEEDBACK_URL@|$zelko_feedback_url|" -e "s|@STALL_URL@|$zelko_stall_url|" \
-    -e 's|@CERT_FILE@|/opt/zelko/share/zelko/certs/zelko-service.crt|' \
+local_url=http://$zelko_local_host:$zelko_local_port/search
+sed -e "s|@FEEDBACK_URL@|$zelko_feedback_url|g" -e "s|@STALL_URL@|$zelko_stall_url|g" \
+    -e "s|@SERVICE_URL@|$local_url|g" -e "s|@DEFAULT_URL@|$url|g" \
+    -e "s|@GARBAGE_URL@|http://$zelko_local_host:$((zelko_local_stall_port + 1))/search|g" \
+    -e 's|@CERT_FILE@|/opt/zelko/share/zelko/certs/zelko-service.crt|g' \
     "$top/tests/data/module/scenario.qml" >"$work/scenario.qml"
 log=$work/log
+# Its own /proc in its own PID namespace: Qt finds its program there.
 if ! QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_CONFIG_HOME=$work HOME=$work \
-    timeout 120 unshare --net --mount --pid --fork --kill-child "$top/tests/innetns.sh" \
-    /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$url" \
+    XDG_RUNTIME_DIR=$work timeout 120 unshare --net --mount --pid --fork --mount-proc --kill-child \
+    "$top/tests/innetns.sh" /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$local_url" \
     "$zelko_local_https_port" "$zelko_local_stall_port" \
     "$viewer" -I /opt/zelko/lib/qml "$work/scenario.qml" >"$log" 2>&1 || ! grep -q 'MODULE PASS' "$log"; then
     echo "check-package-install: the scenario failed against the installed package:" >&2
