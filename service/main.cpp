@@ -1,8 +1,6 @@
-#include "httpserver.h"
 #include "indexsource.h"
 #include "searchservice.h"
-
-#include <httplib.h>
+#include "webserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -12,14 +10,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <system_error>
 #include <thread>
 
 #include <pthread.h>
@@ -32,179 +25,47 @@ namespace {
 // refused before it is read.
 constexpr size_t MaxBodySize = 8 * 1024;
 
-// The library's pool has a fixed handful of workers, each held by one connection for
-// as long as it lasts, so a few clients that send slowly would starve everyone else.
-// Here every connection gets a thread of its own, up to a cap; past the cap new
-// connections wait in the listen backlog. Only the feedback endpoint, which sees
-// little traffic, is served this way; searches go through HttpServer.
-class ConnectionThreads : public httplib::TaskQueue
-{
-public:
-    void enqueue(std::function<void()> connection) override
-    {
-        std::unique_lock<std::mutex> lock(m_state->mutex);
-        m_state->idle.wait(lock, [this] { return m_state->running < MaxConnections; });
-        ++m_state->running;
-        // The state outlives the queue: a finishing thread still touches it after shutdown() returns.
-        auto serve = [state = m_state, connection] {
-            connection();
-            std::lock_guard<std::mutex> lock(state->mutex);
-            --state->running;
-            state->idle.notify_all();
-        };
-        try {
-            std::thread(serve).detach();
-        } catch (const std::system_error &) {
-            // Out of threads: serve it here, which holds up accepting but loses no one.
-            lock.unlock();
-            serve();
-        }
-    }
-
-    void shutdown() override
-    {
-        std::unique_lock<std::mutex> lock(m_state->mutex);
-        m_state->idle.wait(lock, [this] { return m_state->running == 0; });
-    }
-
-private:
-    static constexpr size_t MaxConnections = 256;
-    struct State
-    {
-        std::mutex mutex;
-        std::condition_variable idle;
-        size_t running = 0;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
-
-void logRequest(const char *method, const char *path, int status, size_t bodySize)
-{
-    std::fprintf(stderr, "%s %s %d %zu\n", method, path, status, bodySize);
-}
-
-void configure(httplib::Server &server)
-{
-    server.new_task_queue = [] { return new ConnectionThreads; };
-    server.set_payload_max_length(MaxBodySize);
-    // A client that stops sending in mid-request loses its connection, not a worker.
-    server.set_read_timeout(5, 0);
-    server.set_write_timeout(5, 0);
-    // Refused from the header alone: otherwise the library drains the declared length
-    // first and the client waits out the read time-out for its answer.
-    server.set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
-        if (!req.has_header("Content-Length"))
-            return httplib::Server::HandlerResponse::Unhandled;
-        const std::string declared = req.get_header_value("Content-Length");
-        if (std::strtoull(declared.c_str(), nullptr, 10) <= MaxBodySize)
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.status = 413;
-        res.set_header("Connection", "close");
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server.set_error_handler([](const httplib::Request &, httplib::Response &res) {
-        if (!res.body.empty())
-            return;
-        const char *text = res.status == 413   ? "request body too large\n"
-                           : res.status == 415 ? "multipart bodies are not accepted\n"
-                           : res.status == 405 ? "method not allowed\n"
-                           : res.status == 404 ? "not found\n"
-                                               : "request refused\n";
-        res.set_content(text, "text/plain");
-    });
-    server.set_logger([](const httplib::Request &req, const httplib::Response &res) {
-        logRequest(req.method.c_str(), req.path.c_str(), res.status, res.body.size());
-    });
-}
-
-// The library caps bodies with a Content-Length but reads chunked ones whole, so
-// bodies are read here, piece by piece, and refused once past the limit.
-bool readBody(const httplib::Request &req, httplib::Response &res, const httplib::ContentReader &reader,
-              QByteArray *body)
-{
-    if (req.is_multipart_form_data()) {
-        res.status = 415;
-        res.set_header("Connection", "close");
-        return false;
-    }
-    bool tooLarge = false;
-    const bool complete = reader([&](const char *data, size_t length) {
-        if (size_t(body->size()) + length > MaxBodySize) {
-            tooLarge = true;
-            return false;
-        }
-        body->append(data, int(length));
-        return true;
-    });
-    if (tooLarge) {
-        res.status = 413;
-        // The rest of the body is still on the connection; it cannot carry another request.
-        res.set_header("Connection", "close");
-        return false;
-    }
-    if (!complete) {
-        // Cut short or broken chunking: a part of a query is not a query.
-        res.status = 400;
-        res.set_header("Connection", "close");
-        return false;
-    }
-    return true;
-}
-
-// The library listens with a backlog of 5: clients that connect in a burst overflow
-// it, and the kernel drops or resets the excess (seen as refused or reset connections).
-// The socket it binds is the last one its socket-options hook saw, so that one is told
-// to listen again with the system's backlog. The library also sets only SO_REUSEPORT,
-// so connections another program left in TIME_WAIT on the port would keep the service
-// from binding it for a minute; SO_REUSEADDR allows that.
-int bindPort(httplib::Server &server, const std::string &host, int port)
-{
-    socket_t listening = INVALID_SOCKET;
-    server.set_socket_options([&listening](socket_t sock) {
-        httplib::default_socket_options(sock);
-        const int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listening = sock;
-    });
-    const int bound =
-        port == 0 ? server.bind_to_any_port(host) : (server.bind_to_port(host, port) ? port : -1);
-    server.set_socket_options(httplib::default_socket_options);
-    if (bound >= 0 && listening != INVALID_SOCKET)
-        ::listen(listening, SOMAXCONN);
-    return bound;
-}
-
 bool isMultipart(const std::string *contentType)
 {
     return contentType
            && QByteArray::fromStdString(*contentType).trimmed().toLower().startsWith("multipart/form-data");
 }
 
-void configure(HttpServer &server, const SearchService &service, const QByteArray *canned)
+void refuseMultipart(const HttpRequest &head, HttpResponse &refusal)
 {
-    server.setLogger([](const HttpRequest &req, const HttpResponse &res) {
-        logRequest(req.method.empty() ? "-" : req.method.c_str(), req.path.empty() ? "-" : req.path.c_str(),
-                   res.status, res.body.size());
-    });
-    server.route(
-        "POST", "/search",
-        [&service, canned](const HttpRequest &req, HttpResponse &res) {
-            res.contentType = "application/octet-stream";
-            if (canned) {
-                res.body.assign(canned->constData(), size_t(canned->size()));
-                return;
-            }
-            const QByteArray frame =
-                service.answer(QByteArray::fromRawData(req.body.data(), int(req.body.size())));
-            res.body.assign(frame.constData(), size_t(frame.size()));
-        },
-        [](const HttpRequest &head, HttpResponse &refusal) {
-            if (!isMultipart(head.header("content-type")))
-                return;
-            refusal.status = 415;
-            refusal.contentType = "text/plain";
-            refusal.body = "multipart bodies are not accepted\n";
-        });
+    if (!isMultipart(head.header("content-type")))
+        return;
+    refusal.status = 415;
+    refusal.contentType = "text/plain";
+    refusal.body = "multipart bodies are not accepted\n";
+}
+
+std::vector<WebServer::Route> searchRoutes(const SearchService &service, const QByteArray *canned)
+{
+    return {{"POST", "/search",
+             [&service, canned](const HttpRequest &req, HttpResponse &res) {
+                 res.contentType = "application/octet-stream";
+                 if (canned) {
+                     res.body.assign(canned->constData(), size_t(canned->size()));
+                     return;
+                 }
+                 const QByteArray frame =
+                     service.answer(QByteArray::fromRawData(req.body.data(), int(req.body.size())));
+                 res.body.assign(frame.constData(), size_t(frame.size()));
+             },
+             refuseMultipart}};
+}
+
+std::vector<WebServer::Route> feedbackRoutes(SearchService &service)
+{
+    return {{"POST", "/feedback",
+             [&service](const HttpRequest &req, HttpResponse &res) {
+                 const QByteArray json =
+                     service.feedback(QByteArray::fromRawData(req.body.data(), int(req.body.size())));
+                 res.contentType = "application/json; charset=utf-8";
+                 res.body.assign(json.constData(), size_t(json.size()));
+             },
+             refuseMultipart}};
 }
 
 int fail(const QString &message)
@@ -275,9 +136,28 @@ int main(int argc, char **argv)
     const QCommandLineOption answerCacheOption(
         "answer-cache", "Memory for answers kept to be given again, in MiB (0: none).", "MiB",
         QString::number(SearchService::DefaultAnswerCacheBytes / (1024 * 1024)));
+    const WebServer::Limits defaults;
+    const QCommandLineOption maxConnectionsOption(
+        "max-connections", "Connections open at a time; past that a client gets 503.", "count",
+        QString::number(defaults.maxConnections));
+    const QCommandLineOption maxPerAddressOption(
+        "max-per-address", "Connections open at a time from one address (a balancer is one address).", "count",
+        QString::number(defaults.maxPerAddress));
+    // For tests: the bounds of a request (head and body, from its first byte) and of an
+    // idle kept-alive connection, so that a slow client's end comes without a long wait.
+    QCommandLineOption requestTimeOption("request-time", "Milliseconds a request may take to arrive.", "ms",
+                                         QString::number(defaults.requestMs));
+    requestTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption idleTimeOption("idle-time", "Milliseconds a kept-alive connection may wait.", "ms",
+                                      QString::number(defaults.idleMs));
+    idleTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption writeTimeOption("write-time", "Milliseconds an answer may take to be sent.", "ms",
+                                       QString::number(defaults.writeMs));
+    writeTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
-                       indexOption, buildIndexOption, answerCacheOption, certOption, keyOption, parentOption,
-                       cannedOption});
+                       indexOption, buildIndexOption, answerCacheOption, certOption, keyOption,
+                       maxConnectionsOption, maxPerAddressOption, parentOption, cannedOption, requestTimeOption,
+                       idleTimeOption, writeTimeOption});
     parser.process(app);
 
     IndexSource source;
@@ -337,47 +217,37 @@ int main(int argc, char **argv)
         canned = file.readAll();
     }
 
-    HttpServer::Limits limits;
+    WebServer::Limits limits;
     limits.maxBody = MaxBodySize;
-    HttpServer http(limits);
-    configure(http, service, parser.isSet(cannedOption) ? &canned : nullptr);
-
-    const QByteArray cert = parser.value(certOption).toLocal8Bit();
-    const QByteArray key = parser.value(keyOption).toLocal8Bit();
-    httplib::SSLServer https(cert.constData(), key.constData());
-    if (!https.is_valid())
-        return fail(QStringLiteral("cannot load the TLS certificate %1 or key %2")
-                        .arg(parser.value(certOption), parser.value(keyOption)));
-    configure(https);
-    https.Post("/feedback", [&service](const httplib::Request &req, httplib::Response &res,
-                                       const httplib::ContentReader &reader) {
-        QByteArray body;
-        if (!readBody(req, res, reader, &body))
-            return;
-        const QByteArray json = service.feedback(body);
-        res.set_content(json.constData(), size_t(json.size()), "application/json; charset=utf-8");
+    bool limitsOk[5] = {};
+    limits.maxConnections = parser.value(maxConnectionsOption).toUInt(&limitsOk[0]);
+    limits.maxPerAddress = parser.value(maxPerAddressOption).toUInt(&limitsOk[1]);
+    limits.requestMs = parser.value(requestTimeOption).toInt(&limitsOk[2]);
+    limits.idleMs = parser.value(idleTimeOption).toInt(&limitsOk[3]);
+    limits.writeMs = parser.value(writeTimeOption).toInt(&limitsOk[4]);
+    if (!std::all_of(std::begin(limitsOk), std::end(limitsOk), [](bool ok) { return ok; })
+        || limits.maxConnections == 0 || limits.maxPerAddress == 0 || limits.requestMs <= 0 || limits.idleMs <= 0
+        || limits.writeMs <= 0)
+        return fail(QStringLiteral("--max-connections, --max-per-address and the times take numbers from 1"));
+    WebServer server(limits);
+    server.setLogger([](const std::string &method, const std::string &path, int status, size_t bodySize) {
+        std::fprintf(stderr, "%s %s %d %zu\n", method.c_str(), path.c_str(), status, bodySize);
     });
-
-    const int boundHttp = http.bind(host, port);
+    std::string error;
+    const int boundHttp =
+        server.listen(host, port, searchRoutes(service, parser.isSet(cannedOption) ? &canned : nullptr), {}, {},
+                      &error);
     if (boundHttp < 0)
-        return fail(QStringLiteral("cannot listen on %1:%2").arg(QString::fromStdString(host)).arg(port));
-    const int boundHttps = bindPort(https, host, httpsPort);
+        return fail(QString::fromStdString(error));
+    const int boundHttps = server.listen(host, httpsPort, feedbackRoutes(service),
+                                         parser.value(certOption).toStdString(),
+                                         parser.value(keyOption).toStdString(), &error);
     if (boundHttps < 0)
-        return fail(
-            QStringLiteral("cannot listen on %1:%2").arg(QString::fromStdString(host)).arg(httpsPort));
+        return fail(QString::fromStdString(error));
 
-    // Answering is all computation, so one worker per hardware thread keeps every core busy.
-    if (!http.start(int(std::max(1u, std::thread::hardware_concurrency()))))
-        return fail(QStringLiteral("cannot start the search server"));
-    std::thread httpsThread([&https] { https.listen_after_bind(); });
-    // stop() does nothing to a server whose thread has not started listening yet, and a
-    // termination signal may come at once; so the servers are stoppable before anything is announced.
-    for (int i = 0; i < 10000 && !https.is_running(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (!https.is_running()) {
-        fail(QStringLiteral("the servers did not start"));
-        std::_Exit(1); // threads still use the servers, so nothing may be destroyed
-    }
+    // Answering is all computation, so one thread per hardware thread keeps every core busy.
+    if (!server.start(int(std::max(1u, std::thread::hardware_concurrency()))))
+        return fail(QStringLiteral("cannot start the servers"));
     // Tests and scripts wait for this line before they send anything.
     std::printf("zelko-service: %d packages from %s (%s)\n"
                 "zelko-service: listening on http://%s:%d/search and https://%s:%d/feedback\n",
@@ -392,8 +262,6 @@ int main(int argc, char **argv)
         std::this_thread::sleep_for(std::chrono::seconds(10));
         std::_Exit(0);
     }).detach();
-    http.stop();
-    https.stop();
-    httpsThread.join();
+    server.stop();
     return 0;
 }

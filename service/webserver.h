@@ -1,0 +1,101 @@
+#ifndef WEBSERVER_H
+#define WEBSERVER_H
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct HttpRequest
+{
+    std::string method;
+    std::string path; // the target without its query
+    int minorVersion = 1;
+    std::vector<std::pair<std::string, std::string>> headers; // names in lower case
+    std::string body;
+
+    // The first field of that (lower-case) name, or null.
+    const std::string *header(const char *name) const;
+};
+
+struct HttpResponse
+{
+    int status = 200;
+    std::string contentType;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// HTTP/1.1 and HTTPS on Boost.Beast over one Asio io_context run by a few threads; every
+// connection is a session on a strand of its own, so an idle or slow one costs a socket
+// and a small buffer, never a thread. Requests are read whole, within bounds of size and
+// time, before a handler sees them; answers go out one at a time, in order.
+class WebServer
+{
+public:
+    struct Limits
+    {
+        size_t maxHeaderBytes = 8192; // request line and fields together
+        size_t maxHeaderCount = 64;
+        size_t maxBody = 8192; // declared or chunked
+        // A request, head and body, must arrive whole within this from its first byte
+        // (blank lines before it included), whatever trickles in.
+        int requestMs = 10000;
+        int writeMs = 10000; // to write one answer
+        int idleMs = 30000;  // kept alive between requests
+        size_t maxConnections = 4096;
+        size_t maxPerAddress = 512;
+        // After a refusal the rest of the request is read and dropped, this much for this
+        // long, so the client reads the refusal instead of a reset (and does not send it
+        // all again).
+        size_t lingerBytes = 64 * 1024 * 1024;
+        int lingerMs = 10000;
+    };
+    using Handler = std::function<void(const HttpRequest &, HttpResponse &)>;
+    // Sees the request before its body is read; filling the answer refuses the request
+    // and ends the connection, so a body that will not be taken is not waited for.
+    using HeadCheck = std::function<void(const HttpRequest &, HttpResponse &)>;
+    // One method per path; other methods on it get 405 with Allow, other paths 404.
+    struct Route
+    {
+        std::string method, path;
+        Handler handler;
+        HeadCheck headCheck;
+    };
+    using Logger = std::function<void(const std::string &method, const std::string &path, int status,
+                                      size_t bodySize)>;
+
+    explicit WebServer(Limits limits);
+    WebServer()
+        : WebServer(Limits())
+    {
+    }
+    ~WebServer();
+    WebServer(const WebServer &) = delete;
+    WebServer &operator=(const WebServer &) = delete;
+
+    // Listens on host:port (0: a free port) with these routes, over TLS when a certificate
+    // chain and key (PEM files) are given. The bound port, or -1 with the reason in error.
+    int listen(const std::string &host, int port, std::vector<Route> routes, const std::string &certFile = {},
+               const std::string &keyFile = {}, std::string *error = nullptr);
+    // Called after every answer, from the thread that wrote it; method and path have
+    // every byte that is not printable ASCII escaped, "-" where none was read.
+    void setLogger(Logger logger);
+
+    bool start(int threads);
+    // Stops accepting, closes idle connections, lets the others finish their exchange
+    // for up to graceMs, then ends the threads.
+    void stop(int graceMs = 10000);
+
+    // Connections open now.
+    size_t connectionCount() const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> d;
+};
+
+#endif
