@@ -1,4 +1,5 @@
 #include "bytecache.h"
+#include "rawhttp.h"
 #include "referenceservice.h"
 #include "searchservice.h"
 #include "thumbnail.h"
@@ -37,75 +38,26 @@ private:
 
 namespace {
 
-QByteArray signedSearch(const QString &q)
+QByteArray signedSearch(const char *q)
 {
-    ZelkoServiceHelper client;
-    const QString sign = client.getEncryptString(QStringLiteral("1|%1|0|10").arg(q));
-    return QStringLiteral("{\"service\":1,\"q\":\"%1\",\"page\":0,\"pageSize\":10,\"sign\":\"%2\"}")
-        .arg(q, sign)
-        .toUtf8();
+    return ::signedSearch(QString::fromLatin1(q));
 }
 
-QByteArray post(const QString &q, const QByteArray &version = "HTTP/1.1",
-                const QByteArray &extra = QByteArray())
+QByteArray post(const QString &q, const QByteArray &version = "HTTP/1.1", const QByteArray &extra = QByteArray())
 {
-    const QByteArray body = signedSearch(q);
-    return "POST /search " + version + "\r\nHost: 127.0.0.1\r\nContent-Length: "
-           + QByteArray::number(body.size()) + "\r\n" + extra + "\r\n" + body;
+    return postSearch(::signedSearch(q), version, extra);
 }
 
-struct Answer
+// A query as one chunk of a chunked body, with the given chunk line and the given end.
+QByteArray chunkedPost(const QString &q, const QByteArray &chunkLineEnd = ";ext=1\r\n",
+                       const QByteArray &fields = "Transfer-Encoding: chunked\r\n")
 {
-    int status = 0;
-    QByteArray head;
-    QByteArray body;
-};
-
-// The complete answers at the front of data, taken out of it.
-QList<Answer> takeAnswers(QByteArray &data)
-{
-    QList<Answer> answers;
-    for (;;) {
-        const int end = data.indexOf("\r\n\r\n");
-        if (end < 0 || !data.startsWith("HTTP/1.1 "))
-            break;
-        Answer a;
-        a.head = data.left(end);
-        a.status = data.mid(9, 3).toInt();
-        int length = 0;
-        for (const QByteArray &line : a.head.split('\n')) {
-            if (line.toLower().startsWith("content-length:"))
-                length = line.mid(15).trimmed().toInt();
-        }
-        if (data.size() < end + 4 + length)
-            break;
-        a.body = data.mid(end + 4, length);
-        data.remove(0, end + 4 + length);
-        answers.append(a);
-    }
-    return answers;
+    const QByteArray body = ::signedSearch(q);
+    return "POST /search HTTP/1.1\r\nHost: x\r\n" + fields + "\r\n" + QByteArray::number(body.size(), 16)
+           + chunkLineEnd + body + "\r\n0\r\n\r\n";
 }
 
-// One raw connection that keeps what comes back, answer by answer.
-struct Connection
-{
-    QTcpSocket socket;
-    QByteArray pending;
-    QList<Answer> answers;
-
-    explicit Connection(quint16 port)
-    {
-        QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
-            pending += socket.readAll();
-            answers += takeAnswers(pending);
-        });
-        socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-    bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
-};
-
-QString answeredQuery(const Answer &a)
+QString answeredQuery(const RawAnswer &a)
 {
     const ZelkoFrameReport report = ZelkoFrameReport::decode(a.body);
     if (!report.ok() || report.errorCode != 0)
@@ -141,61 +93,110 @@ void ServiceHttpTest::exchange_data()
     // statuses: of the answers, in order; queries: the q of each 200 answer, in order;
     // closes: the service ends the connection after the last answer, else another query
     // on it must still be answered; inHead: text some answer's header must carry.
+    // A request after a refused one shows whether anything more is read: it never is.
     QTest::addColumn<QList<QByteArray>>("pieces");
     QTest::addColumn<QList<int>>("statuses");
     QTest::addColumn<QStringList>("queries");
     QTest::addColumn<bool>("closes");
     QTest::addColumn<QByteArray>("inHead");
+    using Pieces = QList<QByteArray>;
+    using Codes = QList<int>;
+    const QByteArray next = post("pigz");
 
     const QByteArray three = post("zlib") + post("pigz") + post("adduser");
     QTest::newRow("pipelined, answered in order")
-        << QList<QByteArray>{three} << QList<int>{200, 200, 200} << QStringList{"zlib", "pigz", "adduser"}
-        << false << QByteArray("Content-Type: application/octet-stream");
+        << Pieces{three} << Codes{200, 200, 200} << QStringList{"zlib", "pigz", "adduser"} << false
+        << QByteArray("Content-Type: application/octet-stream");
     QTest::newRow("pipelined, split inside the second")
-        << QList<QByteArray>{three.left(three.size() / 2), three.mid(three.size() / 2)}
-        << QList<int>{200, 200, 200} << QStringList{"zlib", "pigz", "adduser"} << false << QByteArray();
-    QTest::newRow("sent byte by byte")
-        << bytes(post("zlib")) << QList<int>{200} << QStringList{"zlib"} << false << QByteArray();
-    QTest::newRow("HTTP/1.0 closes") << QList<QByteArray>{post("zlib", "HTTP/1.0")} << QList<int>{200}
-                                     << QStringList{"zlib"} << true << QByteArray("Connection: close");
-    QTest::newRow("HTTP/1.0 keep-alive")
-        << QList<QByteArray>{post("zlib", "HTTP/1.0", "Connection: keep-alive\r\n")} << QList<int>{200}
-        << QStringList{"zlib"} << false << QByteArray("Connection: keep-alive");
+        << Pieces{three.left(three.size() / 2), three.mid(three.size() / 2)} << Codes{200, 200, 200}
+        << QStringList{"zlib", "pigz", "adduser"} << false << QByteArray();
+    QTest::newRow("sent byte by byte") << bytes(post("zlib")) << Codes{200} << QStringList{"zlib"} << false
+                                       << QByteArray();
+    QTest::newRow("blank lines before a request")
+        << Pieces{"\r\n\r\n" + post("zlib")} << Codes{200} << QStringList{"zlib"} << false << QByteArray();
+    QTest::newRow("HTTP/1.0 closes") << Pieces{post("zlib", "HTTP/1.0")} << Codes{200} << QStringList{"zlib"}
+                                     << true << QByteArray("Connection: close");
+    QTest::newRow("HTTP/1.0 keep-alive") << Pieces{post("zlib", "HTTP/1.0", "Connection: keep-alive\r\n")}
+                                         << Codes{200} << QStringList{"zlib"} << false
+                                         << QByteArray("Connection: keep-alive");
     QTest::newRow("Connection: close, nothing after it answered")
-        << QList<QByteArray>{post("zlib", "HTTP/1.1", "Connection: close\r\n") + post("pigz")}
-        << QList<int>{200} << QStringList{"zlib"} << true << QByteArray("Connection: close");
-    QTest::newRow("Expect: 100-continue")
-        << QList<QByteArray>{post("zlib", "HTTP/1.1", "Expect: 100-continue\r\n")} << QList<int>{200}
-        << QStringList{"zlib"} << false << QByteArray();
+        << Pieces{post("zlib", "HTTP/1.1", "Connection: close\r\n") + next} << Codes{200} << QStringList{"zlib"}
+        << true << QByteArray("Connection: close");
+    QTest::newRow("Expect: 100-continue") << Pieces{post("zlib", "HTTP/1.1", "Expect: 100-continue\r\n")}
+                                          << Codes{200} << QStringList{"zlib"} << false << QByteArray();
+    QTest::newRow("other Expect") << Pieces{post("zlib", "HTTP/1.1", "Expect: 200-ok\r\n") + next} << Codes{417}
+                                  << QStringList() << true << QByteArray();
     QTest::newRow("GET, then a query on the same connection")
-        << QList<QByteArray>{"GET /search HTTP/1.1\r\nHost: x\r\n\r\n" + post("pigz")} << QList<int>{405, 200}
-        << QStringList{"pigz"} << false << QByteArray("Allow: POST");
+        << Pieces{"GET /search HTTP/1.1\r\nHost: x\r\n\r\n" + next} << Codes{405, 200} << QStringList{"pigz"}
+        << false << QByteArray("Allow: POST");
     QTest::newRow("other path, then a query")
-        << QList<QByteArray>{"POST /other HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}" + post("pigz")}
-        << QList<int>{404, 200} << QStringList{"pigz"} << false << QByteArray();
-    QTest::newRow("header too large")
-        << QList<QByteArray>{"POST /search HTTP/1.1\r\nX-Big: " + QByteArray(9000, 'a')} << QList<int>{431}
-        << QStringList() << true << QByteArray("Connection: close");
-    QByteArray many = "POST /search HTTP/1.1\r\n";
+        << Pieces{"POST /other HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\n\r\n{}" + next} << Codes{404, 200}
+        << QStringList{"pigz"} << false << QByteArray();
+    QTest::newRow("chunked query, extension by the grammar")
+        << Pieces{chunkedPost("zlib") + next} << Codes{200, 200} << QStringList{"zlib", "pigz"} << false
+        << QByteArray();
+    QTest::newRow("multipart") << Pieces{"POST /search HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
+                                         "boundary=b\r\nContent-Length: 30\r\n\r\n--b\r\n\r\n{}\r\n--b--\r\n\r\n"
+                                         + next}
+                               << Codes{415} << QStringList() << true << QByteArray();
+
+    // Limits: refused at once, and the connection with them.
+    QTest::newRow("body over the limit")
+        << Pieces{postSearch(QByteArray(9000, '{')) + next} << Codes{413} << QStringList() << true
+        << QByteArray("Connection: close");
+    QTest::newRow("over the limit by declaration only")
+        << Pieces{"POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 4000000000\r\n\r\n"} << Codes{413}
+        << QStringList() << true << QByteArray();
+    QByteArray chunks = "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
+    for (int i = 0; i < 5; ++i)
+        chunks += "800\r\n" + QByteArray(0x800, 'y') + "\r\n";
+    QTest::newRow("chunked over the limit")
+        << Pieces{chunks + "0\r\n\r\n"} << Codes{413} << QStringList() << true << QByteArray();
+    QTest::newRow("header too large") << Pieces{"POST /search HTTP/1.1\r\nX-Big: " + QByteArray(9000, 'a')}
+                                      << Codes{431} << QStringList() << true << QByteArray("Connection: close");
+    QByteArray many = "POST /search HTTP/1.1\r\nHost: x\r\n";
     for (int i = 0; i < 100; ++i)
         many += "X-" + QByteArray::number(i) + ": 1\r\n";
     QTest::newRow("too many header fields")
-        << QList<QByteArray>{many + "\r\n"} << QList<int>{431} << QStringList() << true << QByteArray();
-    QTest::newRow("request line too long")
-        << QList<QByteArray>{"GET /" + QByteArray(5000, 'a') + " HTTP/1.1\r\n\r\n"} << QList<int>{414}
-        << QStringList() << true << QByteArray();
-    QTest::newRow("unknown HTTP version")
-        << QList<QByteArray>{"POST /search HTTP/2.0\r\nContent-Length: 0\r\n\r\n"} << QList<int>{505}
-        << QStringList() << true << QByteArray();
-    QTest::newRow("length and chunks at once") << QList<
-        QByteArray>{"POST /search HTTP/1.1\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n"
-                    "0\r\n\r\n"} << QList<int>{400}
-                                               << QStringList() << true << QByteArray();
-    QTest::newRow("two different lengths")
-        << QList<QByteArray>{"POST /search HTTP/1.1\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n{}x"}
-        << QList<int>{400} << QStringList() << true << QByteArray();
-    QTest::newRow("folded header line") << QList<QByteArray>{"POST /search HTTP/1.1\r\nX-A: 1\r\n  2\r\n\r\n"}
-                                        << QList<int>{400} << QStringList() << true << QByteArray();
+        << Pieces{many + "\r\n"} << Codes{431} << QStringList() << true << QByteArray();
+    QTest::newRow("request line longer than a head")
+        << Pieces{"GET /" + QByteArray(9000, 'a') + " HTTP/1.1\r\n\r\n"} << Codes{431} << QStringList() << true
+        << QByteArray();
+
+    // Framing: every malformed or ambiguous head is refused and ends the connection, so
+    // that nothing after it is read as a request of its own.
+    const auto refused = [&](const char *name, const QByteArray &request, int status) {
+        QTest::newRow(name) << Pieces{request + next} << Codes{status} << QStringList() << true << QByteArray();
+    };
+    refused("unknown HTTP version", "POST /search HTTP/2.0\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 505);
+    refused("binary instead of HTTP", QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\r\n\r\n", 13), 400);
+    refused("length and chunks at once", chunkedPost("zlib", ";ext=1\r\n", "Content-Length: 5\r\n"
+                                                                          "Transfer-Encoding: chunked\r\n"),
+            400);
+    refused("two different lengths",
+            "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n{}x", 400);
+    refused("broken chunking", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n",
+            400);
+    refused("chunked, then identity",
+            chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n"), 400);
+    refused("chunked, then gzip",
+            chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n"), 400);
+    refused("chunked twice in one field", chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked, chunked\r\n"),
+            400);
+    refused("gzip, then chunked", chunkedPost("zlib", "\r\n", "Transfer-Encoding: gzip, chunked\r\n"), 501);
+    refused("identity alone", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: identity\r\n\r\n{}", 501);
+    refused("HTTP/1.0 with chunks",
+            chunkedPost("zlib", "\r\n").replace("HTTP/1.1", "HTTP/1.0"), 400);
+    refused("chunk line ending in a bare LF", chunkedPost("zlib", "\n"), 400);
+    refused("chunk extension with a control byte", chunkedPost("zlib", ";ext=\x01\r\n"), 400);
+    refused("chunk extension with a CR", chunkedPost("zlib", ";e\rxt\r\n"), 400);
+    const QByteArray nul(1, '\0');
+    refused("NUL in the method", "PO" + nul + "ST /search HTTP/1.1\r\nHost: x\r\n\r\n", 400);
+    refused("NUL in a field name", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding" + nul + ": chunked\r\n\r\n",
+            400);
+    refused("ESC in the target", "POST /search\x1b HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 400);
+    refused("no Host", "POST /search HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", 400);
+    refused("two Hosts", "POST /search HTTP/1.1\r\nHost: a\r\nHost: b\r\nContent-Length: 2\r\n\r\n{}", 400);
 }
 
 void ServiceHttpTest::exchange()
@@ -206,7 +207,7 @@ void ServiceHttpTest::exchange()
     QFETCH(bool, closes);
     QFETCH(QByteArray, inHead);
 
-    Connection c(quint16(m_service.port()));
+    RawConnection c(quint16(m_service.port()));
     QVERIFY(c.socket.waitForConnected(10000));
     for (const QByteArray &piece : pieces) {
         c.socket.write(piece);
@@ -219,7 +220,7 @@ void ServiceHttpTest::exchange()
     QList<int> got;
     QStringList answered;
     bool headSeen = inHead.isEmpty();
-    for (const Answer &a : c.answers) {
+    for (const RawAnswer &a : c.answers) {
         if (a.status == 100) // an interim answer, before the real one
             continue;
         got.append(a.status);
@@ -251,20 +252,20 @@ void ServiceHttpTest::idleConnectionsCostNoThreads()
     QVERIFY(before > 0);
 
     // Each asks once and then stays open without a word, as kept-alive clients do.
-    std::vector<std::unique_ptr<Connection>> idle;
+    std::vector<std::unique_ptr<RawConnection>> idle;
     for (int i = 0; i < 300; ++i) {
-        idle.emplace_back(new Connection(quint16(m_service.port())));
+        idle.emplace_back(new RawConnection(quint16(m_service.port())));
         idle.back()->socket.write(post("zlib"));
     }
     const auto allAnswered = [&idle] {
-        return std::all_of(idle.begin(), idle.end(), [](const std::unique_ptr<Connection> &c) {
+        return std::all_of(idle.begin(), idle.end(), [](const std::unique_ptr<RawConnection> &c) {
             return c->answers.size() == 1 && !c->closed();
         });
     };
     QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 60000);
     QCOMPARE(threads(), before);
 
-    Connection fresh(quint16(m_service.port()));
+    RawConnection fresh(quint16(m_service.port()));
     fresh.socket.write(post("pigz"));
     QTRY_VERIFY_WITH_TIMEOUT(!fresh.answers.isEmpty(), 20000);
     QCOMPARE(answeredQuery(fresh.answers.first()), QStringLiteral("pigz"));

@@ -9,7 +9,6 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,8 +27,6 @@ private slots:
     void details();
     void refusals_data();
     void refusals();
-    void httpLimits_data();
-    void httpLimits();
     void feedback_data();
     void feedback();
     void installedPackageDatabase();
@@ -133,25 +130,6 @@ Reply post(QNetworkAccessManager &network, const QString &url, const QByteArray 
     }
     reply->deleteLater();
     return out;
-}
-
-// Bytes written as given, so the test controls every header; returns what came back
-// before the server closed, or within the bound.
-QByteArray rawExchange(quint16 port, const QByteArray &request, int ms = 15000)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(ms))
-        return QByteArray();
-    socket.write(request);
-    QByteArray got;
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired() && !got.contains("\r\n\r\n")) {
-        if (!socket.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime()))))
-            break;
-        got += socket.readAll();
-    }
-    return got;
 }
 
 } // namespace
@@ -366,51 +344,6 @@ void ServiceTest::refusals()
     // The client stops at the error byte; the rest of the header (compress flag,
     // originalLen) says "no content".
     QCOMPARE(reply.body.mid(9), QByteArray(5, '\0'));
-}
-
-void ServiceTest::httpLimits_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("status");
-
-    const QByteArray big(9000, 'x');
-    QByteArray chunked = "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n";
-    for (int i = 0; i < 5; ++i)
-        chunked += "800\r\n" + QByteArray(0x800, 'y') + "\r\n";
-    chunked += "0\r\n\r\n";
-
-    QTest::newRow("body over the limit")
-        << "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 9000\r\n\r\n" + big << QByteArray("413");
-    // Refused from the header alone: nothing is sized by the declared length.
-    QTest::newRow("huge declared length")
-        << QByteArray("POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 4000000000\r\n\r\n")
-        << QByteArray("413");
-    QTest::newRow("chunked over the limit") << chunked << QByteArray("413");
-    const QByteArray query = searchQuery("pigz", 0, 10);
-    QTest::newRow("chunked query") << "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"
-                                          + QByteArray::number(query.size(), 16) + "\r\n" + query
-                                          + "\r\n0\r\n\r\n"
-                                   << QByteArray("200");
-    QTest::newRow("broken chunking") << QByteArray(
-        "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n")
-                                     << QByteArray("400");
-    QTest::newRow("multipart") << QByteArray(
-        "POST /search HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-        "Content-Length: 30\r\n\r\n--b\r\n\r\n{}\r\n--b--\r\n\r\n")
-                               << QByteArray("415");
-}
-
-void ServiceTest::httpLimits()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, status);
-
-    const QByteArray answer = rawExchange(quint16(m_service.port()), request);
-    QVERIFY2(answer.startsWith("HTTP/1.1 " + status + " "), answer.left(200).constData());
-    // And the service is still there for the next client.
-    const Reply next = post(m_network, m_service.searchUrl(), searchQuery("pigz", 0, 10));
-    QCOMPARE(next.status, 200);
-    QCOMPARE(decode(next.body).error, 0);
 }
 
 void ServiceTest::feedback_data()

@@ -1,0 +1,58 @@
+#include "rawhttp.h"
+#include "zelkoservicehelper.h"
+
+QList<RawAnswer> takeAnswers(QByteArray &data)
+{
+    QList<RawAnswer> answers;
+    for (;;) {
+        const int end = data.indexOf("\r\n\r\n");
+        if (end < 0 || !data.startsWith("HTTP/1.1 "))
+            break;
+        RawAnswer a;
+        a.head = data.left(end);
+        a.status = data.mid(9, 3).toInt();
+        int length = 0;
+        for (const QByteArray &line : a.head.split('\n'))
+            if (line.toLower().startsWith("content-length:"))
+                length = line.mid(15).trimmed().toInt();
+        if (data.size() < end + 4 + length)
+            break;
+        a.body = data.mid(end + 4, length);
+        data.remove(0, end + 4 + length);
+        answers.append(a);
+    }
+    return answers;
+}
+
+RawConnection::RawConnection(quint16 port, const QHostAddress &from)
+{
+    QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
+        const QByteArray more = socket.readAll();
+        received += more;
+        pending += more;
+        answers += takeAnswers(pending);
+    });
+    if (!from.isNull())
+        socket.bind(from);
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket.connectToHost(QHostAddress::LocalHost, port);
+}
+
+QByteArray signedSearch(const QString &q, int page, int pageSize)
+{
+    // Signed with the client's own code, as a handset would.
+    ZelkoServiceHelper client;
+    const QString sign = client.getEncryptString(QStringLiteral("1|%1|%2|%3").arg(q).arg(page).arg(pageSize));
+    return QStringLiteral("{\"service\":1,\"q\":\"%1\",\"page\":%2,\"pageSize\":%3,\"sign\":\"%4\"}")
+        .arg(q)
+        .arg(page)
+        .arg(pageSize)
+        .arg(sign)
+        .toUtf8();
+}
+
+QByteArray postSearch(const QByteArray &body, const QByteArray &version, const QByteArray &extraHeaders)
+{
+    return "POST /search " + version + "\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size())
+           + "\r\n" + extraHeaders + "\r\n" + body;
+}
