@@ -114,6 +114,25 @@ int main(int argc, char **argv)
                 + FrameWriter::zlibCompress(content, i % 10));
         put("stream_fuzzer", name, frame);
     }
+    // Requests for the HTTP sessions: no split points (the first byte), then the bytes.
+    const QByteArray query = R"({"service":1,"q":"zlib","page":0,"pageSize":3,"sign":"0"})";
+    const QByteArray post = "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(query.size())
+                            + "\r\n\r\n" + query;
+    const QList<QByteArray> requests{
+        post,
+        post + post + post,
+        "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5;a=b\r\nhello\r\n0\r\nT: 1\r\n\r\n",
+        "POST /search HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n{}",
+        "POST /search HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}" + post,
+        "\r\n\r\nGET /search HTTP/1.1\r\nHost: x\r\n\r\nPOST /other HTTP/1.1\r\nHost: x\r\n\r\n" + post,
+        "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n",
+        "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 99999\r\n\r\n{}",
+    };
+    for (int i = 0; i < requests.size(); ++i)
+        put("http_fuzzer", QStringLiteral("request-%1").arg(i), QByteArray(1, '\0') + requests[i]);
+    // The same pipelined requests, cut in three places.
+    put("http_fuzzer", QStringLiteral("split-3"), QByteArray::fromHex("03204080") + post + post);
+
     put("frame_fuzzer", QStringLiteral("short-9"), QByteArray(9, '\0'));
     put("frame_fuzzer", QStringLiteral("zero-10"), QByteArray(10, '\0'));
     // Message lengths around the block and padding boundaries.
