@@ -261,11 +261,23 @@ void PackageTest::installsPrograms()
 // The reference service is packaged exactly when the build made it (ZELKO_BUILD_SERVICE).
 void PackageTest::serviceAsConfigured()
 {
-    for (const char *file :
-         {"bin/zelko-service", "share/zelko/certs/zelko-service.crt", "share/zelko/certs/zelko-service.key"})
+    for (const char *file : {"bin/zelko-service", "share/zelko/certs/zelko-service.crt",
+                             "share/zelko/certs/zelko-service.key", "share/zelko/systemd/zelko-service.service"})
         QVERIFY2(QFile::exists(installed(QLatin1String(file))) == hasService, file);
     if (!hasService)
         return;
+    // The unit starts the packaged program, hardened: systemd's own measure of its
+    // exposure at most 2.0 (the threshold counts tenths).
+    const QString unit = installed(QStringLiteral("share/zelko/systemd/zelko-service.service"));
+    QFile unitFile(unit);
+    QVERIFY(unitFile.open(QIODevice::ReadOnly));
+    QVERIFY(unitFile.readAll().contains("\nExecStart=/opt/zelko/bin/zelko-service "));
+    int code = -1;
+    const QByteArray analysis = run(QStringLiteral("systemd-analyze"),
+                                    {QStringLiteral("security"), QStringLiteral("--offline=true"),
+                                     QStringLiteral("--threshold=20"), unit},
+                                    &code);
+    QVERIFY2(code == 0, analysis.right(300).constData());
     // --help names the certificate it takes, the installed one, which QML programs pin.
     const QByteArray help = run(installed(QStringLiteral("bin/zelko-service")), {QStringLiteral("--help")});
     const QByteArray cert = QFileInfo(installed(QStringLiteral("share/zelko/certs/zelko-service.crt")))
