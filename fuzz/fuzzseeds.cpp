@@ -116,12 +116,13 @@ int main(int argc, char **argv)
     }
     // Requests for the HTTP sessions: no split points (the first byte), then the bytes.
     const QByteArray query = R"({"service":1,"q":"zlib","page":0,"pageSize":3,"sign":"0"})";
-    const QByteArray post = "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(query.size())
-                            + "\r\n\r\n" + query;
+    const QByteArray post = "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: "
+                            + QByteArray::number(query.size()) + "\r\n\r\n" + query;
     const QList<QByteArray> requests{
         post,
         post + post + post,
-        "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5;a=b\r\nhello\r\n0\r\nT: 1\r\n\r\n",
+        "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n5;a=b\r\nhello\r\n0\r\nT: "
+        "1\r\n\r\n",
         "POST /search HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n{}",
         "POST /search HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\n{}" + post,
         "\r\n\r\nGET /search HTTP/1.1\r\nHost: x\r\n\r\nPOST /other HTTP/1.1\r\nHost: x\r\n\r\n" + post,

@@ -45,17 +45,16 @@ void startServer()
     limits.requestMs = 5000;
     limits.lingerMs = 2000;
     static WebServer server(limits);
-    std::vector<WebServer::Route> routes{
-        {"POST", "/search",
-         [](const HttpRequest &req, HttpResponse &res) {
-             res.contentType = "application/octet-stream";
-             res.body = req.body;
-         },
-         [](const HttpRequest &head, HttpResponse &refusal) {
-             const std::string *type = head.header("content-type");
-             if (type && type->find("multipart/") != std::string::npos)
-                 refusal.status = 415;
-         }}};
+    std::vector<WebServer::Route> routes{{"POST", "/search",
+                                          [](const HttpRequest &req, HttpResponse &res) {
+                                              res.contentType = "application/octet-stream";
+                                              res.body = req.body;
+                                          },
+                                          [](const HttpRequest &head, HttpResponse &refusal) {
+                                              const std::string *type = head.header("content-type");
+                                              if (type && type->find("multipart/") != std::string::npos)
+                                                  refusal.status = 415;
+                                          }}};
     g_port = server.listen("127.0.0.1", 0, routes);
     FUZZ_CHECK(g_port > 0);
     FUZZ_CHECK(server.start(2));

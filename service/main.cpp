@@ -137,12 +137,12 @@ int main(int argc, char **argv)
         "answer-cache", "Memory for answers kept to be given again, in MiB (0: none).", "MiB",
         QString::number(SearchService::DefaultAnswerCacheBytes / (1024 * 1024)));
     const WebServer::Limits defaults;
-    const QCommandLineOption maxConnectionsOption(
-        "max-connections", "Connections open at a time; past that a client gets 503.", "count",
-        QString::number(defaults.maxConnections));
+    const QCommandLineOption maxConnectionsOption("max-connections",
+                                                  "Connections open at a time; past that a client gets 503.",
+                                                  "count", QString::number(defaults.maxConnections));
     const QCommandLineOption maxPerAddressOption(
-        "max-per-address", "Connections open at a time from one address (a balancer is one address).", "count",
-        QString::number(defaults.maxPerAddress));
+        "max-per-address", "Connections open at a time from one address (a balancer is one address).",
+        "count", QString::number(defaults.maxPerAddress));
     // For tests: the bounds of a request (head and body, from its first byte) and of an
     // idle kept-alive connection, so that a slow client's end comes without a long wait.
     QCommandLineOption requestTimeOption("request-time", "Milliseconds a request may take to arrive.", "ms",
@@ -156,8 +156,8 @@ int main(int argc, char **argv)
     writeTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
                        indexOption, buildIndexOption, answerCacheOption, certOption, keyOption,
-                       maxConnectionsOption, maxPerAddressOption, parentOption, cannedOption, requestTimeOption,
-                       idleTimeOption, writeTimeOption});
+                       maxConnectionsOption, maxPerAddressOption, parentOption, cannedOption,
+                       requestTimeOption, idleTimeOption, writeTimeOption});
     parser.process(app);
 
     IndexSource source;
@@ -226,22 +226,21 @@ int main(int argc, char **argv)
     limits.idleMs = parser.value(idleTimeOption).toInt(&limitsOk[3]);
     limits.writeMs = parser.value(writeTimeOption).toInt(&limitsOk[4]);
     if (!std::all_of(std::begin(limitsOk), std::end(limitsOk), [](bool ok) { return ok; })
-        || limits.maxConnections == 0 || limits.maxPerAddress == 0 || limits.requestMs <= 0 || limits.idleMs <= 0
-        || limits.writeMs <= 0)
+        || limits.maxConnections == 0 || limits.maxPerAddress == 0 || limits.requestMs <= 0
+        || limits.idleMs <= 0 || limits.writeMs <= 0)
         return fail(QStringLiteral("--max-connections, --max-per-address and the times take numbers from 1"));
     WebServer server(limits);
     server.setLogger([](const std::string &method, const std::string &path, int status, size_t bodySize) {
         std::fprintf(stderr, "%s %s %d %zu\n", method.c_str(), path.c_str(), status, bodySize);
     });
     std::string error;
-    const int boundHttp =
-        server.listen(host, port, searchRoutes(service, parser.isSet(cannedOption) ? &canned : nullptr), {}, {},
-                      &error);
+    const int boundHttp = server.listen(
+        host, port, searchRoutes(service, parser.isSet(cannedOption) ? &canned : nullptr), {}, {}, &error);
     if (boundHttp < 0)
         return fail(QString::fromStdString(error));
-    const int boundHttps = server.listen(host, httpsPort, feedbackRoutes(service),
-                                         parser.value(certOption).toStdString(),
-                                         parser.value(keyOption).toStdString(), &error);
+    const int boundHttps =
+        server.listen(host, httpsPort, feedbackRoutes(service), parser.value(certOption).toStdString(),
+                      parser.value(keyOption).toStdString(), &error);
     if (boundHttps < 0)
         return fail(QString::fromStdString(error));
 

@@ -1,6 +1,6 @@
 #include "searchindex.h"
 
-#include "packageindex.h"
+#include "packagelist.h"
 
 #include <QFile>
 #include <QHash>
@@ -99,8 +99,8 @@ QByteArray metaValue(sqlite3 *db, const char *key)
 
 // The folded texts go to the full-text table as they are: the trigram tokenizer
 // is told not to fold, so matching agrees with Qt's folding in memory.
-bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &folded, const QString &source,
-          const QByteArray &buildId, QString *error)
+bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QByteArray &buildId,
+          QString *error)
 {
     if (!exec(db,
               "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
@@ -136,8 +136,8 @@ bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &fo
         return false;
     }
     for (int i = 0; i < index.size(); ++i) {
-        const Package &p = index.at(i);
-        const QStringList &f = folded.at(i);
+        const Package &p = index.packages.at(i);
+        const PackageList::Folded &f = index.folded.at(i);
         sqlite3_bind_int64(row.get(), 1, i);
         bindText(row.get(), 2, p.name);
         bindText(row.get(), 3, p.version);
@@ -150,9 +150,11 @@ bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &fo
         bindText(row.get(), 10, p.summary);
         bindText(row.get(), 11, p.description);
         sqlite3_bind_int64(text.get(), 1, i);
-        for (int c = 0; c < 3; ++c) {
-            bindText(row.get(), 12 + c, f.at(c));
-            bindText(text.get(), 2 + c, f.at(c));
+        int c = 0;
+        for (const QString *folded : {&f.name, &f.summary, &f.description}) {
+            bindText(row.get(), 12 + c, *folded);
+            bindText(text.get(), 2 + c, *folded);
+            ++c;
         }
         if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK
             || sqlite3_step(text.get()) != SQLITE_DONE || sqlite3_reset(text.get()) != SQLITE_OK) {
@@ -166,8 +168,9 @@ bool fill(sqlite3 *db, const PackageIndex &index, const QVector<QStringList> &fo
     std::vector<qint64> keys;
     for (int i = 0; i < index.size(); ++i) {
         keys.clear();
-        for (const QString &t : folded.at(i))
-            addGrams(t, &keys);
+        const PackageList::Folded &f = index.folded.at(i);
+        for (const QString *t : {&f.name, &f.summary, &f.description})
+            addGrams(*t, &keys);
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         const quint32 position = qToLittleEndian(quint32(i));
@@ -208,16 +211,7 @@ SearchIndex::~SearchIndex()
     sqlite3_close(m_keeper);
 }
 
-QVector<QStringList> SearchIndex::foldedTexts(const PackageIndex &packages)
-{
-    QVector<QStringList> folded;
-    folded.reserve(packages.size());
-    for (const PackageIndex::Folded &f : packages.m_folded)
-        folded.append({f.name, f.summary, f.description});
-    return folded;
-}
-
-std::shared_ptr<SearchIndex> SearchIndex::createInMemory(const PackageIndex &packages, QString *error)
+std::shared_ptr<SearchIndex> SearchIndex::createInMemory(const PackageList &packages, QString *error)
 {
     // A memdb name that starts with "/" is shared by the connections of this process.
     static std::atomic<int> serial{0};
@@ -231,12 +225,12 @@ std::shared_ptr<SearchIndex> SearchIndex::createInMemory(const PackageIndex &pac
         *error = lastError(index->m_keeper, "opening the index in memory");
         return nullptr;
     }
-    if (!fill(index->m_keeper, packages, foldedTexts(packages), QString(), buildId, error))
+    if (!fill(index->m_keeper, packages, QString(), buildId, error))
         return nullptr;
     return index;
 }
 
-bool SearchIndex::writeFile(const PackageIndex &packages, const QString &path, const QString &source,
+bool SearchIndex::writeFile(const PackageList &packages, const QString &path, const QString &source,
                             QString *error)
 {
     // A name of its own beside the target: two builders never write the same file,
@@ -256,7 +250,7 @@ bool SearchIndex::writeFile(const PackageIndex &packages, const QString &path, c
     if (!ok) {
         *error = lastError(db, "opening the new index");
     } else {
-        ok = fill(db, packages, foldedTexts(packages), source, newBuildId(), error);
+        ok = fill(db, packages, source, newBuildId(), error);
     }
     if (sqlite3_close(db) != SQLITE_OK && ok) {
         *error = QStringLiteral("cannot close the new index");
@@ -275,7 +269,7 @@ bool SearchIndex::writeFile(const PackageIndex &packages, const QString &path, c
     return ok;
 }
 
-std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageIndex *packages,
+std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageList *packages,
                                                    QString *source, QString *error)
 {
     // Immutable: the file is replaced by a rename, never changed in place, so
@@ -305,11 +299,11 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageI
                    "SELECT id, name, version, architecture, section, maintainer, homepage, depends,"
                    " installed_size, summary, description, folded_name, folded_summary, folded_description"
                    " FROM packages ORDER BY id");
-    PackageIndex loaded;
+    PackageList loaded;
     int step = SQLITE_ERROR;
     while (rows && (step = sqlite3_step(rows.get())) == SQLITE_ROW) {
         // Row ids are the positions the full-text table answers with.
-        if (sqlite3_column_int64(rows.get(), 0) != loaded.m_packages.size()) {
+        if (sqlite3_column_int64(rows.get(), 0) != loaded.size()) {
             step = SQLITE_CORRUPT;
             break;
         }
@@ -324,9 +318,8 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageI
         p.installedSizeKiB = sqlite3_column_int64(rows.get(), 8);
         p.summary = columnText(rows.get(), 9);
         p.description = columnText(rows.get(), 10);
-        loaded.m_packages.append(p);
-        loaded.m_folded.append(
-            {columnText(rows.get(), 11), columnText(rows.get(), 12), columnText(rows.get(), 13)});
+        loaded.append(p,
+                      {columnText(rows.get(), 11), columnText(rows.get(), 12), columnText(rows.get(), 13)});
     }
     if (step != SQLITE_DONE) {
         *error = step == SQLITE_CORRUPT && rows ? QStringLiteral("%1: package rows out of order").arg(path)
@@ -337,7 +330,6 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageI
     // This connection starts the pool.
     Connection first{hold.release(), nullptr};
     index->release(first);
-    loaded.m_search = index;
     *packages = std::move(loaded);
     return index;
 }

@@ -10,11 +10,11 @@
 #include <mutex>
 #include <vector>
 
-class PackageIndex;
+struct PackageList;
 struct sqlite3;
 struct sqlite3_stmt;
 
-// The SQLite side of a PackageIndex: an FTS5 trigram table over the case-folded
+// The SQLite side of a package list: an FTS5 trigram table over the case-folded
 // name, summary and description of each package (row id = position in the
 // index), and the packages themselves, so a service can start from the file
 // alone. Written once and then only read: every search borrows a read-only
@@ -27,11 +27,11 @@ public:
     SearchIndex &operator=(const SearchIndex &) = delete;
 
     // In memory (SQLite's memdb), alive as long as the returned object.
-    static std::shared_ptr<SearchIndex> createInMemory(const PackageIndex &packages, QString *error);
-    static bool writeFile(const PackageIndex &packages, const QString &path, const QString &source,
+    static std::shared_ptr<SearchIndex> createInMemory(const PackageList &packages, QString *error);
+    static bool writeFile(const PackageList &packages, const QString &path, const QString &source,
                           QString *error);
     // Fills packages from the file; the index then serves their searches.
-    static std::shared_ptr<SearchIndex> openFile(const QString &path, PackageIndex *packages, QString *source,
+    static std::shared_ptr<SearchIndex> openFile(const QString &path, PackageList *packages, QString *source,
                                                  QString *error);
 
     // Positions of the packages whose folded texts contain every one of words
@@ -54,8 +54,6 @@ private:
         sqlite3_stmt *gram = nullptr;
     };
     SearchIndex(const QByteArray &uri, const QByteArray &buildId);
-    // Each package's folded name, summary and description, as the index is fed them.
-    static QVector<QStringList> foldedTexts(const PackageIndex &packages);
     Connection acquire() const;
     void release(Connection c) const;
     static void close(Connection c);

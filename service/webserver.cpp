@@ -171,8 +171,7 @@ using Endpoint = WebServer::Impl::Endpoint;
 using PlainStream = beast::tcp_stream;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
-template<class Stream>
-Stream makeStream(tcp::socket &&socket, Endpoint &endpoint)
+template <class Stream> Stream makeStream(tcp::socket &&socket, Endpoint &endpoint)
 {
     if constexpr (std::is_same_v<Stream, PlainStream>)
         return Stream(std::move(socket));
@@ -181,8 +180,7 @@ Stream makeStream(tcp::socket &&socket, Endpoint &endpoint)
 }
 
 // One connection, plain or over TLS: the same exchange of requests and answers.
-template<class Stream>
-class Session : public SessionBase
+template <class Stream> class Session : public SessionBase
 {
 public:
     static constexpr bool Tls = !std::is_same_v<Stream, PlainStream>;
@@ -205,12 +203,11 @@ public:
         net::dispatch(m_stream.get_executor(), [self = shared()] {
             if constexpr (Tls) {
                 self->lowest().expires_after(std::chrono::milliseconds(self->m_server.limits.requestMs));
-                self->m_stream.async_handshake(ssl::stream_base::server,
-                                               [self](const beast::error_code &ec) {
-                                                   if (ec)
-                                                       return self->close();
-                                                   self->awaitRequest(true);
-                                               });
+                self->m_stream.async_handshake(ssl::stream_base::server, [self](const beast::error_code &ec) {
+                    if (ec)
+                        return self->close();
+                    self->awaitRequest(true);
+                });
             } else {
                 self->awaitRequest(true);
             }
@@ -226,10 +223,7 @@ public:
     }
 
 private:
-    std::shared_ptr<Session> shared()
-    {
-        return std::static_pointer_cast<Session>(shared_from_this());
-    }
+    std::shared_ptr<Session> shared() { return std::static_pointer_cast<Session>(shared_from_this()); }
     beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
     tcp::socket &socket() { return lowest().socket(); }
     const WebServer::Limits &limits() const { return m_server.limits; }
@@ -322,7 +316,8 @@ private:
         if (!codings.empty()) {
             if (version == 10)
                 return refuse(400);
-            if (std::any_of(codings.begin(), codings.end(), [](const std::string &c) { return c != "chunked"; }))
+            if (std::any_of(codings.begin(), codings.end(),
+                            [](const std::string &c) { return c != "chunked"; }))
                 return refuse(501);
             if (codings.size() != 1 || !m_parser->chunked())
                 return refuse(400);
@@ -371,11 +366,12 @@ private:
             return readBody();
         m_interim = "HTTP/1.1 100 Continue\r\n\r\n";
         lowest().expires_after(std::chrono::milliseconds(limits().writeMs));
-        net::async_write(m_stream, net::buffer(m_interim), [self = shared()](const beast::error_code &ec, size_t) {
-            if (ec)
-                return self->close();
-            self->readBody();
-        });
+        net::async_write(m_stream, net::buffer(m_interim),
+                         [self = shared()](const beast::error_code &ec, size_t) {
+                             if (ec)
+                                 return self->close();
+                             self->readBody();
+                         });
     }
 
     void readBody()
@@ -523,18 +519,18 @@ private:
 
 void WebServer::Impl::accept(Endpoint &endpoint)
 {
-    endpoint.acceptor->async_accept(net::make_strand(ioc), [this, &endpoint](beast::error_code ec,
-                                                                             tcp::socket socket) {
-        if (ec == net::error::operation_aborted || !endpoint.acceptor->is_open())
-            return;
-        if (!ec) {
-            admitted(endpoint, std::move(socket));
-            return accept(endpoint);
-        }
-        // Out of descriptors or memory: try again shortly rather than spin.
-        auto pause = std::make_shared<net::steady_timer>(ioc, std::chrono::milliseconds(50));
-        pause->async_wait([this, &endpoint, pause](const beast::error_code &) { accept(endpoint); });
-    });
+    endpoint.acceptor->async_accept(
+        net::make_strand(ioc), [this, &endpoint](beast::error_code ec, tcp::socket socket) {
+            if (ec == net::error::operation_aborted || !endpoint.acceptor->is_open())
+                return;
+            if (!ec) {
+                admitted(endpoint, std::move(socket));
+                return accept(endpoint);
+            }
+            // Out of descriptors or memory: try again shortly rather than spin.
+            auto pause = std::make_shared<net::steady_timer>(ioc, std::chrono::milliseconds(50));
+            pause->async_wait([this, &endpoint, pause](const beast::error_code &) { accept(endpoint); });
+        });
 }
 
 void WebServer::Impl::admitted(Endpoint &endpoint, tcp::socket socket)
@@ -606,8 +602,8 @@ WebServer::~WebServer()
     stop(0);
 }
 
-int WebServer::listen(const std::string &host, int port, std::vector<Route> routes, const std::string &certFile,
-                      const std::string &keyFile, std::string *error)
+int WebServer::listen(const std::string &host, int port, std::vector<Route> routes,
+                      const std::string &certFile, const std::string &keyFile, std::string *error)
 {
     auto endpoint = std::make_unique<Impl::Endpoint>();
     endpoint->routes = std::move(routes);
@@ -615,7 +611,8 @@ int WebServer::listen(const std::string &host, int port, std::vector<Route> rout
     if (!certFile.empty()) {
         endpoint->tls = std::make_unique<ssl::context>(ssl::context::tls_server);
         endpoint->tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2
-                                       | ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1,
+                                       | ssl::context::no_sslv3 | ssl::context::no_tlsv1
+                                       | ssl::context::no_tlsv1_1,
                                    ec);
         if (!ec)
             endpoint->tls->use_certificate_chain_file(certFile, ec);

@@ -64,8 +64,8 @@ public:
         Handler handler;
         HeadCheck headCheck;
     };
-    using Logger = std::function<void(const std::string &method, const std::string &path, int status,
-                                      size_t bodySize)>;
+    using Logger =
+        std::function<void(const std::string &method, const std::string &path, int status, size_t bodySize)>;
 
     explicit WebServer(Limits limits);
     WebServer()

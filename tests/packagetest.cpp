@@ -261,8 +261,9 @@ void PackageTest::installsPrograms()
 // The reference service is packaged exactly when the build made it (ZELKO_BUILD_SERVICE).
 void PackageTest::serviceAsConfigured()
 {
-    for (const char *file : {"bin/zelko-service", "share/zelko/certs/zelko-service.crt",
-                             "share/zelko/certs/zelko-service.key", "share/zelko/systemd/zelko-service.service"})
+    for (const char *file :
+         {"bin/zelko-service", "share/zelko/certs/zelko-service.crt", "share/zelko/certs/zelko-service.key",
+          "share/zelko/systemd/zelko-service.service"})
         QVERIFY2(QFile::exists(installed(QLatin1String(file))) == hasService, file);
     if (!hasService)
         return;

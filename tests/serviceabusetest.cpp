@@ -132,8 +132,8 @@ void ServiceAbuseTest::slowClients_data()
     QTest::addColumn<int>("answers");
     const QByteArray query = postSearch(signedSearch(QStringLiteral("zlib")));
     QTest::newRow("stalled in the middle of a body")
-        << QByteArray("POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{\"serv") << QByteArray()
-        << false << 0;
+        << QByteArray("POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{\"serv")
+        << QByteArray() << false << 0;
     QTest::newRow("a byte of an endless header line at a time")
         << QByteArray("POST /search HTTP/1.1\r\nX-Slow: ") << QByteArray("a") << false << 0;
     QTest::newRow("blank lines before a request") << QByteArray() << QByteArray("\r\n") << false << 0;
@@ -224,12 +224,13 @@ void ServiceAbuseTest::connectionCaps()
     const quint16 port = quint16(capped.port());
     std::vector<std::unique_ptr<RawConnection>> held;
     for (int i = 0; i < heldFromFirst + heldFromSecond; ++i) {
-        held.emplace_back(new RawConnection(port, QHostAddress(i < heldFromFirst ? "127.0.0.1" : "127.0.0.2")));
+        held.emplace_back(
+            new RawConnection(port, QHostAddress(i < heldFromFirst ? "127.0.0.1" : "127.0.0.2")));
         // Held by a request that has begun, so the service has taken the connection.
         held.back()->socket.write("POST /search HTTP/1.1\r\n");
     }
-    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(held.begin(), held.end(), [](const auto &c) { return c->connected(); }),
-                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        std::all_of(held.begin(), held.end(), [](const auto &c) { return c->connected(); }), 20000);
     // Taken by the service, not only by the kernel: a query on a held connection after all.
     RawConnection last(port, QHostAddress(from));
     last.socket.write(post(signedSearch(QStringLiteral("zlib"))));
@@ -244,7 +245,8 @@ void ServiceAbuseTest::logLinesAreEscaped_data()
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("logged");
     QTest::newRow("bytes beyond ASCII") << QByteArray("/s\xc3\xa9") << QByteArray("POST /s\\xc3\\xa9 404");
-    QTest::newRow("an encoded line break stays encoded") << QByteArray("/a%0aPOST") << QByteArray("POST /a%0aPOST 404");
+    QTest::newRow("an encoded line break stays encoded")
+        << QByteArray("/a%0aPOST") << QByteArray("POST /a%0aPOST 404");
     QTest::newRow("a backslash") << QByteArray("/a\\b") << QByteArray("POST /a\\x5cb 404");
 }
 
@@ -254,7 +256,8 @@ void ServiceAbuseTest::logLinesAreEscaped()
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, logged);
     RawConnection c(quint16(m_service.port()));
-    c.socket.write("POST " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+    c.socket.write("POST " + target
+                   + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
     QTRY_VERIFY_WITH_TIMEOUT(c.closed(), 20000);
     QCOMPARE(c.status(), 404);
     QTRY_VERIFY_WITH_TIMEOUT(m_service.log().contains(QString::fromLatin1(logged)), 5000);

@@ -43,7 +43,8 @@ QByteArray signedSearch(const char *q)
     return ::signedSearch(QString::fromLatin1(q));
 }
 
-QByteArray post(const QString &q, const QByteArray &version = "HTTP/1.1", const QByteArray &extra = QByteArray())
+QByteArray post(const QString &q, const QByteArray &version = "HTTP/1.1",
+                const QByteArray &extra = QByteArray())
 {
     return postSearch(::signedSearch(q), version, extra);
 }
@@ -110,22 +111,22 @@ void ServiceHttpTest::exchange_data()
     QTest::newRow("pipelined, split inside the second")
         << Pieces{three.left(three.size() / 2), three.mid(three.size() / 2)} << Codes{200, 200, 200}
         << QStringList{"zlib", "pigz", "adduser"} << false << QByteArray();
-    QTest::newRow("sent byte by byte") << bytes(post("zlib")) << Codes{200} << QStringList{"zlib"} << false
-                                       << QByteArray();
+    QTest::newRow("sent byte by byte")
+        << bytes(post("zlib")) << Codes{200} << QStringList{"zlib"} << false << QByteArray();
     QTest::newRow("blank lines before a request")
         << Pieces{"\r\n\r\n" + post("zlib")} << Codes{200} << QStringList{"zlib"} << false << QByteArray();
     QTest::newRow("HTTP/1.0 closes") << Pieces{post("zlib", "HTTP/1.0")} << Codes{200} << QStringList{"zlib"}
                                      << true << QByteArray("Connection: close");
-    QTest::newRow("HTTP/1.0 keep-alive") << Pieces{post("zlib", "HTTP/1.0", "Connection: keep-alive\r\n")}
-                                         << Codes{200} << QStringList{"zlib"} << false
-                                         << QByteArray("Connection: keep-alive");
+    QTest::newRow("HTTP/1.0 keep-alive")
+        << Pieces{post("zlib", "HTTP/1.0", "Connection: keep-alive\r\n")} << Codes{200} << QStringList{"zlib"}
+        << false << QByteArray("Connection: keep-alive");
     QTest::newRow("Connection: close, nothing after it answered")
-        << Pieces{post("zlib", "HTTP/1.1", "Connection: close\r\n") + next} << Codes{200} << QStringList{"zlib"}
-        << true << QByteArray("Connection: close");
+        << Pieces{post("zlib", "HTTP/1.1", "Connection: close\r\n") + next} << Codes{200}
+        << QStringList{"zlib"} << true << QByteArray("Connection: close");
     QTest::newRow("Expect: 100-continue") << Pieces{post("zlib", "HTTP/1.1", "Expect: 100-continue\r\n")}
                                           << Codes{200} << QStringList{"zlib"} << false << QByteArray();
-    QTest::newRow("other Expect") << Pieces{post("zlib", "HTTP/1.1", "Expect: 200-ok\r\n") + next} << Codes{417}
-                                  << QStringList() << true << QByteArray();
+    QTest::newRow("other Expect") << Pieces{post("zlib", "HTTP/1.1", "Expect: 200-ok\r\n") + next}
+                                  << Codes{417} << QStringList() << true << QByteArray();
     QTest::newRow("GET, then a query on the same connection")
         << Pieces{"GET /search HTTP/1.1\r\nHost: x\r\n\r\n" + next} << Codes{405, 200} << QStringList{"pigz"}
         << false << QByteArray("Allow: POST");
@@ -135,15 +136,15 @@ void ServiceHttpTest::exchange_data()
     QTest::newRow("chunked query, extension by the grammar")
         << Pieces{chunkedPost("zlib") + next} << Codes{200, 200} << QStringList{"zlib", "pigz"} << false
         << QByteArray();
-    QTest::newRow("multipart") << Pieces{"POST /search HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
-                                         "boundary=b\r\nContent-Length: 30\r\n\r\n--b\r\n\r\n{}\r\n--b--\r\n\r\n"
-                                         + next}
-                               << Codes{415} << QStringList() << true << QByteArray();
+    QTest::newRow("multipart")
+        << Pieces{"POST /search HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; "
+                  "boundary=b\r\nContent-Length: 30\r\n\r\n--b\r\n\r\n{}\r\n--b--\r\n\r\n"
+                  + next}
+        << Codes{415} << QStringList() << true << QByteArray();
 
     // Limits: refused at once, and the connection with them.
-    QTest::newRow("body over the limit")
-        << Pieces{postSearch(QByteArray(9000, '{')) + next} << Codes{413} << QStringList() << true
-        << QByteArray("Connection: close");
+    QTest::newRow("body over the limit") << Pieces{postSearch(QByteArray(9000, '{')) + next} << Codes{413}
+                                         << QStringList() << true << QByteArray("Connection: close");
     QTest::newRow("over the limit by declaration only")
         << Pieces{"POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 4000000000\r\n\r\n"} << Codes{413}
         << QStringList() << true << QByteArray();
@@ -152,48 +153,54 @@ void ServiceHttpTest::exchange_data()
         chunks += "800\r\n" + QByteArray(0x800, 'y') + "\r\n";
     QTest::newRow("chunked over the limit")
         << Pieces{chunks + "0\r\n\r\n"} << Codes{413} << QStringList() << true << QByteArray();
-    QTest::newRow("header too large") << Pieces{"POST /search HTTP/1.1\r\nX-Big: " + QByteArray(9000, 'a')}
-                                      << Codes{431} << QStringList() << true << QByteArray("Connection: close");
+    QTest::newRow("header too large")
+        << Pieces{"POST /search HTTP/1.1\r\nX-Big: " + QByteArray(9000, 'a')} << Codes{431} << QStringList()
+        << true << QByteArray("Connection: close");
     QByteArray many = "POST /search HTTP/1.1\r\nHost: x\r\n";
     for (int i = 0; i < 100; ++i)
         many += "X-" + QByteArray::number(i) + ": 1\r\n";
     QTest::newRow("too many header fields")
         << Pieces{many + "\r\n"} << Codes{431} << QStringList() << true << QByteArray();
     QTest::newRow("request line longer than a head")
-        << Pieces{"GET /" + QByteArray(9000, 'a') + " HTTP/1.1\r\n\r\n"} << Codes{431} << QStringList() << true
-        << QByteArray();
+        << Pieces{"GET /" + QByteArray(9000, 'a') + " HTTP/1.1\r\n\r\n"} << Codes{431} << QStringList()
+        << true << QByteArray();
 
     // Framing: every malformed or ambiguous head is refused and ends the connection, so
     // that nothing after it is read as a request of its own.
     const auto refused = [&](const char *name, const QByteArray &request, int status) {
-        QTest::newRow(name) << Pieces{request + next} << Codes{status} << QStringList() << true << QByteArray();
+        QTest::newRow(name) << Pieces{request + next} << Codes{status} << QStringList() << true
+                            << QByteArray();
     };
     refused("unknown HTTP version", "POST /search HTTP/2.0\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 505);
     refused("binary instead of HTTP", QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\r\n\r\n", 13), 400);
-    refused("length and chunks at once", chunkedPost("zlib", ";ext=1\r\n", "Content-Length: 5\r\n"
-                                                                          "Transfer-Encoding: chunked\r\n"),
+    refused("length and chunks at once",
+            chunkedPost("zlib", ";ext=1\r\n",
+                        "Content-Length: 5\r\n"
+                        "Transfer-Encoding: chunked\r\n"),
             400);
     refused("two different lengths",
             "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 2\r\nContent-Length: 3\r\n\r\n{}x", 400);
-    refused("broken chunking", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n",
+    refused("broken chunking",
+            "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n{}\r\n0\r\n\r\n",
             400);
     refused("chunked, then identity",
-            chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n"), 400);
+            chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n"),
+            400);
     refused("chunked, then gzip",
             chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n"), 400);
-    refused("chunked twice in one field", chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked, chunked\r\n"),
-            400);
+    refused("chunked twice in one field",
+            chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked, chunked\r\n"), 400);
     refused("gzip, then chunked", chunkedPost("zlib", "\r\n", "Transfer-Encoding: gzip, chunked\r\n"), 501);
-    refused("identity alone", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: identity\r\n\r\n{}", 501);
-    refused("HTTP/1.0 with chunks",
-            chunkedPost("zlib", "\r\n").replace("HTTP/1.1", "HTTP/1.0"), 400);
+    refused("identity alone", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: identity\r\n\r\n{}",
+            501);
+    refused("HTTP/1.0 with chunks", chunkedPost("zlib", "\r\n").replace("HTTP/1.1", "HTTP/1.0"), 400);
     refused("chunk line ending in a bare LF", chunkedPost("zlib", "\n"), 400);
     refused("chunk extension with a control byte", chunkedPost("zlib", ";ext=\x01\r\n"), 400);
     refused("chunk extension with a CR", chunkedPost("zlib", ";e\rxt\r\n"), 400);
     const QByteArray nul(1, '\0');
     refused("NUL in the method", "PO" + nul + "ST /search HTTP/1.1\r\nHost: x\r\n\r\n", 400);
-    refused("NUL in a field name", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding" + nul + ": chunked\r\n\r\n",
-            400);
+    refused("NUL in a field name",
+            "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding" + nul + ": chunked\r\n\r\n", 400);
     refused("ESC in the target", "POST /search\x1b HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 400);
     refused("no Host", "POST /search HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", 400);
     refused("two Hosts", "POST /search HTTP/1.1\r\nHost: a\r\nHost: b\r\nContent-Length: 2\r\n\r\n{}", 400);

@@ -53,6 +53,6 @@ QByteArray signedSearch(const QString &q, int page, int pageSize)
 
 QByteArray postSearch(const QByteArray &body, const QByteArray &version, const QByteArray &extraHeaders)
 {
-    return "POST /search " + version + "\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(body.size())
-           + "\r\n" + extraHeaders + "\r\n" + body;
+    return "POST /search " + version + "\r\nHost: 127.0.0.1\r\nContent-Length: "
+           + QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
 }
