@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include <pthread.h>
@@ -40,18 +41,23 @@ void refuseMultipart(const HttpRequest &head, HttpResponse &refusal)
     refusal.body = "multipart bodies are not accepted\n";
 }
 
-std::vector<WebServer::Route> searchRoutes(const SearchService &service, const QByteArray *canned)
+// The answer is written from the frame itself: kept answers are shared, not copied.
+void shareFrame(HttpResponse &res, std::shared_ptr<const QByteArray> frame)
+{
+    res.sharedData = frame->constData();
+    res.sharedSize = size_t(frame->size());
+    res.sharedOwner = std::move(frame);
+}
+
+std::vector<WebServer::Route> searchRoutes(const SearchService &service,
+                                           const std::shared_ptr<const QByteArray> &canned)
 {
     return {{"POST", "/search",
              [&service, canned](const HttpRequest &req, HttpResponse &res) {
                  res.contentType = "application/octet-stream";
-                 if (canned) {
-                     res.body.assign(canned->constData(), size_t(canned->size()));
-                     return;
-                 }
-                 const QByteArray frame =
-                     service.answer(QByteArray::fromRawData(req.body.data(), int(req.body.size())));
-                 res.body.assign(frame.constData(), size_t(frame.size()));
+                 shareFrame(res, canned ? canned
+                                        : std::make_shared<const QByteArray>(service.answer(
+                                            QByteArray::fromRawData(req.body.data(), int(req.body.size())))));
              },
              refuseMultipart}};
 }
@@ -209,12 +215,12 @@ int main(int argc, char **argv)
     if (service.index().size() == 0)
         return fail(indexError);
 
-    QByteArray canned;
+    std::shared_ptr<const QByteArray> canned;
     if (parser.isSet(cannedOption)) {
         QFile file(parser.value(cannedOption));
         if (!file.open(QIODevice::ReadOnly))
             return fail(QStringLiteral("cannot read %1").arg(file.fileName()));
-        canned = file.readAll();
+        canned = std::make_shared<const QByteArray>(file.readAll());
     }
 
     WebServer::Limits limits;
@@ -234,8 +240,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s %s %d %zu\n", method.c_str(), path.c_str(), status, bodySize);
     });
     std::string error;
-    const int boundHttp = server.listen(
-        host, port, searchRoutes(service, parser.isSet(cannedOption) ? &canned : nullptr), {}, {}, &error);
+    const int boundHttp = server.listen(host, port, searchRoutes(service, canned), {}, {}, &error);
     if (boundHttp < 0)
         return fail(QString::fromStdString(error));
     const int boundHttps =

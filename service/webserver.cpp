@@ -116,6 +116,13 @@ int refusalFor(const beast::error_code &ec)
 
 } // namespace
 
+using Clock = std::chrono::steady_clock;
+
+inline int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+
 class SessionBase : public std::enable_shared_from_this<SessionBase>
 {
 public:
@@ -123,6 +130,24 @@ public:
     virtual void start() = 0;
     // Ends the session if it waits for a request; one in the middle of one goes on.
     virtual void stopIfIdle() = 0;
+    // Ends what the session waits for if its time is up (called by the sweep, any thread).
+    void expireIfDue(int64_t now)
+    {
+        int64_t due = m_dueMs.load(std::memory_order_relaxed);
+        if (due != 0 && due <= now && m_dueMs.compare_exchange_strong(due, 0))
+            expire();
+    }
+
+protected:
+    // The time what the session waits for must come by; 0: none. One bound at a time,
+    // checked by one sweep for all sessions: timers armed and cancelled on every read and
+    // write would cost more than the rest of an exchange.
+    void dueIn(int ms) { m_dueMs.store(nowMs() + ms, std::memory_order_relaxed); }
+    void dueAt(int64_t ms) { m_dueMs.store(ms, std::memory_order_relaxed); }
+    virtual void expire() = 0;
+
+private:
+    std::atomic<int64_t> m_dueMs{0};
 };
 
 struct WebServer::Impl
@@ -140,6 +165,7 @@ struct WebServer::Impl
     }
 
     void accept(Endpoint &endpoint);
+    void sweep();
     void admitted(Endpoint &endpoint, tcp::socket socket);
     void busy(tcp::socket socket, bool tls);
     void released(SessionBase *session, const std::string &address);
@@ -161,6 +187,7 @@ struct WebServer::Impl
     // Declared last, so gone first: the sessions its pending work still holds report to
     // the maps above as they go, and the acceptors go before it.
     net::io_context ioc;
+    std::unique_ptr<net::steady_timer> sweeper;
     std::vector<std::unique_ptr<Endpoint>> endpoints;
     std::vector<std::thread> threads;
 };
@@ -168,8 +195,10 @@ struct WebServer::Impl
 namespace {
 
 using Endpoint = WebServer::Impl::Endpoint;
-using PlainStream = beast::tcp_stream;
-using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+using PlainStream = tcp::socket;
+using TlsStream = ssl::stream<tcp::socket>;
+// Written from where the bytes are: a kept answer is not copied per request.
+using Response = http::response<http::span_body<const char>>;
 
 template <class Stream> Stream makeStream(tcp::socket &&socket, Endpoint &endpoint)
 {
@@ -202,7 +231,7 @@ public:
         // Dispatched onto the session's strand, where all its work runs.
         net::dispatch(m_stream.get_executor(), [self = shared()] {
             if constexpr (Tls) {
-                self->lowest().expires_after(std::chrono::milliseconds(self->m_server.limits.requestMs));
+                self->dueIn(self->limits().requestMs);
                 self->m_stream.async_handshake(ssl::stream_base::server, [self](const beast::error_code &ec) {
                     if (ec)
                         return self->close();
@@ -218,14 +247,23 @@ public:
     {
         net::post(m_stream.get_executor(), [self = shared()] {
             if (self->m_idle)
-                self->lowest().cancel();
+                self->cancel();
         });
     }
 
 private:
+    void expire() override
+    {
+        net::post(m_stream.get_executor(), [self = shared()] { self->cancel(); });
+    }
+
     std::shared_ptr<Session> shared() { return std::static_pointer_cast<Session>(shared_from_this()); }
-    beast::tcp_stream &lowest() { return beast::get_lowest_layer(m_stream); }
-    tcp::socket &socket() { return lowest().socket(); }
+    tcp::socket &socket() { return beast::get_lowest_layer(m_stream); }
+    void cancel()
+    {
+        beast::error_code ignored;
+        socket().cancel(ignored);
+    }
     const WebServer::Limits &limits() const { return m_server.limits; }
 
     // Blank lines before a request are allowed; they count toward its time.
@@ -245,7 +283,7 @@ private:
     {
         dropBlankLines();
         if (m_buffer.size() > 0) {
-            m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limits().requestMs);
+            m_deadline = nowMs() + limits().requestMs;
             return readHead();
         }
         if (m_server.stopping)
@@ -253,15 +291,14 @@ private:
         // A new connection owes its first request within the request bound; a kept-alive
         // one may wait longer for its next.
         m_idle = !fresh;
-        lowest().expires_after(std::chrono::milliseconds(fresh ? limits().requestMs : limits().idleMs));
+        dueIn(fresh ? limits().requestMs : limits().idleMs);
         m_stream.async_read_some(m_buffer.prepare(ReadChunk),
                                  [self = shared()](const beast::error_code &ec, size_t n) {
                                      self->m_idle = false;
                                      if (ec)
                                          return self->close();
                                      self->m_buffer.commit(n);
-                                     self->m_deadline = std::chrono::steady_clock::now()
-                                                        + std::chrono::milliseconds(self->limits().requestMs);
+                                     self->m_deadline = nowMs() + self->limits().requestMs;
                                      self->moreOfHead();
                                  });
     }
@@ -272,7 +309,7 @@ private:
         dropBlankLines();
         if (m_buffer.size() > 0)
             return readHead();
-        lowest().expires_at(m_deadline);
+        dueAt(m_deadline);
         m_stream.async_read_some(m_buffer.prepare(ReadChunk),
                                  [self = shared()](const beast::error_code &ec, size_t n) {
                                      if (ec)
@@ -287,7 +324,7 @@ private:
         m_parser.emplace();
         m_parser->header_limit(std::uint32_t(limits().maxHeaderBytes));
         m_parser->body_limit(limits().maxBody);
-        lowest().expires_at(m_deadline);
+        dueAt(m_deadline);
         http::async_read_header(m_stream, m_buffer, *m_parser,
                                 [self = shared()](const beast::error_code &ec, size_t) { self->onHead(ec); });
     }
@@ -365,7 +402,7 @@ private:
         if (!expectContinue)
             return readBody();
         m_interim = "HTTP/1.1 100 Continue\r\n\r\n";
-        lowest().expires_after(std::chrono::milliseconds(limits().writeMs));
+        dueIn(limits().writeMs);
         net::async_write(m_stream, net::buffer(m_interim),
                          [self = shared()](const beast::error_code &ec, size_t) {
                              if (ec)
@@ -376,7 +413,7 @@ private:
 
     void readBody()
     {
-        lowest().expires_at(m_deadline);
+        dueAt(m_deadline);
         http::async_read(m_stream, m_buffer, *m_parser,
                          [self = shared()](const beast::error_code &ec, size_t) { self->onBody(ec); });
     }
@@ -419,16 +456,20 @@ private:
         send(refusal, false);
     }
 
-    void send(const HttpResponse &answer, bool keepAlive)
+    void send(HttpResponse &answer, bool keepAlive)
     {
         m_keepAlive = keepAlive;
         m_refused = answer.status >= 400 && !keepAlive;
-        m_response.emplace(http::status(answer.status), 11);
-        if (!answer.contentType.empty())
-            m_response->set(http::field::content_type, answer.contentType);
-        for (const auto &field : answer.headers)
+        m_answer = std::move(answer);
+        m_response.emplace(http::status(m_answer.status), 11);
+        if (!m_answer.contentType.empty())
+            m_response->set(http::field::content_type, m_answer.contentType);
+        for (const auto &field : m_answer.headers)
             m_response->set(field.first, field.second);
-        m_response->body() = answer.body;
+        if (m_answer.sharedOwner)
+            m_response->body() = {m_answer.sharedData, m_answer.sharedSize};
+        else
+            m_response->body() = {m_answer.body.data(), m_answer.body.size()};
         m_response->prepare_payload();
         // An HTTP/1.0 client keeps the connection only when told so.
         if (!keepAlive)
@@ -436,11 +477,12 @@ private:
         else if (m_request.minorVersion == 0)
             m_response->set(http::field::connection, "keep-alive");
         m_server.log(m_parser ? m_parser->get().method_string() : beast::string_view(),
-                     m_parser ? m_parser->get().target() : beast::string_view(), answer.status,
-                     answer.body.size());
-        lowest().expires_after(std::chrono::milliseconds(limits().writeMs));
+                     m_parser ? m_parser->get().target() : beast::string_view(), m_answer.status,
+                     m_answer.bodySize());
+        dueIn(limits().writeMs);
         http::async_write(m_stream, *m_response, [self = shared()](const beast::error_code &ec, size_t) {
             self->m_response.reset();
+            self->m_answer = HttpResponse();
             if (ec)
                 return self->close();
             if (self->m_refused)
@@ -461,7 +503,7 @@ private:
             beast::error_code ignored;
             socket().shutdown(tcp::socket::shutdown_send, ignored);
             m_buffer.consume(m_buffer.size());
-            lowest().expires_after(std::chrono::milliseconds(limits().lingerMs));
+            dueIn(limits().lingerMs);
             drain();
         }
     }
@@ -481,7 +523,7 @@ private:
     void finish()
     {
         if constexpr (Tls) {
-            lowest().expires_after(std::chrono::milliseconds(limits().writeMs));
+            dueIn(limits().writeMs);
             m_stream.async_shutdown([self = shared()](const beast::error_code &) { self->close(); });
         } else {
             beast::error_code ignored;
@@ -492,6 +534,7 @@ private:
 
     void close()
     {
+        dueAt(0);
         beast::error_code ignored;
         socket().close(ignored);
     }
@@ -502,12 +545,13 @@ private:
     std::string m_address;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
-    std::optional<http::response<http::string_body>> m_response;
+    std::optional<Response> m_response;
+    HttpResponse m_answer; // what m_response is written from
     HttpRequest m_request;
     const WebServer::Route *m_route = nullptr;
     std::string m_allow;
     std::string m_interim;
-    std::chrono::steady_clock::time_point m_deadline;
+    int64_t m_deadline = 0; // of the request being read
     int m_status = 0;
     size_t m_discarded = 0;
     bool m_idle = false;
@@ -531,6 +575,29 @@ void WebServer::Impl::accept(Endpoint &endpoint)
             auto pause = std::make_shared<net::steady_timer>(ioc, std::chrono::milliseconds(50));
             pause->async_wait([this, &endpoint, pause](const beast::error_code &) { accept(endpoint); });
         });
+}
+
+void WebServer::Impl::sweep()
+{
+    sweeper->expires_after(std::chrono::milliseconds(100));
+    sweeper->async_wait([this](const beast::error_code &ec) {
+        if (ec)
+            return;
+        std::vector<std::shared_ptr<SessionBase>> open;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            open.reserve(sessions.size());
+            for (const auto &entry : sessions)
+                if (auto session = entry.second.lock())
+                    open.push_back(std::move(session));
+        }
+        const int64_t now = nowMs();
+        for (const auto &session : open)
+            session->expireIfDue(now);
+        // The last hold on a session may go here; its going takes the lock, not held now.
+        open.clear();
+        sweep();
+    });
 }
 
 void WebServer::Impl::admitted(Endpoint &endpoint, tcp::socket socket)
@@ -572,13 +639,13 @@ void WebServer::Impl::busy(tcp::socket socket, bool tls)
                                                   "Content-Type: text/plain\r\nContent-Length: ")
                                       + std::to_string(std::strlen(textOf(503)))
                                       + "\r\nConnection: close\r\n\r\n" + textOf(503);
-    auto stream = std::make_shared<beast::tcp_stream>(std::move(socket));
-    stream->expires_after(std::chrono::seconds(1));
-    net::async_write(*stream, net::buffer(answer), [stream](const beast::error_code &, size_t) {
-        beast::error_code ignored;
-        stream->socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream->socket().close(ignored);
-    });
+    auto stream = std::make_shared<tcp::socket>(std::move(socket));
+    // Written at once or never: a full send buffer is no reason to wait.
+    beast::error_code ignored;
+    stream->non_blocking(true, ignored);
+    stream->write_some(net::buffer(answer), ignored);
+    stream->shutdown(tcp::socket::shutdown_both, ignored);
+    stream->close(ignored);
 }
 
 void WebServer::Impl::released(SessionBase *session, const std::string &address)
@@ -666,6 +733,8 @@ bool WebServer::start(int threads)
         std::min<size_t>(d->limits.maxConnections, files.rlim_cur > 128 ? files.rlim_cur - 96 : 32);
     for (auto &endpoint : d->endpoints)
         d->accept(*endpoint);
+    d->sweeper = std::make_unique<net::steady_timer>(d->ioc);
+    d->sweep();
     try {
         for (int i = 0; i < std::max(1, threads); ++i)
             d->threads.emplace_back([this] { d->ioc.run(); });
@@ -685,6 +754,7 @@ void WebServer::stop(int graceMs)
             endpoint->acceptor->close(ignored);
         }
     });
+    // The sweep goes on: a session finishing its exchange still keeps its bounds.
     std::vector<std::weak_ptr<SessionBase>> open;
     {
         std::lock_guard<std::mutex> lock(d->mutex);

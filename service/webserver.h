@@ -26,6 +26,13 @@ struct HttpResponse
     std::string contentType;
     std::string body;
     std::vector<std::pair<std::string, std::string>> headers;
+    // Instead of body: bytes that live elsewhere, written from where they are; owner keeps
+    // them alive until they are sent.
+    std::shared_ptr<const void> sharedOwner;
+    const char *sharedData = nullptr;
+    size_t sharedSize = 0;
+
+    size_t bodySize() const { return sharedOwner ? sharedSize : body.size(); }
 };
 
 // HTTP/1.1 and HTTPS on Boost.Beast over one Asio io_context run by a few threads; every
