@@ -290,7 +290,7 @@ private:
             return close();
         // A new connection owes its first request within the request bound; a kept-alive
         // one may wait longer for its next.
-        m_idle = !fresh;
+        m_idle = true;
         dueIn(fresh ? limits().requestMs : limits().idleMs);
         m_stream.async_read_some(m_buffer.prepare(ReadChunk),
                                  [self = shared()](const beast::error_code &ec, size_t n) {
@@ -459,7 +459,6 @@ private:
     void send(HttpResponse &answer, bool keepAlive)
     {
         m_keepAlive = keepAlive;
-        m_refused = answer.status >= 400 && !keepAlive;
         m_answer = std::move(answer);
         m_response.emplace(http::status(m_answer.status), 11);
         if (!m_answer.contentType.empty())
@@ -485,16 +484,16 @@ private:
             self->m_answer = HttpResponse();
             if (ec)
                 return self->close();
-            if (self->m_refused)
-                return self->linger();
+            // What the client still sends is read and dropped for a while: closing with it
+            // unread would reset the connection, and the client might lose the answer.
             if (!self->m_keepAlive)
-                return self->finish();
+                return self->linger();
             self->m_parser.reset();
             self->awaitRequest(false);
         });
     }
 
-    // After a refusal: what the client still sends is read and dropped, within bounds.
+    // After the last answer: what the client still sends is read and dropped, within bounds.
     void linger()
     {
         if constexpr (Tls) {
@@ -556,7 +555,6 @@ private:
     size_t m_discarded = 0;
     bool m_idle = false;
     bool m_keepAlive = false;
-    bool m_refused = false;
 };
 
 } // namespace
