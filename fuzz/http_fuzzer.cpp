@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -64,6 +65,13 @@ int connectToServer()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     FUZZ_CHECK(fd >= 0);
+    // Each closed connection leaves its pair of addresses in TIME_WAIT for a minute:
+    // thousands of inputs a second would use up one source address's ports.
+    static uint32_t next = 0;
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + next++ % 250);
+    FUZZ_CHECK(::bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(uint16_t(g_port));
@@ -82,9 +90,15 @@ std::string readAll(int fd, size_t alreadyWritten)
     char buffer[65536];
     for (;;) {
         pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 30000);
+        // libFuzzer's own timer interrupts the wait now and then.
+        int ready;
+        do
+            ready = ::poll(&p, 1, 30000);
+        while (ready < 0 && errno == EINTR);
         FUZZ_CHECK(ready == 1);
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             return got;
         got.append(buffer, size_t(n));
@@ -144,7 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t from = 0;
     for (const size_t to : cuts) {
         // A server that closed early makes writes fail: what it answered still counts.
-        if (to > from && ::send(fd, bytes + from, to - from, MSG_NOSIGNAL) < 0)
+        ssize_t sent;
+        do
+            sent = to > from ? ::send(fd, bytes + from, to - from, MSG_NOSIGNAL) : 0;
+        while (sent < 0 && errno == EINTR);
+        if (sent < 0)
             break;
         from = to;
     }
