@@ -455,7 +455,7 @@ int main(int argc, char **argv)
         const double o50 = bench::percentile(shown[0], 0.5), f50 = bench::percentile(shown[1], 0.5);
         const double o99 = bench::percentile(shown[0], 0.99), f99 = bench::percentile(shown[1], 0.99);
         bench::row(what + "p50", bench::fmt("%.1f ms", o50), bench::fmt("%.1f ms", f50), ratio(o50, f50),
-                   "<= 1.2x", verdict(f50 > 0 && o50 / f50 <= 1.2));
+                   "<= 1.05x", verdict(f50 > 0 && o50 / f50 <= 1.05));
         bench::row(what + "p99", bench::fmt("%.1f ms", o99), bench::fmt("%.1f ms", f99), ratio(o99, f99),
                    "(reported)", info());
         // Where the time goes: the answer in the model, and the first frame that
