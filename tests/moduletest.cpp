@@ -215,10 +215,11 @@ void ModuleTest::scenario()
     // handlers without formal parameters on Qt 6). zelko writes its debug lines as ever.
     const QRegularExpression ownLine(runner == QLatin1String("zelko") ? QStringLiteral("^(qml: MODULE ok |zelko\\.)")
                                                                     : QStringLiteral("^qml: MODULE ok "));
-    // Qt 5's Wayland platform says so whenever a window is shown full screen, as zelko's is.
-    const QByteArray activation = "qt.qpa.wayland: Wayland does not support QWindow::requestActivate()";
+    // Qt's Wayland platform speaks for itself: Qt 5's whenever a window is shown full screen, as
+    // zelko's is, and in a sanitizer build of the suite on the GL it is told not to load.
     for (const QByteArray &line : log.split('\n'))
-        if (!line.isEmpty() && line != "qml: MODULE PASS" && !(wayland && line == activation))
+        if (!line.isEmpty() && line != "qml: MODULE PASS"
+            && !(wayland && line.startsWith("qt.qpa.wayland: ")))
             QVERIFY2(ownLine.match(QString::fromUtf8(line)).hasMatch(), log.constData());
 }
 
