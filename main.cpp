@@ -5,12 +5,22 @@
 #include "zelkoregistration.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 #include <QQmlEngine>
+#include <QTranslator>
 
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     zelkoEnableDebugLines();
+
+    // The screens in the system's language where a translation is installed beside the
+    // program; without one they stay as written.
+    QTranslator translator;
+    if (translator.load(QLocale(), QStringLiteral("zelko"), QStringLiteral("_"),
+                        QCoreApplication::applicationDirPath()
+                            + QStringLiteral("/../share/zelko/translations")))
+        app.installTranslator(&translator);
 
     zelkoRegisterQmlTypes();
 

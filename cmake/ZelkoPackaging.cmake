@@ -15,6 +15,26 @@ install(DIRECTORY qml/Zelko/ DESTINATION qml/Zelko
     PATTERN "*.qmlc" EXCLUDE
     PATTERN "*~" EXCLUDE)
 
+# The desktop entry, its icons and the AppStream metainfo (desktop/), for launchers and
+# software centres. The 128 px icon is drawn from the SVG by the build, so that the two never
+# differ; where they go is decided when installing (cmake/ZelkoLauncherInstall.cmake).
+find_program(ZELKO_RSVG_CONVERT rsvg-convert)
+if(NOT ZELKO_RSVG_CONVERT)
+    message(FATAL_ERROR "rsvg-convert not found (Debian: librsvg2-bin): it draws the icon's PNG")
+endif()
+set(ZELKO_LAUNCHER_BUILD ${PROJECT_BINARY_DIR}/desktop)
+set(ZELKO_ICON_PNG ${ZELKO_LAUNCHER_BUILD}/example.zelko.zelko.png)
+add_custom_command(OUTPUT ${ZELKO_ICON_PNG}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ZELKO_LAUNCHER_BUILD}
+    COMMAND ${ZELKO_RSVG_CONVERT} -w 128 -h 128 -o ${ZELKO_ICON_PNG}
+        ${PROJECT_SOURCE_DIR}/desktop/example.zelko.zelko.svg
+    DEPENDS ${PROJECT_SOURCE_DIR}/desktop/example.zelko.zelko.svg
+    VERBATIM)
+add_custom_target(zelkoicon ALL DEPENDS ${ZELKO_ICON_PNG})
+install(CODE "set(ZELKO_LAUNCHER_SOURCE \"${PROJECT_SOURCE_DIR}/desktop\")
+set(ZELKO_LAUNCHER_BUILD \"${ZELKO_LAUNCHER_BUILD}\")")
+install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/ZelkoLauncherInstall.cmake)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zelko)
 set(CPACK_PACKAGE_VENDOR Zelko)

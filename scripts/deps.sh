@@ -21,6 +21,12 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
     qml6-module-qtquick-templates qml6-module-qtqml qml6-module-qtqml-models
     qml6-module-qtqml-workerscript qml6-module-qttest qml-qt6
+    # The client on a phone's stack: a headless Wayland compositor and both Qts' Wayland
+    # platforms, a screen reader's view over AT-SPI, the translators' tools of both Qts,
+    # the validators of the launcher and software-centre files, and the renderer that
+    # makes the icon's PNG from its SVG.
+    weston qtwayland5 qt6-wayland at-spi2-core python3-pyatspi
+    qttools5-dev-tools qt6-l10n-tools desktop-file-utils appstream librsvg2-bin
 )
 
 # install_missing PACKAGE...: installs those not installed yet (as root).

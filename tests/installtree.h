@@ -36,8 +36,10 @@ public:
     }
 
     // Started from an unrelated working directory, so only the install-dir lookup can find the file.
-    void start(QProcess &process, const std::function<void(QProcessEnvironment &)> &adjust =
-                                      std::function<void(QProcessEnvironment &)>()) const
+    void start(QProcess &process,
+               const std::function<void(QProcessEnvironment &)> &adjust =
+                   std::function<void(QProcessEnvironment &)>(),
+               const QStringList &arguments = QStringList()) const
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -49,7 +51,7 @@ public:
         process.setProcessEnvironment(env);
         process.setWorkingDirectory(QDir::tempPath());
         process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(binary(), QStringList());
+        process.start(binary(), arguments);
     }
 
     // Runs the binary until it quits by itself; true when it ended with exit code 0.

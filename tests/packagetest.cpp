@@ -5,7 +5,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QImage>
 #include <QRegularExpression>
+#include <QTranslator>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 // The Debian package as cpack built it: its name and control fields, its files,
@@ -28,6 +31,9 @@ private slots:
     void installsFiles_data();
     void installsFiles();
     void serviceAsConfigured();
+    void launcherFiles_data();
+    void launcherFiles();
+    void desktopEntryStartsClient();
     void everythingUnderPrefix();
     void installedClientRuns();
 
@@ -287,6 +293,86 @@ void PackageTest::serviceAsConfigured()
     QVERIFY2(help.simplified().replace(' ', "").contains(cert), help.constData());
 }
 
+// Where launchers and software centres look (XDG_DATA_DIRS), outside the prefix.
+static const QStringList launcherDirs{QStringLiteral("usr/share/applications/"),
+                                      QStringLiteral("usr/share/metainfo/"),
+                                      QStringLiteral("usr/share/icons/hicolor/scalable/apps/"),
+                                      QStringLiteral("usr/share/icons/hicolor/128x128/apps/")};
+static const QString desktopEntry = QStringLiteral("usr/share/applications/example.zelko.zelko.desktop");
+
+void PackageTest::launcherFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    // Run on the file, it must end with 0 and say nothing worse than a note.
+    QTest::addColumn<QStringList>("validator");
+    QTest::newRow("desktop entry") << desktopEntry << QStringList{"desktop-file-validate"};
+    QTest::newRow("metainfo") << "usr/share/metainfo/example.zelko.zelko.metainfo.xml"
+                              << QStringList{"appstreamcli", "validate", "--no-net"};
+    // Checked here: an SVG document that says its size.
+    QTest::newRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/example.zelko.zelko.svg"
+                                   << QStringList();
+    // Checked here: 128 by 128.
+    QTest::newRow("128 px icon") << "usr/share/icons/hicolor/128x128/apps/example.zelko.zelko.png"
+                                 << QStringList();
+    // Checked here: a translation that loads.
+    QTest::newRow("German translation") << "opt/zelko/share/zelko/translations/zelko_de.qm" << QStringList();
+}
+
+void PackageTest::launcherFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, validator);
+    const QString file = m_root.filePath(path);
+    QVERIFY2(QFileInfo(file).isFile(), qPrintable(path));
+    if (path.endsWith(QLatin1String(".png"))) {
+        QCOMPARE(QImage(file).size(), QSize(128, 128));
+    } else if (path.endsWith(QLatin1String(".svg"))) {
+        QFile svg(file);
+        QVERIFY(svg.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&svg);
+        QVERIFY(xml.readNextStartElement());
+        QCOMPARE(xml.name().toString(), QStringLiteral("svg"));
+        QVERIFY(xml.attributes().hasAttribute(QStringLiteral("viewBox")));
+        while (!xml.atEnd())
+            xml.readNext();
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    } else if (path.endsWith(QLatin1String(".qm"))) {
+        QTranslator translator;
+        QVERIFY(translator.load(file) && !translator.isEmpty());
+    } else {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(validator.first(), validator.mid(1) << file);
+        QVERIFY2(p.waitForFinished(60000), qPrintable(validator.first()));
+        const QString said = QString::fromUtf8(p.readAll());
+        static const QRegularExpression worse(QStringLiteral("^(E|W): |error|warning"),
+                                              QRegularExpression::MultilineOption);
+        QVERIFY2(p.exitCode() == 0 && !worse.match(said).hasMatch(), qPrintable(said));
+    }
+}
+
+// The launcher starts the packaged client and shows the packaged icon.
+void PackageTest::desktopEntryStartsClient()
+{
+    QFile file(m_root.filePath(desktopEntry));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString entry = QString::fromUtf8(file.readAll());
+    auto key = [&entry](const char *name) {
+        return QRegularExpression(QStringLiteral("^%1=(.*)$").arg(QLatin1String(name)),
+                                  QRegularExpression::MultilineOption)
+            .match(entry)
+            .captured(1);
+    };
+    const QString exec = key("Exec");
+    QCOMPARE(exec, QStringLiteral("/opt/zelko/bin/zelko"));
+    QVERIFY(QFileInfo(m_root.filePath(exec.mid(1))).isExecutable());
+    const QString icon = key("Icon");
+    for (const QString &dir : launcherDirs.mid(2))
+        QVERIFY2(QFile::exists(m_root.filePath(dir + icon + (dir.contains("scalable") ? ".svg" : ".png"))),
+                 qPrintable(dir + icon));
+}
+
+// Everything under the prefix but the launcher's files, which must be where launchers look.
 void PackageTest::everythingUnderPrefix()
 {
     int code = 0;
@@ -295,8 +381,12 @@ void PackageTest::everythingUnderPrefix()
     for (const QByteArray &line : listing.split('\n')) {
         if (line.isEmpty())
             continue;
-        const QByteArray path = line.mid(line.lastIndexOf(' ') + 1);
-        QVERIFY2(path == "./" || path == "./opt/" || path.startsWith("./opt/zelko/"), line.constData());
+        const QString path = QString::fromUtf8(line.mid(line.lastIndexOf(' ') + 1)).mid(2);
+        bool launcher = false;
+        for (const QString &dir : launcherDirs)
+            launcher = launcher || dir.startsWith(path) || path.startsWith(dir);
+        QVERIFY2(path.isEmpty() || path == "opt/" || path.startsWith("opt/zelko/") || launcher,
+                 line.constData());
     }
 }
 

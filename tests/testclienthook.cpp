@@ -1,5 +1,7 @@
+#include "treewalk.h"
 #include "zelkotesting.h"
 
+#include <QCoreApplication>
 #include <QtGlobal>
 
 // Linked only into the test build of the client: the end-to-end suite starts its
@@ -12,3 +14,11 @@ static void pointAtTestService()
         ZelkoTesting::setServiceUrl(QString::fromUtf8(url));
 }
 Q_CONSTRUCTOR_FUNCTION(pointAtTestService)
+
+// The walk of the item tree for support/Driver.qml, which the phone suites run as the
+// client's main file.
+static void offerTreeWalk()
+{
+    TreeWalk::registerForQml();
+}
+Q_COREAPP_STARTUP_FUNCTION(offerTreeWalk)

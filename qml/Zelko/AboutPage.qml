@@ -73,6 +73,8 @@ Rectangle {
         width: parent.width
         contentHeight: content.height + 32
         clip: true
+        Accessible.role: Accessible.Pane
+        Accessible.name: header.title
 
         Column {
             id: content
@@ -83,18 +85,21 @@ Rectangle {
 
             Repeater {
                 model: [
-                    { label: "pid", value: settings.pid() },
-                    { label: "cid", value: settings.cid() },
-                    { label: "vid", value: settings.vid() },
-                    { label: "uid", value: settings.uid() }
+                    { key: "pid", label: qsTr("pid"), value: settings.pid() },
+                    { key: "cid", label: qsTr("cid"), value: settings.cid() },
+                    { key: "vid", label: qsTr("vid"), value: settings.vid() },
+                    { key: "uid", label: qsTr("uid"), value: settings.uid() }
                 ]
                 delegate: Row {
+                    width: content.width
                     spacing: 12
-                    Text { width: 48; text: modelData.label; font.pixelSize: 18; color: Theme.muted }
+                    Text { id: keyText; width: 48; text: modelData.label; font.pixelSize: 18; color: Theme.muted }
                     Text {
-                        objectName: modelData.label + "Text"
+                        objectName: modelData.key + "Text"
+                        width: parent.width - keyText.width - parent.spacing
                         text: modelData.value !== "" ? modelData.value : qsTr("(not reported)")
                         textFormat: Text.PlainText
+                        wrapMode: Text.WrapAnywhere
                         font.pixelSize: 18
                         color: Theme.text
                     }
@@ -124,11 +129,13 @@ Rectangle {
                 wrapMode: TextEdit.Wrap
                 placeholderText: qsTr("Tell us what you think")
                 font.pixelSize: 16
+                Accessible.name: qsTr("Feedback")
                 background: Rectangle { color: Theme.card; border.color: Theme.line; radius: 4 }
             }
             Row {
                 spacing: 12
-                Button {
+                TouchButton {
+                    id: sendButton
                     objectName: "sendButton"
                     text: qsTr("Send")
                     enabled: aboutPage.feedbackState !== "sending" && feedbackField.text.trim() !== ""
@@ -137,7 +144,7 @@ Rectangle {
                 Text {
                     objectName: "feedbackStatus"
                     anchors.verticalCenter: parent.verticalCenter
-                    width: content.width - 120
+                    width: content.width - sendButton.width - parent.spacing
                     text: aboutPage.feedbackMessage
                     textFormat: Text.PlainText
                     wrapMode: Text.WordWrap
@@ -148,7 +155,7 @@ Rectangle {
 
             Rectangle { width: parent.width; height: 1; color: Theme.line }
 
-            Button {
+            TouchButton {
                 objectName: "quitButton"
                 text: qsTr("Quit")
                 onClicked: Qt.quit()

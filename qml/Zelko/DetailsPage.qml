@@ -58,13 +58,16 @@ Rectangle {
         objectName: "statusBanner"
         anchors.top: header.bottom
         width: parent.width
-        height: 56
+        height: Math.max(56, bannerText.implicitHeight + 24)
         visible: detailsPage.status === "error"
         color: Theme.errorBack
         Text {
-            anchors.fill: parent
+            id: bannerText
+            objectName: "statusText"
+            anchors.left: parent.left
+            anchors.right: parent.right
             anchors.margins: 12
-            verticalAlignment: Text.AlignVCenter
+            anchors.verticalCenter: parent.verticalCenter
             text: detailsPage.message
             wrapMode: Text.WordWrap
             font.pixelSize: 15
@@ -79,6 +82,8 @@ Rectangle {
         contentHeight: body.height + 32
         clip: true
         visible: detailsPage.status === "shown"
+        Accessible.role: Accessible.Pane
+        Accessible.name: detailsPage.name
 
         Column {
             id: body
@@ -88,6 +93,7 @@ Rectangle {
             spacing: 8
 
             Row {
+                width: parent.width
                 spacing: 14
                 Image {
                     width: 48
@@ -97,8 +103,25 @@ Rectangle {
                 }
                 Column {
                     anchors.verticalCenter: parent.verticalCenter
-                    Text { text: detailsPage.details.name || ""; textFormat: Text.PlainText; font.pixelSize: 22; font.bold: true; color: Theme.text }
-                    Text { text: detailsPage.details.version || ""; textFormat: Text.PlainText; font.pixelSize: 15; color: Theme.muted }
+                    width: parent.width - 48 - parent.spacing
+                    Text {
+                        objectName: "detailsName"
+                        width: parent.width
+                        text: detailsPage.details.name || ""
+                        textFormat: Text.PlainText
+                        wrapMode: Text.WrapAnywhere
+                        font.pixelSize: 22
+                        font.bold: true
+                        color: Theme.text
+                    }
+                    Text {
+                        width: parent.width
+                        text: detailsPage.details.version || ""
+                        textFormat: Text.PlainText
+                        wrapMode: Text.WrapAnywhere
+                        font.pixelSize: 15
+                        color: Theme.muted
+                    }
                 }
             }
             Text {
@@ -114,7 +137,7 @@ Rectangle {
                     { label: qsTr("Section"), value: detailsPage.details.section },
                     { label: qsTr("Architecture"), value: detailsPage.details.arch },
                     { label: qsTr("Installed size"),
-                      value: detailsPage.details.installedSize ? detailsPage.details.installedSize + " KiB" : "" },
+                      value: detailsPage.details.installedSize ? qsTr("%1 KiB").arg(detailsPage.details.installedSize) : "" },
                     { label: qsTr("Maintainer"), value: detailsPage.details.maintainer },
                     { label: qsTr("Homepage"), value: detailsPage.details.homepage },
                     { label: qsTr("Depends on"), value: detailsPage.details.depends }
@@ -122,7 +145,8 @@ Rectangle {
                 delegate: Text {
                     width: body.width
                     visible: !!modelData.value
-                    text: "<b>" + modelData.label + ":</b> " + String(modelData.value || "").replace(/&/g, "&amp;").replace(/</g, "&lt;")
+                    text: qsTr("<b>%1:</b> %2").arg(modelData.label)
+                              .arg(String(modelData.value || "").replace(/&/g, "&amp;").replace(/</g, "&lt;"))
                     textFormat: Text.StyledText
                     wrapMode: Text.Wrap
                     font.pixelSize: 14

@@ -8,8 +8,12 @@ Rectangle {
     signal clicked()
 
     height: parent ? parent.height : 56
-    width: label.implicitWidth + 32
+    width: Math.max(56, label.implicitWidth + 32)
     color: area.pressed ? Theme.brandDark : "transparent"
+
+    Accessible.role: Accessible.Button
+    Accessible.name: text
+    Accessible.onPressAction: button.clicked()
 
     Text {
         id: label

@@ -2,7 +2,8 @@ import QtQuick 2.15
 import "Theme.js" as Theme
 
 // One package in the results list: thumbnail from the answer's resources, name,
-// version and summary.
+// version and summary. The name is never cut: it wraps where the row is narrow, and the
+// version moves under it when both do not fit on one line.
 Rectangle {
     id: row
     property string name
@@ -12,8 +13,12 @@ Rectangle {
     readonly property alias thumbnail: thumb
     signal activated()
 
-    height: 76
+    height: Math.max(76, column.implicitHeight + 20)
     color: area.pressed ? "#e3ebf5" : Theme.card
+
+    Accessible.role: Accessible.ListItem
+    Accessible.name: row.summary !== "" ? row.name + ", " + row.summary : row.name
+    Accessible.onPressAction: row.activated()
 
     Image {
         id: thumb
@@ -27,6 +32,7 @@ Rectangle {
     }
 
     Column {
+        id: column
         anchors.left: thumb.right
         anchors.leftMargin: 14
         anchors.right: parent.right
@@ -34,30 +40,34 @@ Rectangle {
         anchors.verticalCenter: parent.verticalCenter
         spacing: 4
 
-        Row {
+        Flow {
             width: parent.width
             spacing: 8
             Text {
                 id: nameText
+                objectName: "resultName"
+                width: Math.min(implicitWidth, parent.width)
                 text: row.name
                 textFormat: Text.PlainText
                 font.pixelSize: 18
                 font.bold: true
                 color: Theme.text
-                elide: Text.ElideRight
-                width: Math.min(implicitWidth, parent.width - versionText.width - 8)
+                // Package names have no spaces to break at.
+                wrapMode: Text.WrapAnywhere
             }
             Text {
                 id: versionText
-                anchors.baseline: nameText.baseline
+                // On the name's baseline when beside it.
+                topPadding: nameText.lineCount === 1 ? nameText.baselineOffset - versionMetrics.ascent : 0
+                width: Math.min(implicitWidth, parent.width)
                 text: row.version
                 textFormat: Text.PlainText
                 font.pixelSize: 13
                 color: Theme.muted
-                width: Math.min(implicitWidth, parent.width / 2)
                 elide: Text.ElideRight
             }
         }
+        FontMetrics { id: versionMetrics; font: versionText.font }
         Text {
             width: parent.width
             text: row.summary

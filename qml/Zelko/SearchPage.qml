@@ -93,15 +93,17 @@ Rectangle {
         color: Theme.brand
 
         Text {
+            id: title
             anchors.left: parent.left
             anchors.leftMargin: 16
             anchors.verticalCenter: parent.verticalCenter
-            text: "Zelko"
+            text: qsTr("Zelko")
             font.pixelSize: 26
             font.bold: true
             color: "white"
         }
         HeaderButton {
+            id: aboutButton
             objectName: "aboutButton"
             anchors.right: parent.right
             text: qsTr("About")
@@ -111,9 +113,13 @@ Rectangle {
 
     Item {
         id: searchRow
-        anchors.top: header.bottom
-        width: parent.width
-        height: 64
+        // A phone held sideways leaves too little height for two bars: the query goes into
+        // the title bar, between the name and About.
+        readonly property bool inHeader: searchPage.height < 480
+        anchors.top: inHeader ? header.top : header.bottom
+        x: inHeader ? header.x + title.x + title.width + 4 : 0
+        width: inHeader ? header.x + aboutButton.x - x : parent.width
+        height: inHeader ? header.height : 68
 
         TextField {
             id: field
@@ -122,21 +128,26 @@ Rectangle {
             anchors.right: actions.left
             anchors.margins: 12
             anchors.verticalCenter: parent.verticalCenter
+            height: 48
             placeholderText: qsTr("Search installed packages")
             font.pixelSize: 18
             selectByMouse: true
-            inputMethodHints: Qt.ImhNoPredictiveText
+            // The query is sent as typed: a phone's keyboard must neither complete nor
+            // capitalise it (package names are lower case).
+            inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
+            Accessible.name: qsTr("Search query")
             onAccepted: searchPage.search(text)
         }
         Item {
             id: actions
             anchors.right: parent.right
             anchors.rightMargin: 12
-            width: 104
-            height: 44
+            width: Math.max(searchButton.implicitWidth, cancelButton.implicitWidth)
+            height: 48
             anchors.verticalCenter: parent.verticalCenter
 
-            Button {
+            TouchButton {
+                id: searchButton
                 objectName: "searchButton"
                 anchors.fill: parent
                 text: qsTr("Search")
@@ -144,7 +155,7 @@ Rectangle {
                 highlighted: true
                 onClicked: searchPage.search(field.text)
             }
-            Button {
+            TouchButton {
                 id: cancelButton
                 objectName: "cancelButton"
                 anchors.fill: parent
@@ -159,7 +170,7 @@ Rectangle {
         id: recentRow
         anchors.top: searchRow.bottom
         width: parent.width
-        height: recent.items.length > 0 ? 40 : 0
+        height: recent.items.length > 0 ? 48 : 0
         visible: height > 0
         clip: true
 
@@ -180,13 +191,24 @@ Rectangle {
             height: parent.height
             orientation: ListView.Horizontal
             spacing: 6
+            Accessible.role: Accessible.List
+            Accessible.name: qsTr("Recent searches")
             model: recent.items
-            delegate: Rectangle {
-                anchors.verticalCenter: parent ? parent.verticalCenter : undefined
-                height: 28
-                radius: 14
-                width: chipText.implicitWidth + 24
-                color: "#e3ebf5"
+            // A chip looks 32 px high but takes a fingertip's 48.
+            delegate: Item {
+                id: chip
+                height: 48
+                width: Math.max(48, chipText.implicitWidth + 24)
+                Accessible.role: Accessible.Button
+                Accessible.name: qsTr("Search again for “%1”").arg(modelData)
+                Accessible.onPressAction: searchPage.search(modelData)
+                Rectangle {
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: parent.width
+                    height: 32
+                    radius: 16
+                    color: chipArea.pressed ? Theme.line : "#e3ebf5"
+                }
                 Text {
                     id: chipText
                     anchors.centerIn: parent
@@ -196,6 +218,7 @@ Rectangle {
                     color: Theme.brand
                 }
                 MouseArea {
+                    id: chipArea
                     anchors.fill: parent
                     onClicked: searchPage.search(modelData)
                 }
@@ -225,7 +248,7 @@ Rectangle {
             font.pixelSize: 15
             color: client.status === "error" ? Theme.errorText : Theme.text
         }
-        Button {
+        TouchButton {
             id: retryButton
             objectName: "retryButton"
             anchors.right: parent.right
@@ -264,6 +287,8 @@ Rectangle {
         width: parent.width
         clip: true
         model: client.results
+        Accessible.role: Accessible.List
+        Accessible.name: qsTr("Results")
         delegate: ResultDelegate {
             width: ListView.view.width
             name: model.name
@@ -290,7 +315,7 @@ Rectangle {
 
         Rectangle { width: parent.width; height: 1; color: Theme.line }
 
-        Button {
+        TouchButton {
             objectName: "previousButton"
             anchors.left: parent.left
             anchors.leftMargin: 12
@@ -306,7 +331,7 @@ Rectangle {
             font.pixelSize: 14
             color: Theme.muted
         }
-        Button {
+        TouchButton {
             objectName: "nextButton"
             anchors.right: parent.right
             anchors.rightMargin: 12

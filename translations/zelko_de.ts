@@ -1,0 +1,231 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de">
+<context>
+    <name>AboutPage</name>
+    <message>
+        <source>Sending…</source>
+        <translation>Wird gesendet…</translation>
+    </message>
+    <message>
+        <source>The feedback service sent an answer that could not be read.</source>
+        <translation>Der Feedback-Dienst hat eine Antwort gesendet, die nicht gelesen werden konnte.</translation>
+    </message>
+    <message>
+        <source>Feedback not sent: %1</source>
+        <translation>Feedback nicht gesendet: %1</translation>
+    </message>
+    <message>
+        <source>About Zelko</source>
+        <translation>Über Zelko</translation>
+    </message>
+    <message>
+        <source>pid</source>
+        <translation>pid</translation>
+    </message>
+    <message>
+        <source>cid</source>
+        <translation>cid</translation>
+    </message>
+    <message>
+        <source>vid</source>
+        <translation>vid</translation>
+    </message>
+    <message>
+        <source>uid</source>
+        <translation>uid</translation>
+    </message>
+    <message>
+        <source>(not reported)</source>
+        <translation>(nicht gemeldet)</translation>
+    </message>
+    <message>
+        <source>Device</source>
+        <translation>Gerät</translation>
+    </message>
+    <message>
+        <source>Feedback</source>
+        <translation>Feedback</translation>
+    </message>
+    <message>
+        <source>Tell us what you think</source>
+        <translation>Sagen Sie uns Ihre Meinung</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Senden</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+</context>
+<context>
+    <name>DetailsPage</name>
+    <message>
+        <source>Section</source>
+        <translation>Bereich</translation>
+    </message>
+    <message>
+        <source>Architecture</source>
+        <translation>Architektur</translation>
+    </message>
+    <message>
+        <source>Installed size</source>
+        <translation>Installierte Größe</translation>
+    </message>
+    <message>
+        <source>%1 KiB</source>
+        <translation>%1 KiB</translation>
+    </message>
+    <message>
+        <source>Maintainer</source>
+        <translation>Betreuer</translation>
+    </message>
+    <message>
+        <source>Homepage</source>
+        <translation>Webseite</translation>
+    </message>
+    <message>
+        <source>Depends on</source>
+        <translation>Hängt ab von</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;%1:&lt;/b&gt; %2</source>
+        <translation>&lt;b&gt;%1:&lt;/b&gt; %2</translation>
+    </message>
+</context>
+<context>
+    <name>PageHeader</name>
+    <message>
+        <source>‹ Back</source>
+        <translation>‹ Zurück</translation>
+    </message>
+</context>
+<context>
+    <name>Protocol</name>
+    <message>
+        <source>The search service did not answer in time.</source>
+        <translation>Der Suchdienst hat nicht rechtzeitig geantwortet.</translation>
+    </message>
+    <message>
+        <source>The search service could not be reached, or its answer could not be read.</source>
+        <translation>Der Suchdienst war nicht erreichbar, oder seine Antwort konnte nicht gelesen werden.</translation>
+    </message>
+    <message>
+        <source>Search cancelled.</source>
+        <translation>Suche abgebrochen.</translation>
+    </message>
+    <message>
+        <source>The search service sent an empty answer.</source>
+        <translation>Der Suchdienst hat eine leere Antwort gesendet.</translation>
+    </message>
+    <message>
+        <source>The request to the search service failed.</source>
+        <translation>Die Anfrage an den Suchdienst ist fehlgeschlagen.</translation>
+    </message>
+    <message>
+        <source>Unexpected failure (code %1).</source>
+        <translation>Unerwarteter Fehler (Code %1).</translation>
+    </message>
+    <message>
+        <source>The service could not read the query.</source>
+        <translation>Der Dienst konnte die Anfrage nicht lesen.</translation>
+    </message>
+    <message>
+        <source>The service rejected the query&apos;s signature.</source>
+        <translation>Der Dienst hat die Signatur der Anfrage abgelehnt.</translation>
+    </message>
+    <message>
+        <source>The service does not offer this kind of query.</source>
+        <translation>Der Dienst bietet diese Art von Anfrage nicht an.</translation>
+    </message>
+    <message>
+        <source>The package is not installed.</source>
+        <translation>Das Paket ist nicht installiert.</translation>
+    </message>
+    <message>
+        <source>The service failed while answering.</source>
+        <translation>Beim Antworten ist im Dienst ein Fehler aufgetreten.</translation>
+    </message>
+    <message>
+        <source>The service reported error %1.</source>
+        <translation>Der Dienst hat Fehler %1 gemeldet.</translation>
+    </message>
+</context>
+<context>
+    <name>SearchPage</name>
+    <message>
+        <source>Zelko</source>
+        <translation>Zelko</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+    <message>
+        <source>Search installed packages</source>
+        <translation>Installierte Pakete durchsuchen</translation>
+    </message>
+    <message>
+        <source>Search query</source>
+        <translation>Suchbegriff</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>Suchen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Recent</source>
+        <translation>Zuletzt</translation>
+    </message>
+    <message>
+        <source>Search again for “%1”</source>
+        <translation>Erneut nach „%1“ suchen</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>Searching…</source>
+        <translation>Suche läuft…</translation>
+    </message>
+    <message>
+        <source>1 package for “%1”</source>
+        <translation>1 Paket für „%1“</translation>
+    </message>
+    <message>
+        <source>%1 packages for “%2”</source>
+        <translation>%1 Pakete für „%2“</translation>
+    </message>
+    <message>
+        <source>No installed package matches “%1”.</source>
+        <translation>Kein installiertes Paket passt zu „%1“.</translation>
+    </message>
+    <message>
+        <source>Results</source>
+        <translation>Ergebnisse</translation>
+    </message>
+    <message>
+        <source>‹ Previous</source>
+        <translation>‹ Vorherige</translation>
+    </message>
+    <message>
+        <source>Page %1 of %2</source>
+        <translation>Seite %1 von %2</translation>
+    </message>
+    <message>
+        <source>Next ›</source>
+        <translation>Nächste ›</translation>
+    </message>
+    <message>
+        <source>Recent searches</source>
+        <translation>Letzte Suchen</translation>
+    </message>
+</context>
+</TS>
