@@ -17,7 +17,6 @@ class OneRequestTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void signatures();
     void errorMapping_data();
     void errorMapping();
     void errorSignalAlone_data();
@@ -36,15 +35,18 @@ private slots:
 
 namespace {
 
+// Connected by the signature texts receivers use: a signal renamed or retyped leaves the
+// spy invalid, and the outcome unseen.
 struct Outcome
 {
     QSignalSpy finished;
     QSignalSpy error;
     explicit Outcome(OneRequest *r)
-        : finished(r, &OneRequest::finished)
-        , error(r, &OneRequest::error)
+        : finished(r, SIGNAL(finished(QByteArray, OneRequest *)))
+        , error(r, SIGNAL(error(OneRequest::ErrorType, OneRequest *)))
     {
     }
+    bool valid() const { return finished.isValid() && error.isValid(); }
     int total() const { return finished.count() + error.count(); }
     int errorType() const { return error.isEmpty() ? 0 : error.first().first().toInt(); }
 };
@@ -79,18 +81,6 @@ void OneRequestTest::cleanupTestCase()
     ZelkoQtRoot::destroy();
 }
 
-void OneRequestTest::signatures()
-{
-    // Receivers connect by these exact texts.
-    const QMetaObject *mo = &OneRequest::staticMetaObject;
-    QVERIFY(mo->indexOfSignal("error(OneRequest::ErrorType,OneRequest*)") >= 0);
-    QVERIFY(mo->indexOfSignal("finished(QByteArray,OneRequest*)") >= 0);
-    QVERIFY(mo->indexOfSlot("replyError(QNetworkReply::NetworkError)") >= 0);
-    QVERIFY(mo->indexOfSlot("replyFinished()") >= 0);
-    QCOMPARE(int(OneRequest::TimeOut), 1);
-    QCOMPARE(int(OneRequest::OtherError), 5);
-}
-
 void OneRequestTest::errorMapping_data()
 {
     QTest::addColumn<int>("code");
@@ -117,6 +107,7 @@ void OneRequestTest::errorMapping()
     auto *reply = new FakeReply;
     auto *request = new OneRequest(reply, &owner);
     Outcome outcome(request);
+    QVERIFY(outcome.valid());
     if (code != 0)
         QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("Net ERROR CODE: %1").arg(code)));
     reply->complete(QNetworkReply::NetworkError(code), "body");
