@@ -1,4 +1,5 @@
 #include "framewriter.h"
+#include "processrun.h"
 #include "referenceservice.h"
 #include "testframes.h"
 #include "testimages.h"
@@ -46,29 +47,13 @@ Q_DECLARE_METATYPE(Resources)
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProcessRun;
 
 Run runTool(const QStringList &args, const QByteArray &input = QByteArray())
 {
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::SeparateChannels);
-    tool.start(QStringLiteral(ZELKO_FRAME_TOOL), args);
-    Run run;
-    if (!tool.waitForStarted(30000))
-        return run;
-    tool.write(input);
-    tool.closeWriteChannel();
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = tool.exitCode();
-    run.out = tool.readAllStandardOutput();
-    run.err = tool.readAllStandardError();
-    return run;
+    ProcessRun::Options options;
+    options.input = input;
+    return ProcessRun::of(QStringLiteral(ZELKO_FRAME_TOOL), args, options);
 }
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
