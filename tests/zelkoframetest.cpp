@@ -24,6 +24,8 @@ private slots:
     void decodesTestFrames();
     void textReport_data();
     void textReport();
+    void jsonReport_data();
+    void jsonReport();
     void standardInput_data();
     void standardInput();
     void extractHostileIds_data();
@@ -148,20 +150,66 @@ void ZelkoFrameTest::decodesTestFrames()
         QCOMPARE(run.err, "zelko-frame: " + failure.toUtf8() + '\n');
     else
         QCOMPARE(run.err, QByteArray());
+}
 
-    // The sizes and flags are the decoder's own findings, passed on unchanged.
-    const ZelkoFrameReport report = ZelkoFrameReport::decode(frame);
-    // Decoding alone stores nothing: the cache is the Request element's business.
-    QVERIFY(!ZelkoQtRoot::exists());
-    QCOMPARE(o.value("head"), orNull(report.hasRecord, report.head));
-    QCOMPARE(o.value("compressFlag"), orNull(report.compressFlag >= 0, report.compressFlag));
-    QCOMPARE(o.value("compressed"),
-             report.compressFlag >= 0 ? QJsonValue(report.compressFlag == 2) : QJsonValue());
-    QCOMPARE(o.value("originalLength"), orNull(report.originalLen >= 0, report.originalLen));
-    QCOMPARE(o.value("compressedLength"), orNull(report.compressedLen >= 0, report.compressedLen));
-    QCOMPARE(o.value("compressedBytes"), orNull(report.packedBytes >= 0, report.packedBytes));
-    QCOMPARE(o.value("contentBytes"), orNull(report.contentBytes >= 0, report.contentBytes));
-    QCOMPARE(o.value("resourceFlag"), orNull(report.resourceFlag >= 0, report.resourceFlag));
+// The whole JSON report of a few frames, as a reader's script would get it. %1: the frame's
+// size; %2: its size less the 14 bytes of a plain header.
+void ZelkoFrameTest::jsonReport_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("expected");
+    FrameWriter::Frame f;
+    f.serviceType = 3;
+    f.hasResources = true;
+    f.resources = {FrameWriter::Resource{"r/1", 4, "abc"}};
+    f.json = "{\"a\":1}";
+    QTest::newRow("plain, one resource that is no image")
+        << FrameWriter::encode(f)
+        << R"({"compressFlag":0,"compressed":false,"compressedBytes":null,"compressedLength":null,"contentBytes":%2,
+             "contentCut":false,"declaredResources":1,"errorCode":0,"failure":null,"frameBytes":%1,"head":0,
+             "json":"{\"a\":1}","jsonValid":true,"originalLength":%2,"resourceFlag":1,
+             "resources":[{"id":"r/1","image":null,"size":3,"type":4}],"serviceType":3})";
+    FrameWriter::Frame z;
+    z.serviceType = 2;
+    z.compressFlag = FrameWriter::Zlib;
+    z.json = "[]";
+    z.originalLen = 99;
+    const QByteArray packed = FrameWriter::encode(z);
+    QTest::newRow("compressed, wrong declared length")
+        << packed
+        << QStringLiteral(R"({"compressFlag":2,"compressed":true,"compressedBytes":%3,"compressedLength":%3,
+             "contentBytes":7,"contentCut":false,"declaredResources":null,"errorCode":0,"failure":null,
+             "frameBytes":%1,"head":0,"json":"[]","jsonValid":true,"originalLength":99,"resourceFlag":0,
+             "resources":[],"serviceType":2})")
+               .replace(QLatin1String("%3"), QString::number(packed.size() - 18));
+    QTest::newRow("head invalid")
+        << QByteArray::fromHex("02000000070000000000")
+        << R"({"compressFlag":null,"compressed":null,"compressedBytes":null,"compressedLength":null,
+             "contentBytes":null,"contentCut":null,"declaredResources":null,"errorCode":null,
+             "failure":"Data head invalid","frameBytes":10,"head":2,"json":null,"jsonValid":null,
+             "originalLength":null,"resourceFlag":null,"resources":[],"serviceType":null})";
+    QTest::newRow("compress flag 3")
+        << QByteArray::fromHex("0000000001000000000302000000")
+        << R"({"compressFlag":3,"compressed":false,"compressedBytes":null,"compressedLength":null,
+             "contentBytes":null,"contentCut":null,"declaredResources":null,"errorCode":0,
+             "failure":"Compress flag invalid","frameBytes":14,"head":0,"json":null,"jsonValid":null,
+             "originalLength":2,"resourceFlag":null,"resources":[],"serviceType":1})";
+}
+
+void ZelkoFrameTest::jsonReport()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, expected);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
+    QVERIFY(!path.isEmpty());
+    const Run run = runTool({QStringLiteral("--json"), path});
+    const QString filled = QString(expected)
+                               .replace(QLatin1String("%1"), QString::number(frame.size()))
+                               .replace(QLatin1String("%2"), QString::number(frame.size() - 14));
+    const QJsonDocument want = QJsonDocument::fromJson(filled.toUtf8());
+    QVERIFY2(!want.isNull(), qPrintable(filled));
+    QCOMPARE(QJsonDocument::fromJson(run.out), want);
 }
 
 void ZelkoFrameTest::textReport_data()
