@@ -67,6 +67,15 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return path;
 }
 
+// The tool run on the bytes as a file named last on its command line; an unwritable file is a
+// run that did not happen (exit code -1).
+Run runOnFile(QStringList args, const QByteArray &bytes, const QString &name = QStringLiteral("frame.bin"))
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, name, bytes);
+    return path.isEmpty() ? Run() : runTool(args << path);
+}
+
 int exitCodeOf(const QString &failure)
 {
     static const QList<QPair<QString, int>> codes = {{"", 0},
@@ -200,10 +209,7 @@ void ZelkoFrameTest::jsonReport()
 {
     QFETCH(QByteArray, frame);
     QFETCH(QString, expected);
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
-    QVERIFY(!path.isEmpty());
-    const Run run = runTool({QStringLiteral("--json"), path});
+    const Run run = runOnFile({QStringLiteral("--json")}, frame);
     const QString filled = QString(expected)
                                .replace(QLatin1String("%1"), QString::number(frame.size()))
                                .replace(QLatin1String("%2"), QString::number(frame.size() - 14));
@@ -340,10 +346,7 @@ void ZelkoFrameTest::textReport()
     QFETCH(QByteArray, frame);
     QFETCH(int, exitCode);
     QFETCH(QString, expected);
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
-    QVERIFY(!path.isEmpty());
-    const Run run = runTool({path});
+    const Run run = runOnFile({}, frame);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(QString::fromUtf8(run.out), expected);
 }
@@ -368,12 +371,9 @@ void ZelkoFrameTest::standardInput()
     QFETCH(QByteArray, frame);
     QFETCH(int, exitCode);
     // The same frame from a file is the reference.
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
-    QVERIFY(!path.isEmpty());
     QStringList fileArgs = args;
     fileArgs.removeAll(QStringLiteral("-"));
-    const Run fromFile = runTool(fileArgs << path);
+    const Run fromFile = runOnFile(fileArgs, frame);
     const Run fromStdin = runTool(args, frame);
     QCOMPARE(fromStdin.exitCode, exitCode);
     QCOMPARE(fromFile.exitCode, exitCode);
@@ -612,8 +612,7 @@ void ZelkoFrameTest::documentedExample()
     const int reportEnd = text.indexOf(QLatin1String("```"), reportStart);
     const QString report = text.mid(reportStart + command.size(), reportEnd - reportStart - command.size());
 
-    QTemporaryDir dir;
-    const Run run = runTool({writeFile(dir, QStringLiteral("example.bin"), shown)});
+    const Run run = runOnFile({}, shown, QStringLiteral("example.bin"));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QString::fromUtf8(run.out), report);
 }
