@@ -76,6 +76,17 @@ Run runOnFile(QStringList args, const QByteArray &bytes, const QString &name = Q
     return path.isEmpty() ? Run() : runTool(args << path);
 }
 
+// Compressed "[]" whose header declares 99 bytes: the stream decides, not the declared length.
+QByteArray wrongLengthFrame()
+{
+    FrameWriter::Frame z;
+    z.serviceType = 2;
+    z.compressFlag = FrameWriter::Zlib;
+    z.json = "[]";
+    z.originalLen = 99;
+    return FrameWriter::encode(z);
+}
+
 int exitCodeOf(const QString &failure)
 {
     static const QList<QPair<QString, int>> codes = {{"", 0},
@@ -178,12 +189,7 @@ void ZelkoFrameTest::jsonReport_data()
              "contentCut":false,"declaredResources":1,"errorCode":0,"failure":null,"frameBytes":%1,"head":0,
              "json":"{\"a\":1}","jsonValid":true,"originalLength":%2,"resourceFlag":1,
              "resources":[{"id":"r/1","image":null,"size":3,"type":4}],"serviceType":3})";
-    FrameWriter::Frame z;
-    z.serviceType = 2;
-    z.compressFlag = FrameWriter::Zlib;
-    z.json = "[]";
-    z.originalLen = 99;
-    const QByteArray packed = FrameWriter::encode(z);
+    const QByteArray packed = wrongLengthFrame();
     QTest::newRow("compressed, wrong declared length")
         << packed
         << QStringLiteral(R"({"compressFlag":2,"compressed":true,"compressedBytes":%3,"compressedLength":%3,
@@ -259,12 +265,7 @@ void ZelkoFrameTest::textReport_data()
                .arg(withResource.size())
                .arg(withResource.size() - 14);
 
-    FrameWriter::Frame z;
-    z.serviceType = 2;
-    z.compressFlag = FrameWriter::Zlib;
-    z.json = "[]";
-    z.originalLen = 99;
-    const QByteArray packed = FrameWriter::encode(z);
+    const QByteArray packed = wrongLengthFrame();
     const int packedLen = packed.size() - 18;
     QTest::newRow("compressed, wrong declared length")
         << packed << 0
