@@ -1,3 +1,4 @@
+#include "randombytes.h"
 #include <QtTest>
 #include <QRandomGenerator>
 
@@ -9,15 +10,6 @@
 #include "decompressmethods.h"
 
 namespace {
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QRandomGenerator gen(seed);
-    QByteArray out(size, '\0');
-    for (int i = 0; i < size; ++i)
-        out[i] = char(gen.bounded(256));
-    return out;
-}
 
 // windowBits 15: zlib wrapper, -15: raw deflate, 31: gzip wrapper.
 QByteArray deflateWith(const QByteArray &data, int windowBits)

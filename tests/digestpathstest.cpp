@@ -1,3 +1,4 @@
+#include "randombytes.h"
 #include "skips.h"
 
 #include <QtTest>
@@ -29,14 +30,6 @@ public:
 private:
     int m_previous;
 };
-
-QByteArray randomBytes(QRandomGenerator &rng, int size)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    for (char &c : out)
-        c = char(rng.bounded(256));
-    return out;
-}
 
 // The record without the words that are only scratch space for one path.
 template <typename Record> QByteArray observable(const Record &r)

@@ -1,3 +1,6 @@
+#include "randombytes.h"
+#include "rspfile.h"
+
 #include <QtTest>
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -127,19 +130,13 @@ QString vectorPath(const QString &file)
 
 using RspFields = QList<QPair<QByteArray, QByteArray>>;
 
-// The key = value lines of a vector file, in order. False when the file cannot be read, so that
-// a missing vector file fails the suite instead of leaving a table without rows.
 bool readRsp(const QString &path, RspFields *fields)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+    std::vector<std::pair<std::string, std::string>> read;
+    if (!readRspFile(path.toStdString(), &read))
         return false;
-    while (!f.atEnd()) {
-        const QByteArray line = f.readLine().trimmed();
-        const int eq = line.indexOf('=');
-        if (!line.startsWith('#') && !line.startsWith('[') && eq > 0)
-            fields->append({line.left(eq).trimmed(), line.mid(eq + 1).trimmed()});
-    }
+    for (const auto &kv : read)
+        fields->append({QByteArray::fromStdString(kv.first), QByteArray::fromStdString(kv.second)});
     return true;
 }
 
@@ -282,9 +279,7 @@ private slots:
         QFETCH(quint32, seed);
         auto c = make(algo);
         QRandomGenerator rng(seed);
-        QByteArray msg(300 + int(rng.bounded(600)), 0);
-        for (char &ch : msg)
-            ch = char(rng.bounded(256));
+        const QByteArray msg = randomBytes(rng, 300 + int(rng.bounded(600)));
         // Cuts that leave 55 (one final block), 56 and 63 (two) and 0 bytes pending, pieces of
         // exactly those lengths, random cuts, and a repeated cut for an empty call mid-message.
         QVector<int> cuts{0, int(msg.size())};

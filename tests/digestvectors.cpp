@@ -4,6 +4,7 @@
 // --portable forbids the CPU's SHA instructions, so that both paths meet the vectors
 // on a CPU that has them.
 #include "Md5Calc.h"
+#include "rspfile.h"
 #include "Sha1Calc.h"
 #include "Sha256Calc.h"
 #include "ShaExtCalc.h"
@@ -101,26 +102,11 @@ std::vector<Algo> algos()
             ALGO("MD5", "MD5", g_md5, Md5Calc)};
 }
 
-struct Field
-{
-    std::string key, value;
-};
+using Field = std::pair<std::string, std::string>;
 
 bool readFields(const std::string &path, std::vector<Field> *fields)
 {
-    std::ifstream in(path);
-    if (!in)
-        return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        const size_t eq = line.find(" = ");
-        if (line.empty() || line[0] == '#' || line[0] == '[' || eq == std::string::npos)
-            continue;
-        fields->push_back({line.substr(0, eq), line.substr(eq + 3)});
-    }
-    return true;
+    return readRspFile(path, fields);
 }
 
 std::string digest(Algo &a, const Bytes &msg)
@@ -142,14 +128,14 @@ void messages(Algo &a, const std::string &path)
     Bytes msg;
     int vectors = 0;
     for (const Field &f : fields) {
-        if (f.key == "Len") {
-            bits = std::stol(f.value);
-        } else if (f.key == "Msg") {
-            msg = fromHex(f.value);
+        if (f.first == "Len") {
+            bits = std::stol(f.second);
+        } else if (f.first == "Msg") {
+            msg = fromHex(f.second);
             msg.resize(size_t(bits / 8));
-        } else if (f.key == "MD") {
+        } else if (f.first == "MD") {
             const std::string what = std::string(a.name) + " " + path + " Len=" + std::to_string(bits);
-            expect(digest(a, msg) == f.value, what);
+            expect(digest(a, msg) == f.second, what);
             a.reset();
             size_t done = 0;
             for (size_t piece = 1; done < msg.size(); piece = piece * 3 % 67 + 1) {
@@ -157,7 +143,7 @@ void messages(Algo &a, const std::string &path)
                 a.absorb(msg.data() + done, long(n));
                 done += n;
             }
-            expect(toHex(a.value(), a.size) == f.value, what + " in pieces");
+            expect(toHex(a.value(), a.size) == f.second, what + " in pieces");
             ++vectors;
         }
     }
@@ -174,9 +160,9 @@ void monte(Algo &a, const std::string &path)
     }
     Bytes seed;
     for (const Field &f : fields) {
-        if (f.key == "Seed") {
-            seed = fromHex(f.value);
-        } else if (f.key == "MD") {
+        if (f.first == "Seed") {
+            seed = fromHex(f.second);
+        } else if (f.first == "MD") {
             Bytes md[3] = {seed, seed, seed};
             for (int i = 3; i < 1003; ++i) {
                 Bytes msg;
@@ -189,7 +175,7 @@ void monte(Algo &a, const std::string &path)
                 md[2] = Bytes(a.value(), a.value() + a.size);
             }
             seed = md[2];
-            expect(toHex(seed.data(), seed.size()) == f.value, std::string(a.name) + " Monte COUNT");
+            expect(toHex(seed.data(), seed.size()) == f.second, std::string(a.name) + " Monte COUNT");
         }
     }
 }

@@ -1,5 +1,6 @@
 #include "installtree.h"
 
+#include <QSettings>
 #include <QtTest>
 
 // Settings written by the real binary survive the process being killed outright
@@ -84,6 +85,16 @@ void DurabilityTest::killedAfterWrite()
     QVERIFY(writer.waitForStarted(30000));
     QByteArray log;
     QTRY_VERIFY_WITH_TIMEOUT((log += writer.readAllStandardError()).contains("WRITTEN"), 60000);
+    // Qt writes the file back from its event loop, a turn or so after the change: the kill
+    // comes once it has, while the program still runs.
+    const QString file = tree.configHome() + QStringLiteral("/Zelko/QtClient.conf");
+    const QStringList want = expected.split(QLatin1Char('|'));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        QSettings(file, QSettings::IniFormat).value(QStringLiteral("durable/text")).toString()
+                == want.value(0)
+            && QSettings(file, QSettings::IniFormat).contains(QStringLiteral("durable/text"))
+                   == (want.value(2) == QLatin1String("true")),
+        30000);
     QCOMPARE(writer.state(), QProcess::Running);
     writer.kill();
     QVERIFY(writer.waitForFinished(30000));

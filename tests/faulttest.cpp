@@ -1,3 +1,4 @@
+#include "randombytes.h"
 #include "framewriter.h"
 #include "logcapture.h"
 #include "minihttpserver.h"
@@ -42,14 +43,6 @@ enum Road {
     Text
 };
 
-QByteArray garbage(int size, quint32 seed)
-{
-    QByteArray out(size, '\0');
-    QRandomGenerator random(seed);
-    random.fillRange(reinterpret_cast<quint32 *>(out.data()), size / 4);
-    return out;
-}
-
 } // namespace
 
 void FaultTest::initTestCase()
@@ -81,13 +74,13 @@ void FaultTest::brokenAnswers_data()
                                  "10\r\n0123456789abcdef\r\n20\r\nonly part of it";
     const QByteArray badChunkSize =
         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nxx\r\n0\r\n\r\n";
-    const QByteArray tenMiB = garbage(10 * 1024 * 1024, 7);
+    const QByteArray tenMiB = randomBytes(10 * 1024 * 1024, 7);
     const QByteArray bigGarbage = MiniHttpServer::response(tenMiB);
     QByteArray headedGarbage = tenMiB;
     // Passes the header checks, so the decoder reads lengths out of garbage.
     headedGarbage.replace(0, 10, QByteArray::fromHex("00000000010000000002"));
     const QByteArray bigHeadedGarbage = MiniHttpServer::response(headedGarbage);
-    const QByteArray garbageForStatus = garbage(10 * 1024 * 1024, 11);
+    const QByteArray garbageForStatus = randomBytes(10 * 1024 * 1024, 11);
 
     for (int road : {Service, Text}) {
         const char *prefix = road == Service ? "service: " : "text: ";

@@ -1,4 +1,5 @@
 #include "framewriter.h"
+#include "processrun.h"
 #include "qtinstall.h"
 #include "skips.h"
 #include "weston.h"
@@ -63,12 +64,11 @@ private:
 
 static QByteArray run(const QString &program, const QStringList &args, int *exitCode)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.start(program, args);
-    const bool done = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit;
-    *exitCode = done ? p.exitCode() : -1;
-    return p.readAll();
+    ProcessRun::Options merged;
+    merged.mergeChannels = true;
+    const ProcessRun run = ProcessRun::of(program, args, merged);
+    *exitCode = run.exitCode;
+    return run.out;
 }
 
 QStringList ModuleTest::unshare() const
@@ -154,20 +154,20 @@ QByteArray ModuleTest::runInOwnNetwork(const QStringList &command, const QString
         m_weston.addClientEnvironment(env);
     if (command.first() == viewer() && !sanitizerRuntime().isEmpty())
         env.insert(QStringLiteral("INNETNS_PRELOAD"), sanitizerRuntime());
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.setProcessChannelMode(QProcess::MergedChannels);
-    p.setWorkingDirectory(m_home.path());
-    p.start(QStringLiteral("unshare"), unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
-                                                 << installed(QStringLiteral("bin/zelko-service"))
-                                                 << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status")
-                                                 << serviceUrl << QString::number(httpsPort)
-                                                 << QString::number(stallPort) << command);
-    const bool ended = p.waitForFinished(90000) && p.exitStatus() == QProcess::NormalExit;
-    if (!ended)
-        p.kill();
-    *exitCode = ended ? p.exitCode() : -1;
-    return p.readAll();
+    ProcessRun::Options options;
+    options.env = env;
+    options.mergeChannels = true;
+    options.workingDirectory = m_home.path();
+    options.ms = 90000;
+    const ProcessRun run =
+        ProcessRun::of(QStringLiteral("unshare"),
+                       unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
+                                 << installed(QStringLiteral("bin/zelko-service"))
+                                 << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << serviceUrl
+                                 << QString::number(httpsPort) << QString::number(stallPort) << command,
+                       options);
+    *exitCode = run.exitCode;
+    return run.out;
 }
 
 void ModuleTest::scenario()

@@ -1,3 +1,4 @@
+#include "processrun.h"
 #include "qtinstall.h"
 #include "skips.h"
 
@@ -54,17 +55,10 @@ static const bool hasService = ZELKO_PACKAGE_HAS_SERVICE;
 
 static QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(program, args);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit) {
-        if (exitCode)
-            *exitCode = -1;
-        return QByteArray();
-    }
+    const ProcessRun run = ProcessRun::of(program, args);
     if (exitCode)
-        *exitCode = p.exitCode();
-    return p.readAllStandardOutput();
+        *exitCode = run.exitCode;
+    return run.out;
 }
 
 void PackageTest::initTestCase()

@@ -56,8 +56,6 @@ private slots:
     void hugeLengthCostsOnlyWhatRemains();
     void emptyResultsNullOrNot_data();
     void emptyResultsNullOrNot();
-    void crc32_data();
-    void crc32();
 };
 
 void StreamMethodsTest::readers_data()
@@ -199,23 +197,6 @@ void StreamMethodsTest::emptyResultsNullOrNot()
         QCOMPARE(got.toString().isNull(), null);
     else
         QCOMPARE(got.toByteArray().isNull(), null);
-}
-
-void StreamMethodsTest::crc32_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<qulonglong>("expected");
-
-    QTest::newRow("empty") << QByteArray() << 0ULL;
-    QTest::newRow("abc") << QByteArray("abc") << 0x352441c2ULL;
-    QTest::newRow("a, top bit set") << QByteArray("a") << 0xe8b7be43ULL;
-}
-
-void StreamMethodsTest::crc32()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(qulonglong, expected);
-    QCOMPARE(qulonglong(StreamMethods::getCrc32(input)), expected);
 }
 
 QTEST_APPLESS_MAIN(StreamMethodsTest)

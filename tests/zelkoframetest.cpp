@@ -1,4 +1,5 @@
 #include "framewriter.h"
+#include "processrun.h"
 #include "referenceservice.h"
 #include "testframes.h"
 #include "testimages.h"
@@ -23,6 +24,8 @@ private slots:
     void decodesTestFrames();
     void textReport_data();
     void textReport();
+    void jsonReport_data();
+    void jsonReport();
     void standardInput_data();
     void standardInput();
     void extractHostileIds_data();
@@ -46,29 +49,13 @@ Q_DECLARE_METATYPE(Resources)
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Run = ProcessRun;
 
 Run runTool(const QStringList &args, const QByteArray &input = QByteArray())
 {
-    QProcess tool;
-    tool.setProcessChannelMode(QProcess::SeparateChannels);
-    tool.start(QStringLiteral(ZELKO_FRAME_TOOL), args);
-    Run run;
-    if (!tool.waitForStarted(30000))
-        return run;
-    tool.write(input);
-    tool.closeWriteChannel();
-    if (!tool.waitForFinished(60000) || tool.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.exitCode = tool.exitCode();
-    run.out = tool.readAllStandardOutput();
-    run.err = tool.readAllStandardError();
-    return run;
+    ProcessRun::Options options;
+    options.input = input;
+    return ProcessRun::of(QStringLiteral(ZELKO_FRAME_TOOL), args, options);
 }
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
@@ -78,6 +65,26 @@ QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         return QString();
     return path;
+}
+
+// The tool run on the bytes as a file named last on its command line; an unwritable file is a
+// run that did not happen (exit code -1).
+Run runOnFile(QStringList args, const QByteArray &bytes, const QString &name = QStringLiteral("frame.bin"))
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, name, bytes);
+    return path.isEmpty() ? Run() : runTool(args << path);
+}
+
+// Compressed "[]" whose header declares 99 bytes: the stream decides, not the declared length.
+QByteArray wrongLengthFrame()
+{
+    FrameWriter::Frame z;
+    z.serviceType = 2;
+    z.compressFlag = FrameWriter::Zlib;
+    z.json = "[]";
+    z.originalLen = 99;
+    return FrameWriter::encode(z);
 }
 
 int exitCodeOf(const QString &failure)
@@ -163,20 +170,58 @@ void ZelkoFrameTest::decodesTestFrames()
         QCOMPARE(run.err, "zelko-frame: " + failure.toUtf8() + '\n');
     else
         QCOMPARE(run.err, QByteArray());
+}
 
-    // The sizes and flags are the decoder's own findings, passed on unchanged.
-    const ZelkoFrameReport report = ZelkoFrameReport::decode(frame);
-    // Decoding alone stores nothing: the cache is the Request element's business.
-    QVERIFY(!ZelkoQtRoot::exists());
-    QCOMPARE(o.value("head"), orNull(report.hasRecord, report.head));
-    QCOMPARE(o.value("compressFlag"), orNull(report.compressFlag >= 0, report.compressFlag));
-    QCOMPARE(o.value("compressed"),
-             report.compressFlag >= 0 ? QJsonValue(report.compressFlag == 2) : QJsonValue());
-    QCOMPARE(o.value("originalLength"), orNull(report.originalLen >= 0, report.originalLen));
-    QCOMPARE(o.value("compressedLength"), orNull(report.compressedLen >= 0, report.compressedLen));
-    QCOMPARE(o.value("compressedBytes"), orNull(report.packedBytes >= 0, report.packedBytes));
-    QCOMPARE(o.value("contentBytes"), orNull(report.contentBytes >= 0, report.contentBytes));
-    QCOMPARE(o.value("resourceFlag"), orNull(report.resourceFlag >= 0, report.resourceFlag));
+// The whole JSON report of a few frames, as a reader's script would get it. %1: the frame's
+// size; %2: its size less the 14 bytes of a plain header.
+void ZelkoFrameTest::jsonReport_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QString>("expected");
+    FrameWriter::Frame f;
+    f.serviceType = 3;
+    f.hasResources = true;
+    f.resources = {FrameWriter::Resource{"r/1", 4, "abc"}};
+    f.json = "{\"a\":1}";
+    QTest::newRow("plain, one resource that is no image")
+        << FrameWriter::encode(f)
+        << R"({"compressFlag":0,"compressed":false,"compressedBytes":null,"compressedLength":null,"contentBytes":%2,
+             "contentCut":false,"declaredResources":1,"errorCode":0,"failure":null,"frameBytes":%1,"head":0,
+             "json":"{\"a\":1}","jsonValid":true,"originalLength":%2,"resourceFlag":1,
+             "resources":[{"id":"r/1","image":null,"size":3,"type":4}],"serviceType":3})";
+    const QByteArray packed = wrongLengthFrame();
+    QTest::newRow("compressed, wrong declared length")
+        << packed
+        << QStringLiteral(R"({"compressFlag":2,"compressed":true,"compressedBytes":%3,"compressedLength":%3,
+             "contentBytes":7,"contentCut":false,"declaredResources":null,"errorCode":0,"failure":null,
+             "frameBytes":%1,"head":0,"json":"[]","jsonValid":true,"originalLength":99,"resourceFlag":0,
+             "resources":[],"serviceType":2})")
+               .replace(QLatin1String("%3"), QString::number(packed.size() - 18));
+    QTest::newRow("head invalid")
+        << QByteArray::fromHex("02000000070000000000")
+        << R"({"compressFlag":null,"compressed":null,"compressedBytes":null,"compressedLength":null,
+             "contentBytes":null,"contentCut":null,"declaredResources":null,"errorCode":null,
+             "failure":"Data head invalid","frameBytes":10,"head":2,"json":null,"jsonValid":null,
+             "originalLength":null,"resourceFlag":null,"resources":[],"serviceType":null})";
+    QTest::newRow("compress flag 3")
+        << QByteArray::fromHex("0000000001000000000302000000")
+        << R"({"compressFlag":3,"compressed":false,"compressedBytes":null,"compressedLength":null,
+             "contentBytes":null,"contentCut":null,"declaredResources":null,"errorCode":0,
+             "failure":"Compress flag invalid","frameBytes":14,"head":0,"json":null,"jsonValid":null,
+             "originalLength":2,"resourceFlag":null,"resources":[],"serviceType":1})";
+}
+
+void ZelkoFrameTest::jsonReport()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QString, expected);
+    const Run run = runOnFile({QStringLiteral("--json")}, frame);
+    const QString filled = QString(expected)
+                               .replace(QLatin1String("%1"), QString::number(frame.size()))
+                               .replace(QLatin1String("%2"), QString::number(frame.size() - 14));
+    const QJsonDocument want = QJsonDocument::fromJson(filled.toUtf8());
+    QVERIFY2(!want.isNull(), qPrintable(filled));
+    QCOMPARE(QJsonDocument::fromJson(run.out), want);
 }
 
 void ZelkoFrameTest::textReport_data()
@@ -220,12 +265,7 @@ void ZelkoFrameTest::textReport_data()
                .arg(withResource.size())
                .arg(withResource.size() - 14);
 
-    FrameWriter::Frame z;
-    z.serviceType = 2;
-    z.compressFlag = FrameWriter::Zlib;
-    z.json = "[]";
-    z.originalLen = 99;
-    const QByteArray packed = FrameWriter::encode(z);
+    const QByteArray packed = wrongLengthFrame();
     const int packedLen = packed.size() - 18;
     QTest::newRow("compressed, wrong declared length")
         << packed << 0
@@ -307,10 +347,7 @@ void ZelkoFrameTest::textReport()
     QFETCH(QByteArray, frame);
     QFETCH(int, exitCode);
     QFETCH(QString, expected);
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
-    QVERIFY(!path.isEmpty());
-    const Run run = runTool({path});
+    const Run run = runOnFile({}, frame);
     QCOMPARE(run.exitCode, exitCode);
     QCOMPARE(QString::fromUtf8(run.out), expected);
 }
@@ -335,12 +372,9 @@ void ZelkoFrameTest::standardInput()
     QFETCH(QByteArray, frame);
     QFETCH(int, exitCode);
     // The same frame from a file is the reference.
-    QTemporaryDir dir;
-    const QString path = writeFile(dir, QStringLiteral("frame.bin"), frame);
-    QVERIFY(!path.isEmpty());
     QStringList fileArgs = args;
     fileArgs.removeAll(QStringLiteral("-"));
-    const Run fromFile = runTool(fileArgs << path);
+    const Run fromFile = runOnFile(fileArgs, frame);
     const Run fromStdin = runTool(args, frame);
     QCOMPARE(fromStdin.exitCode, exitCode);
     QCOMPARE(fromFile.exitCode, exitCode);
@@ -579,8 +613,7 @@ void ZelkoFrameTest::documentedExample()
     const int reportEnd = text.indexOf(QLatin1String("```"), reportStart);
     const QString report = text.mid(reportStart + command.size(), reportEnd - reportStart - command.size());
 
-    QTemporaryDir dir;
-    const Run run = runTool({writeFile(dir, QStringLiteral("example.bin"), shown)});
+    const Run run = runOnFile({}, shown, QStringLiteral("example.bin"));
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(QString::fromUtf8(run.out), report);
 }

@@ -1,0 +1,147 @@
+#!/usr/bin/env python3
+"""Single-point changes to the system's code, and which of them some test notices.
+
+A fair measure of what the suites catch: each mutant flips one comparison, swaps && and
+||, moves a constant by one or turns a returned true into false (or back), in cpp/; the
+tree is built and the suites run; a mutant is caught when a suite fails, and invalid when
+the tree does not build. Sites are drawn with a fixed seed, so runs compare.
+
+    tests/scripts/mutants.py [--count N] [--seed S] [--build DIR] [--only FILE:LINE]...
+
+Needs a configured build folder (default build-mutants, made with the default options if
+missing); restores every file it changes, also when interrupted. Prints one line per
+mutant and the share caught. Survivors are listed with their diff, to be judged by hand:
+one that changes nothing a caller can see is equivalent, not a miss.
+"""
+import argparse
+import os
+import random
+import re
+import subprocess
+import sys
+import time
+
+TOP = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+
+# (pattern, replacement) per operator; each applies to one match on one line.
+OPERATORS = [
+    ('<=', re.compile(r'(?<![<>=!])<=(?!=)'), '<'),
+    ('>=', re.compile(r'(?<![<>=!])>=(?!=)'), '>'),
+    ('<', re.compile(r'(?<![<>=!-])<(?![<=])(?=\s)'), '<='),
+    ('>', re.compile(r'(?<![<>=!-])>(?![>=])(?=\s)'), '>='),
+    ('==', re.compile(r'(?<![<>=!])==(?!=)'), '!='),
+    ('!=', re.compile(r'!=(?!=)'), '=='),
+    ('&&', re.compile(r'&&'), '||'),
+    ('||', re.compile(r'\|\|'), '&&'),
+    ('return true', re.compile(r'\breturn true;'), 'return false;'),
+    ('return false', re.compile(r'\breturn false;'), 'return true;'),
+    ('constant+1', re.compile(r'(?<![\w.])([1-9][0-9]*)(?![\w.])'), None),
+]
+
+# Code that never runs on this machine or is not behaviour (the ARM block functions, logging).
+SKIP_LINE = re.compile(r'^\s*(#|//|\*|/\*)|qCDebug|qDebug|qWarning|static_assert|Q_DECLARE|Q_ENUM')
+
+
+def sources():
+    out = []
+    for folder, _, files in os.walk(os.path.join(TOP, 'cpp')):
+        for name in sorted(files):
+            if name.endswith(('.cpp', '.c')):
+                out.append(os.path.join(folder, name))
+    return sorted(out)
+
+
+def sites():
+    found = []
+    for path in sources():
+        arm = False
+        with open(path, encoding='utf-8') as f:
+            for number, line in enumerate(f, 1):
+                if re.search(r'#\s*if.*(aarch64|__arm__|ARM)', line):
+                    arm = True
+                elif arm and re.match(r'\s*#\s*endif', line):
+                    arm = False
+                if arm or SKIP_LINE.search(line) or '#include' in line:
+                    continue
+                for name, pattern, replacement in OPERATORS:
+                    for match in pattern.finditer(line):
+                        found.append((path, number, name, match.start(), match.end(), replacement))
+    return found
+
+
+def apply(site):
+    path, number, name, start, end, replacement = site
+    with open(path, encoding='utf-8') as f:
+        lines = f.readlines()
+    line = lines[number - 1]
+    old = line[start:end]
+    new = str(int(old) + 1) if replacement is None else replacement
+    lines[number - 1] = line[:start] + new + line[end:]
+    with open(path, 'w', encoding='utf-8') as f:
+        f.writelines(lines)
+    return line.rstrip('\n'), lines[number - 1].rstrip('\n')
+
+
+def run(command, cwd, timeout):
+    try:
+        return subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=timeout).returncode
+    except subprocess.TimeoutExpired:
+        return -1
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--count', type=int, default=40)
+    parser.add_argument('--seed', type=int, default=20)
+    parser.add_argument('--build', default=os.path.join(TOP, 'build-mutants'))
+    parser.add_argument('--only', action='append', default=[])
+    parser.add_argument('--ctest', default='-E "^(bench_|package$|packagearch|qmltypes|qmllint)"')
+    args = parser.parse_args()
+
+    every = sites()
+    chosen = random.Random(args.seed).sample(every, min(args.count, len(every)))
+    if args.only:
+        chosen = [s for s in every if '%s:%d' % (os.path.relpath(s[0], TOP), s[1]) in args.only][:args.count]
+    if not os.path.exists(os.path.join(args.build, 'CMakeCache.txt')):
+        subprocess.run(['cmake', '-S', TOP, '-B', args.build, '-DCMAKE_BUILD_TYPE=RelWithDebInfo'], check=True,
+                       stdout=subprocess.DEVNULL)
+    env = dict(os.environ, QT_QPA_PLATFORM='offscreen')
+    os.environ.update(env)
+    if run(['cmake', '--build', args.build, '-j2'], TOP, 3600) != 0:
+        sys.exit('mutants: the unchanged tree does not build')
+
+    results = []
+    for site in chosen:
+        path = site[0]
+        with open(path, encoding='utf-8') as f:
+            original = f.read()
+        try:
+            before, after = apply(site)
+            started = time.time()
+            if run(['cmake', '--build', args.build, '-j2'], TOP, 3600) != 0:
+                verdict = 'invalid'
+            else:
+                code = run('ctest -j2 --timeout 300 ' + args.ctest, args.build, 3600)
+                verdict = 'caught' if code != 0 else 'survived'
+        finally:
+            with open(path, 'w', encoding='utf-8') as f:
+                f.write(original)
+        where = '%s:%d' % (os.path.relpath(path, TOP), site[1])
+        results.append((verdict, where, site[2], before.strip(), after.strip()))
+        print('%-8s %-40s %-12s %4.0fs  %s' % (verdict, where, site[2], time.time() - started, after.strip()),
+              flush=True)
+    run(['cmake', '--build', args.build, '-j2'], TOP, 3600)
+
+    valid = [r for r in results if r[0] != 'invalid']
+    caught = [r for r in valid if r[0] == 'caught']
+    print('\n%d mutants: %d invalid, %d caught of %d that build (%.0f%%)' %
+          (len(results), len(results) - len(valid), len(caught), len(valid),
+           100.0 * len(caught) / max(1, len(valid))))
+    for r in valid:
+        if r[0] == 'survived':
+            print('survived %s (%s)\n  - %s\n  + %s' % (r[1], r[2], r[3], r[4]))
+
+
+if __name__ == '__main__':
+    main()
