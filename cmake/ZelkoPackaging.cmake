@@ -1,9 +1,5 @@
-# Install tree and Debian package. The client finds its QML at
-# <dir of the binary>/../qml/Zelko/main.qml, so bin/ and qml/ share one prefix;
-# a prefix of its own (/opt/zelko) keeps qml/ out of /usr.
-if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-    set(CMAKE_INSTALL_PREFIX /opt/zelko CACHE PATH "Install prefix: <prefix>/bin and <prefix>/qml" FORCE)
-endif()
+# Install tree and Debian package; the prefix is chosen in the top CMakeLists.txt,
+# before any file that names it is configured.
 
 # Installing and packaging take the binaries as built; a package step must not
 # rebuild the tree under tests that are running from it.
