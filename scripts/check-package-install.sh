@@ -46,7 +46,7 @@ log=$work/log
 # Its own /proc in its own PID namespace: Qt finds its program there.
 if ! QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_CONFIG_HOME=$work HOME=$work \
     XDG_RUNTIME_DIR=$work timeout 120 unshare --net --mount --pid --fork --mount-proc --kill-child \
-    "$top/tests/innetns.sh" /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$local_url" \
+    "$top/tests/scripts/innetns.sh" /opt/zelko/bin/zelko-service "$top/tests/data/dpkg-status" "$local_url" \
     "$zelko_local_https_port" "$zelko_local_stall_port" \
     "$viewer" -I /opt/zelko/lib/qml "$work/scenario.qml" >"$log" 2>&1 || ! grep -q 'MODULE PASS' "$log"; then
     echo "check-package-install: the scenario failed against the installed package:" >&2

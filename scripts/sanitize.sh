@@ -19,8 +19,8 @@ export QT_QPA_PLATFORM=offscreen
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export ASAN_OPTIONS=detect_leaks=1:detect_stack_use_after_return=1
 # Only blocks that named Qt functions allocate and never free are suppressed; see the file.
-export LSAN_OPTIONS=suppressions=$top/tests/lsan.supp:print_suppressions=0
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/tsan.supp"
+export LSAN_OPTIONS=suppressions=$top/tests/sanitizers/lsan.supp:print_suppressions=0
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$top/tests/sanitizers/tsan.supp"
 
 configure() {
     local build=$1 flags=$2

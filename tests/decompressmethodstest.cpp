@@ -1,6 +1,5 @@
 #include "randombytes.h"
 #include <QtTest>
-#include <QRandomGenerator>
 
 #include <zlib.h>
 

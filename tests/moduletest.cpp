@@ -161,7 +161,7 @@ QByteArray ModuleTest::runInOwnNetwork(const QStringList &command, const QString
     options.ms = 90000;
     const ProcessRun run =
         ProcessRun::of(QStringLiteral("unshare"),
-                       unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/innetns.sh")
+                       unshare() << QStringLiteral(ZELKO_SOURCE_DIR "/tests/scripts/innetns.sh")
                                  << installed(QStringLiteral("bin/zelko-service"))
                                  << QStringLiteral(ZELKO_TEST_DATA "/dpkg-status") << serviceUrl
                                  << QString::number(httpsPort) << QString::number(stallPort) << command,

@@ -7,7 +7,6 @@
 #include "zelkoservicehelper.h"
 
 #include <QDir>
-#include <QTcpSocket>
 #include <QtTest>
 
 #include <memory>
