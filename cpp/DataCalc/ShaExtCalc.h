@@ -19,6 +19,8 @@
 
 #include "SizeDef.h"
 
+#include <stddef.h>
+
 /* 1 where this file's functions can use the instructions: x86 with GCC
    or Clang, or 64-bit ARM Linux with GCC or Clang (the kernel says in
    AT_HWCAP whether the CPU has them). Elsewhere they are never
@@ -64,6 +66,14 @@ ShaExtCalc_Block ShaExtCalc_sha1Choice(void);
    registers and leaves words 16..63 of dp as they were. */
 SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp);
 SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp);
+
+/* n whole blocks straight from the message bytes at in,
+   compressed one after the other into the chaining value at rp: what
+   packing each block into words and calling the function above gives,
+   without the packing and with the chaining value kept in registers
+   between blocks. For use only when ShaExtCalc_available(). */
+void ShaExtCalc_sha256Blocks(SZ_INT *rp, const unsigned char *in, size_t n);
+void ShaExtCalc_sha1Blocks(SZ_INT *rp, const unsigned char *in, size_t n);
 
 #ifdef __cplusplus
 }
