@@ -22,8 +22,9 @@
 #include <stddef.h>
 
 /* 1 where this file's functions can use the instructions: x86 with GCC
-   or Clang, or 64-bit ARM Linux with GCC or Clang (the kernel says in
-   AT_HWCAP whether the CPU has them). Elsewhere they are never
+   or Clang, or little-endian 64-bit ARM Linux with GCC or Clang (the
+   kernel says in AT_HWCAP whether the CPU has them; the message bytes
+   are read as little-endian lanes). Elsewhere they are never
    available, the choice is always the portable block function, and the
    instruction block functions hand their calls on to the portable ones. */
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
@@ -31,7 +32,7 @@
 #else
 #define SHAEXTCALC_X86 0
 #endif
-#if defined(__aarch64__) && defined(__linux__) && defined(__GNUC__)
+#if defined(__aarch64__) && defined(__linux__) && defined(__GNUC__) && !defined(__AARCH64EB__)
 #define SHAEXTCALC_ARM64 1
 #else
 #define SHAEXTCALC_ARM64 0
