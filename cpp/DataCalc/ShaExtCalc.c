@@ -68,8 +68,11 @@ int ShaExtCalc_allow(int allowed)
  * ShaExtCalc_sha256Choice, ShaExtCalc_sha1Choice
  *
  * Description:
- *   The block function a calculate call compresses with: asked for once
- *   a call, so that ShaExtCalc_allow takes effect from the next call on.
+ *   The one-block function a calculate call would compress its
+ *   unfinished and padding blocks with now. The calculators ask
+ *   ShaExtCalc_inUse once a call instead, and take the multi-block
+ *   function that goes with it for whole blocks; ShaExtCalc_allow takes
+ *   effect from the next call on either way.
  *
  * Returns:
  *   The function with the SHA instructions when they are in use, else

@@ -5,10 +5,9 @@
  *   Block functions for SHA-256 and SHA-1 that use the CPU's SHA
  *   instructions (x86 SHA extensions, or the ARMv8 SHA1 and SHA2
  *   instructions of 64-bit ARM), and the run-time choice between them
- *   and the portable block functions. The calculators ask for the
- *   block function once per calculate call; both kinds give the same
- *   chaining values, so every result of a calculate call is the same
- *   whichever is used.
+ *   and the portable block functions. The calculators ask which to use
+ *   once per calculate call; both kinds give the same chaining values,
+ *   so every result of a calculate call is the same whichever is used.
  *
  *   This layer sits below the calculators and above ShaBlockCalc, the
  *   portable block functions and round constants: it takes what it
@@ -56,8 +55,8 @@ int ShaExtCalc_allow(int allowed);
    at rp, as Sha256Calc_calcBlock and Sha1Calc_calcBlock do. */
 typedef SZ_T (*ShaExtCalc_Block)(SZ_INT *dp, SZ_INT *rp);
 
-/* The block function to compress with now: the one below with the SHA
-   instructions when ShaExtCalc_inUse(), else the portable one. */
+/* The one-block function to compress with now: the one below with the
+   SHA instructions when ShaExtCalc_inUse(), else the portable one. */
 ShaExtCalc_Block ShaExtCalc_sha256Choice(void);
 ShaExtCalc_Block ShaExtCalc_sha1Choice(void);
 
