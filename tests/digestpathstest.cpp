@@ -136,6 +136,47 @@ private slots:
             QCOMPARE(regExt[5], reg[5]); // the unused sixth word is left alone
         }
     }
+
+    // Whole blocks straight from the message bytes, at any alignment, against the
+    // portable block functions on the same bytes packed as big-endian words.
+    void sameBlocksResults_data()
+    {
+        QTest::addColumn<int>("blocks");
+        QTest::addColumn<int>("offset");
+        for (int blocks : {1, 2, 5})
+            for (int offset : {0, 3})
+                QTest::addRow("%d at +%d", blocks, offset) << blocks << offset;
+    }
+    void sameBlocksResults()
+    {
+        if (!ShaExtCalc_available())
+            ZELKO_SKIP_WITHOUT_CPU_FEATURE("SHA instructions");
+        QFETCH(int, blocks);
+        QFETCH(int, offset);
+        QRandomGenerator rng(quint32(blocks * 16 + offset));
+        const QByteArray bytes = randomBytes(rng, offset + 64 * blocks);
+        const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData()) + offset;
+        SZ_INT reg256[8], ext256[8], reg1[6], ext1[6];
+        for (SZ_INT &w : reg256)
+            w = SZ_INT(rng.generate());
+        for (SZ_INT &w : reg1)
+            w = SZ_INT(rng.generate());
+        std::memcpy(ext256, reg256, sizeof reg256);
+        std::memcpy(ext1, reg1, sizeof reg1);
+        for (int b = 0; b < blocks; ++b) {
+            SZ_INT words[64];
+            for (int i = 0; i < 16; ++i) {
+                const unsigned char *p = in + 64 * b + 4 * i;
+                words[i] = SZ_INT(quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | p[3]);
+            }
+            Sha1Calc_calcBlock(words, reg1);
+            Sha256Calc_calcBlock(words, reg256);
+        }
+        ShaExtCalc_sha256Blocks(ext256, in, size_t(blocks));
+        ShaExtCalc_sha1Blocks(ext1, in, size_t(blocks));
+        QVERIFY(std::memcmp(ext256, reg256, sizeof reg256) == 0);
+        QVERIFY(std::memcmp(ext1, reg1, sizeof reg1) == 0); // the sixth word left alone on both
+    }
 };
 
 QTEST_APPLESS_MAIN(DigestPathsTest)

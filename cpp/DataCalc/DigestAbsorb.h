@@ -123,10 +123,18 @@ DIGESTABSORB_INLINE uint32_t DigestAbsorb_load(const unsigned char *in, int bigE
  */
 DIGESTABSORB_INLINE void DigestAbsorb_store(unsigned char *out, uint32_t w, int bigEndian)
 {
+#if defined(__GNUC__) && defined(__BYTE_ORDER__)
+    /* One swap and one store: written byte by byte, the digest's words
+       come out of GCC's vectoriser as a long run of shuffles. */
+    if (bigEndian != (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__))
+        w = __builtin_bswap32(w);
+    memcpy(out, &w, sizeof w);
+#else
     uint32_t i;
 
     for (i = 0; i < 4; i++)
         out[i] = (unsigned char)(w >> DigestAbsorb_shift(i, bigEndian));
+#endif
 }
 
 /*
@@ -177,6 +185,13 @@ DIGESTABSORB_INLINE SZ_T DigestAbsorb_reset(DigestAbsorb f, const uint32_t *h0)
  *     The block function: compresses the 16 words at its first
  *     argument into the chaining value at its second, which holds
  *     f.words words; the first argument is f.Padding.
+ *   blocks: [in]
+ *     NULL, or a function that compresses its third argument's number
+ *     of whole blocks, read straight from the message bytes at its
+ *     second, into the chaining value at its first, as packing each
+ *     into f.Padding and calling block would. Whole blocks go to it
+ *     when given: the working block's 16 words end the same either
+ *     way, since the unfinished block is written over them afterwards.
  *   dp: [in]
  *     The bytes to absorb; not read when dl is 0.
  *   dl: [in]
@@ -187,6 +202,7 @@ DIGESTABSORB_INLINE SZ_T DigestAbsorb_reset(DigestAbsorb f, const uint32_t *h0)
  *   the total would reach 2^61 bytes or dl is negative.
  */
 DIGESTABSORB_INLINE SZ_T DigestAbsorb_calculate(DigestAbsorb f, SZ_T (*block)(SZ_INT *, SZ_INT *),
+                                               void (*blocks)(SZ_INT *, const unsigned char *, size_t),
                                                SZ_CHAR *dp, SZ_T dl)
 {
     const int be = f.bigEndian;
@@ -218,6 +234,14 @@ DIGESTABSORB_INLINE SZ_T DigestAbsorb_calculate(DigestAbsorb f, SZ_T (*block)(SZ
     n = (uint32_t)*f.DwordBufBytes;
     while (rem > 0) {
         if (n == 0 && rem >= 64) {
+            if (blocks) {
+                /* Every whole block at once, straight from the input. */
+                const size_t whole = (size_t)(rem / 64);
+                blocks(f.reg, in, whole);
+                in += 64 * whole;
+                rem -= 64 * (unsigned long)whole;
+                continue;
+            }
             /* A whole block: the same words as below, without the bookkeeping. */
             for (i = 0; i < 16; i++, in += 4)
                 blk[i] = DigestAbsorb_load(in, be);

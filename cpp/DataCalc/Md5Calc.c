@@ -145,7 +145,7 @@ SZ_T Md5Calc_uninit(Md5Calc *t)
  */
 SZ_T Md5Calc_calculate(Md5Calc *t, SZ_CHAR *dp, SZ_T dl)
 {
-    return DigestAbsorb_calculate(Md5Calc_fields(t), Md5Calc_calcBlock, dp, dl);
+    return DigestAbsorb_calculate(Md5Calc_fields(t), Md5Calc_calcBlock, NULL, dp, dl);
 }
 
 /*

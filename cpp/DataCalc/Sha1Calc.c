@@ -108,7 +108,10 @@ SZ_T Sha1Calc_uninit(Sha1Calc *t)
  * Description:
  *   Absorbs dl more bytes and writes the digest of all input so far to
  *   Value; the record stays ready for more input (DigestAbsorb_calculate).
- *   The block function is chosen once per call.
+ *   The path is chosen once per call. With the SHA instructions, whole
+ *   blocks are compressed straight from the input; the routine is
+ *   inlined once for each path, so each calls its block functions
+ *   directly.
  *
  * Parameters:
  *   t: [in/out]
@@ -124,7 +127,10 @@ SZ_T Sha1Calc_uninit(Sha1Calc *t)
  */
 SZ_T Sha1Calc_calculate(Sha1Calc *t, SZ_CHAR *dp, SZ_T dl)
 {
-    return DigestAbsorb_calculate(Sha1Calc_fields(t), ShaExtCalc_sha1Choice(), dp, dl);
+    if (ShaExtCalc_inUse())
+        return DigestAbsorb_calculate(Sha1Calc_fields(t), ShaExtCalc_sha1Block, ShaExtCalc_sha1Blocks, dp,
+                                      dl);
+    return DigestAbsorb_calculate(Sha1Calc_fields(t), ShaBlockCalc_sha1, NULL, dp, dl);
 }
 
 /*

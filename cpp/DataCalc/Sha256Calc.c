@@ -110,7 +110,10 @@ SZ_T Sha256Calc_uninit(Sha256Calc *t)
  * Description:
  *   Absorbs dl more bytes and writes the digest of all input so far to
  *   Value; the record stays ready for more input (DigestAbsorb_calculate).
- *   The block function is chosen once per call.
+ *   The path is chosen once per call. With the SHA instructions, whole
+ *   blocks are compressed straight from the input; the routine is
+ *   inlined once for each path, so each calls its block functions
+ *   directly.
  *
  * Parameters:
  *   t: [in/out]
@@ -126,7 +129,10 @@ SZ_T Sha256Calc_uninit(Sha256Calc *t)
  */
 SZ_T Sha256Calc_calculate(Sha256Calc *t, SZ_CHAR *dp, SZ_T dl)
 {
-    return DigestAbsorb_calculate(Sha256Calc_fields(t), ShaExtCalc_sha256Choice(), dp, dl);
+    if (ShaExtCalc_inUse())
+        return DigestAbsorb_calculate(Sha256Calc_fields(t), ShaExtCalc_sha256Block, ShaExtCalc_sha256Blocks, dp,
+                                      dl);
+    return DigestAbsorb_calculate(Sha256Calc_fields(t), ShaBlockCalc_sha256, NULL, dp, dl);
 }
 
 /*

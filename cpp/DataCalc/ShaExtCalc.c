@@ -68,8 +68,11 @@ int ShaExtCalc_allow(int allowed)
  * ShaExtCalc_sha256Choice, ShaExtCalc_sha1Choice
  *
  * Description:
- *   The block function a calculate call compresses with: asked for once
- *   a call, so that ShaExtCalc_allow takes effect from the next call on.
+ *   The one-block function a calculate call would compress its
+ *   unfinished and padding blocks with now. The calculators ask
+ *   ShaExtCalc_inUse once a call instead, and take the multi-block
+ *   function that goes with it for whole blocks; ShaExtCalc_allow takes
+ *   effect from the next call on either way.
  *
  * Returns:
  *   The function with the SHA instructions when they are in use, else
@@ -88,6 +91,9 @@ ShaExtCalc_Block ShaExtCalc_sha1Choice(void)
 #if SHAEXTCALC_X86
 
 #define SHAEXT_TARGET __attribute__((target("sha,sse4.1,ssse3")))
+/* The rounds are written once for the block functions below, and inlined
+   into each so that the message and the state stay in registers. */
+#define SHAEXT_ROUNDS SHAEXT_TARGET static inline __attribute__((always_inline))
 
 /*
  * Four rounds of SHA-256 on message group g (words 4g..4g+3), then the
@@ -96,8 +102,6 @@ ShaExtCalc_Block ShaExtCalc_sha1Choice(void)
  */
 #define SHA256_GROUP(g)                                                            \
     do {                                                                           \
-        if ((g) < 4)                                                               \
-            m[(g) & 3] = _mm_loadu_si128((const __m128i *)(w + 4 * (g)));          \
         x = _mm_add_epi32(m[(g) & 3], _mm_loadu_si128((const __m128i *)(k + 4 * (g)))); \
         s1 = _mm_sha256rnds2_epu32(s1, s0, x);                                     \
         if ((g) >= 3 && (g) <= 14) {                                               \
@@ -111,34 +115,69 @@ ShaExtCalc_Block ShaExtCalc_sha1Choice(void)
             m[((g) + 3) & 3] = _mm_sha256msg1_epu32(m[((g) + 3) & 3], m[(g) & 3]); \
     } while (0)
 
-SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
+/* The 64 rounds of one block, the four message groups in m, on the state
+   as the instructions keep it: ABEF and CDGH, highest lane first. */
+SHAEXT_ROUNDS void ShaExtCalc_sha256Rounds(__m128i *abef, __m128i *cdgh, __m128i *m)
 {
-    const SZ_INT *w = dp;
     const uint32_t *k = ShaBlockCalc_k256;
-    __m128i m[4], s0, s1, save0, save1, x, t;
-
-    /* reg is A..H; the rounds want ABEF and CDGH, highest lane first. */
-    t = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)rp), 0xB1);        /* CDAB */
-    s1 = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)(rp + 4)), 0x1B); /* EFGH */
-    s0 = _mm_alignr_epi8(t, s1, 8);                                            /* ABEF */
-    s1 = _mm_blend_epi16(s1, t, 0xF0);                                         /* CDGH */
-    save0 = s0;
-    save1 = s1;
+    __m128i s0 = *abef, s1 = *cdgh, x, t;
 
     SHA256_GROUP(0);  SHA256_GROUP(1);  SHA256_GROUP(2);  SHA256_GROUP(3);
     SHA256_GROUP(4);  SHA256_GROUP(5);  SHA256_GROUP(6);  SHA256_GROUP(7);
     SHA256_GROUP(8);  SHA256_GROUP(9);  SHA256_GROUP(10); SHA256_GROUP(11);
     SHA256_GROUP(12); SHA256_GROUP(13); SHA256_GROUP(14); SHA256_GROUP(15);
 
-    s0 = _mm_add_epi32(s0, save0);
-    s1 = _mm_add_epi32(s1, save1);
-    t = _mm_shuffle_epi32(s0, 0x1B);          /* FEBA */
-    s1 = _mm_shuffle_epi32(s1, 0xB1);         /* DCHG */
-    s0 = _mm_blend_epi16(t, s1, 0xF0);        /* DCBA */
-    s1 = _mm_alignr_epi8(s1, t, 8);           /* HGFE */
-    _mm_storeu_si128((__m128i *)rp, s0);
-    _mm_storeu_si128((__m128i *)(rp + 4), s1);
+    *abef = _mm_add_epi32(s0, *abef);
+    *cdgh = _mm_add_epi32(s1, *cdgh);
+}
+
+/* reg (A..H) to ABEF and CDGH, and back. */
+SHAEXT_ROUNDS void ShaExtCalc_sha256Load(const SZ_INT *rp, __m128i *abef, __m128i *cdgh)
+{
+    __m128i t = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)rp), 0xB1);        /* CDAB */
+    __m128i s = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)(rp + 4)), 0x1B); /* EFGH */
+    *abef = _mm_alignr_epi8(t, s, 8);
+    *cdgh = _mm_blend_epi16(s, t, 0xF0);
+}
+
+SHAEXT_ROUNDS void ShaExtCalc_sha256Store(SZ_INT *rp, __m128i abef, __m128i cdgh)
+{
+    __m128i t = _mm_shuffle_epi32(abef, 0x1B); /* FEBA */
+    __m128i s = _mm_shuffle_epi32(cdgh, 0xB1); /* DCHG */
+    _mm_storeu_si128((__m128i *)rp, _mm_blend_epi16(t, s, 0xF0));       /* DCBA */
+    _mm_storeu_si128((__m128i *)(rp + 4), _mm_alignr_epi8(s, t, 8));    /* HGFE */
+}
+
+SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
+{
+    __m128i m[4], abef, cdgh;
+    int g;
+
+    for (g = 0; g < 4; g++)
+        m[g] = _mm_loadu_si128((const __m128i *)(dp + 4 * g));
+    ShaExtCalc_sha256Load(rp, &abef, &cdgh);
+    ShaExtCalc_sha256Rounds(&abef, &cdgh, m);
+    ShaExtCalc_sha256Store(rp, abef, cdgh);
     return 0;
+}
+
+/* The state stays in registers from block to block, and the words are
+   read from the message with one byte shuffle a group, as OpenSSL's loop
+   does: no round trip through the record, whose small stores a 16-byte
+   load cannot take over. */
+SHAEXT_TARGET void ShaExtCalc_sha256Blocks(SZ_INT *rp, const unsigned char *in, size_t n)
+{
+    const __m128i swap = _mm_set_epi8(12, 13, 14, 15, 8, 9, 10, 11, 4, 5, 6, 7, 0, 1, 2, 3);
+    __m128i m[4], abef, cdgh;
+    int g;
+
+    ShaExtCalc_sha256Load(rp, &abef, &cdgh);
+    for (; n > 0; n--, in += 64) {
+        for (g = 0; g < 4; g++)
+            m[g] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(in + 16 * g)), swap);
+        ShaExtCalc_sha256Rounds(&abef, &cdgh, m);
+    }
+    ShaExtCalc_sha256Store(rp, abef, cdgh);
 }
 
 /*
@@ -149,9 +188,6 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
  */
 #define SHA1_GROUP(g)                                                              \
     do {                                                                           \
-        if ((g) < 4)                                                               \
-            m[(g) & 3] = _mm_shuffle_epi32(                                        \
-                _mm_loadu_si128((const __m128i *)(dp + 4 * (g))), 0x1B);           \
         if ((g) == 0)                                                              \
             e0 = _mm_add_epi32(e0, m[0]);                                          \
         else if ((g) & 1)                                                          \
@@ -171,16 +207,12 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
             m[((g) + 2) & 3] = _mm_xor_si128(m[((g) + 2) & 3], m[(g) & 3]);        \
     } while (0)
 
-SHAEXT_TARGET SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
+/* The 80 rounds of one block, the four message groups in m (word 4g in
+   the highest lane of m[g]), on ABCD (A highest) and E alone in the
+   highest lane of *e, the other lanes zero. */
+SHAEXT_ROUNDS void ShaExtCalc_sha1Rounds(__m128i *state, __m128i *e, __m128i *m)
 {
-    __m128i m[4], abcd, e0, e1, saveAbcd, saveE;
-
-    /* A in the highest lane, and E alone in the highest lane. */
-    abcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)rp), 0x1B);
-    e0 = _mm_set_epi32(rp[4], 0, 0, 0);
-    e1 = _mm_setzero_si128();
-    saveAbcd = abcd;
-    saveE = e0;
+    __m128i abcd = *state, e0 = *e, e1;
 
     /* A line for each round function: groups 5f..5f+4 are rounds 20f..20f+19. */
     SHA1_GROUP(0);  SHA1_GROUP(1);  SHA1_GROUP(2);  SHA1_GROUP(3);  SHA1_GROUP(4);
@@ -188,27 +220,81 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
     SHA1_GROUP(10); SHA1_GROUP(11); SHA1_GROUP(12); SHA1_GROUP(13); SHA1_GROUP(14);
     SHA1_GROUP(15); SHA1_GROUP(16); SHA1_GROUP(17); SHA1_GROUP(18); SHA1_GROUP(19);
 
-    e0 = _mm_sha1nexte_epu32(e0, saveE);
-    abcd = _mm_add_epi32(abcd, saveAbcd);
+    *e = _mm_sha1nexte_epu32(e0, *e);
+    *state = _mm_add_epi32(abcd, *state);
+}
+
+SHAEXT_TARGET SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
+{
+    __m128i m[4], abcd, e;
+    int g;
+
+    for (g = 0; g < 4; g++)
+        m[g] = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)(dp + 4 * g)), 0x1B);
+    abcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)rp), 0x1B);
+    e = _mm_set_epi32(rp[4], 0, 0, 0);
+    ShaExtCalc_sha1Rounds(&abcd, &e, m);
     _mm_storeu_si128((__m128i *)rp, _mm_shuffle_epi32(abcd, 0x1B));
-    rp[4] = (SZ_INT)_mm_extract_epi32(e0, 3);
+    rp[4] = (SZ_INT)_mm_extract_epi32(e, 3);
     return 0;
+}
+
+/* As ShaExtCalc_sha256Blocks: one shuffle a group reverses all 16 bytes,
+   which reads the words big-endian and puts the first one highest. */
+SHAEXT_TARGET void ShaExtCalc_sha1Blocks(SZ_INT *rp, const unsigned char *in, size_t n)
+{
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    __m128i m[4], abcd, e;
+    int g;
+
+    abcd = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i *)rp), 0x1B);
+    e = _mm_set_epi32(rp[4], 0, 0, 0);
+    for (; n > 0; n--, in += 64) {
+        for (g = 0; g < 4; g++)
+            m[g] = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i *)(in + 16 * g)), reverse);
+        ShaExtCalc_sha1Rounds(&abcd, &e, m);
+    }
+    _mm_storeu_si128((__m128i *)rp, _mm_shuffle_epi32(abcd, 0x1B));
+    rp[4] = (SZ_INT)_mm_extract_epi32(e, 3);
 }
 
 #elif SHAEXTCALC_ARM64
 
 /* The SHA1 and SHA2 instructions are part of the crypto extension. */
 #define SHAEXT_TARGET __attribute__((target("+crypto")))
+/* The rounds are written once for the block functions below, and inlined
+   into each so that the message and the state stay in registers. */
+#define SHAEXT_ROUNDS SHAEXT_TARGET static inline __attribute__((always_inline))
+
+/*
+ * The 64 rounds of one SHA-256 block with SHA256H, SHA256H2, SHA256SU0
+ * and SHA256SU1 on the state as the instructions take it, ABCD and EFGH
+ * lane 0 first. The schedule stays in the four registers of m, each
+ * overwritten by the group 16 words later once its rounds are done.
+ */
+SHAEXT_ROUNDS void ShaExtCalc_sha256Rounds(uint32x4_t *abcd, uint32x4_t *efgh, uint32x4_t *m)
+{
+    uint32x4_t s0 = *abcd, s1 = *efgh, x, t;
+    int g;
+
+    for (g = 0; g < 16; g++) {
+        x = vaddq_u32(m[g & 3], vld1q_u32(ShaBlockCalc_k256 + 4 * g));
+        t = s0;
+        s0 = vsha256hq_u32(s0, s1, x);
+        s1 = vsha256h2q_u32(s1, t, x);
+        if (g < 12)
+            m[g & 3] = vsha256su1q_u32(vsha256su0q_u32(m[g & 3], m[(g + 1) & 3]),
+                                       m[(g + 2) & 3], m[(g + 3) & 3]);
+    }
+    *abcd = vaddq_u32(s0, *abcd);
+    *efgh = vaddq_u32(s1, *efgh);
+}
 
 /*
  * ShaExtCalc_sha256Block (64-bit ARM)
  *
  * Description:
- *   One SHA-256 compression with SHA256H, SHA256H2, SHA256SU0 and
- *   SHA256SU1. The chaining value A..H loads as the two vectors ABCD
- *   and EFGH the instructions take, lane 0 first; the schedule stays in
- *   four registers, each overwritten by the group 16 words later once
- *   its rounds are done.
+ *   One SHA-256 compression with the SHA2 instructions.
  *
  * Parameters:
  *   dp: [in]
@@ -223,37 +309,70 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
 {
     const uint32_t *w = (const uint32_t *)dp;
     uint32_t *r = (uint32_t *)rp;
-    uint32x4_t m[4], abcd, efgh, saveAbcd, saveEfgh, x, t;
+    uint32x4_t m[4], abcd = vld1q_u32(r), efgh = vld1q_u32(r + 4);
     int g;
 
-    abcd = saveAbcd = vld1q_u32(r);
-    efgh = saveEfgh = vld1q_u32(r + 4);
     for (g = 0; g < 4; g++)
         m[g] = vld1q_u32(w + 4 * g);
-
-    for (g = 0; g < 16; g++) {
-        x = vaddq_u32(m[g & 3], vld1q_u32(ShaBlockCalc_k256 + 4 * g));
-        t = abcd;
-        abcd = vsha256hq_u32(abcd, efgh, x);
-        efgh = vsha256h2q_u32(efgh, t, x);
-        if (g < 12)
-            m[g & 3] = vsha256su1q_u32(vsha256su0q_u32(m[g & 3], m[(g + 1) & 3]),
-                                       m[(g + 2) & 3], m[(g + 3) & 3]);
-    }
-
-    vst1q_u32(r, vaddq_u32(abcd, saveAbcd));
-    vst1q_u32(r + 4, vaddq_u32(efgh, saveEfgh));
+    ShaExtCalc_sha256Rounds(&abcd, &efgh, m);
+    vst1q_u32(r, abcd);
+    vst1q_u32(r + 4, efgh);
     return 0;
+}
+
+/* The state stays in registers from block to block, and the words are
+   read from the message with one byte reversal a group. */
+SHAEXT_TARGET void ShaExtCalc_sha256Blocks(SZ_INT *rp, const unsigned char *in, size_t n)
+{
+    uint32_t *r = (uint32_t *)rp;
+    uint32x4_t m[4], abcd = vld1q_u32(r), efgh = vld1q_u32(r + 4);
+    int g;
+
+    for (; n > 0; n--, in += 64) {
+        for (g = 0; g < 4; g++)
+            m[g] = vreinterpretq_u32_u8(vrev32q_u8(vld1q_u8(in + 16 * g)));
+        ShaExtCalc_sha256Rounds(&abcd, &efgh, m);
+    }
+    vst1q_u32(r, abcd);
+    vst1q_u32(r + 4, efgh);
+}
+
+/*
+ * The 80 rounds of one SHA-1 block with SHA1C, SHA1P, SHA1M, SHA1H,
+ * SHA1SU0 and SHA1SU1: four rounds an instruction, the round function
+ * chosen by the group's fifth of the 80 rounds. E travels as a scalar;
+ * SHA1H gives the next group's from A before the rounds.
+ */
+SHAEXT_ROUNDS void ShaExtCalc_sha1Rounds(uint32x4_t *state, uint32_t *e, uint32x4_t *m)
+{
+    static const uint32_t k[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
+    uint32x4_t abcd = *state, x;
+    uint32_t ee = *e, next;
+    int g;
+
+    for (g = 0; g < 20; g++) {
+        x = vaddq_u32(m[g & 3], vdupq_n_u32(k[g / 5]));
+        next = vsha1h_u32(vgetq_lane_u32(abcd, 0));
+        if (g < 5)
+            abcd = vsha1cq_u32(abcd, ee, x);
+        else if (g < 10 || g >= 15)
+            abcd = vsha1pq_u32(abcd, ee, x);
+        else
+            abcd = vsha1mq_u32(abcd, ee, x);
+        ee = next;
+        if (g < 16)
+            m[g & 3] = vsha1su1q_u32(vsha1su0q_u32(m[g & 3], m[(g + 1) & 3], m[(g + 2) & 3]),
+                                     m[(g + 3) & 3]);
+    }
+    *state = vaddq_u32(abcd, *state);
+    *e += ee;
 }
 
 /*
  * ShaExtCalc_sha1Block (64-bit ARM)
  *
  * Description:
- *   One SHA-1 compression with SHA1C, SHA1P, SHA1M, SHA1H, SHA1SU0 and
- *   SHA1SU1: four rounds an instruction, the round function chosen by
- *   the group's fifth of the 80 rounds. E travels as a scalar; SHA1H
- *   gives the next group's from A before the rounds.
+ *   One SHA-1 compression with the SHA1 instructions.
  *
  * Parameters:
  *   dp: [in]
@@ -267,36 +386,35 @@ SHAEXT_TARGET SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
  */
 SHAEXT_TARGET SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
 {
-    static const uint32_t k[4] = {0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xCA62C1D6u};
     const uint32_t *w = (const uint32_t *)dp;
     uint32_t *r = (uint32_t *)rp;
-    uint32x4_t m[4], abcd, saveAbcd, x;
-    uint32_t e, next;
+    uint32x4_t m[4], abcd = vld1q_u32(r);
+    uint32_t e = r[4];
     int g;
 
-    abcd = saveAbcd = vld1q_u32(r);
-    e = r[4];
     for (g = 0; g < 4; g++)
         m[g] = vld1q_u32(w + 4 * g);
-
-    for (g = 0; g < 20; g++) {
-        x = vaddq_u32(m[g & 3], vdupq_n_u32(k[g / 5]));
-        next = vsha1h_u32(vgetq_lane_u32(abcd, 0));
-        if (g < 5)
-            abcd = vsha1cq_u32(abcd, e, x);
-        else if (g < 10 || g >= 15)
-            abcd = vsha1pq_u32(abcd, e, x);
-        else
-            abcd = vsha1mq_u32(abcd, e, x);
-        e = next;
-        if (g < 16)
-            m[g & 3] = vsha1su1q_u32(vsha1su0q_u32(m[g & 3], m[(g + 1) & 3], m[(g + 2) & 3]),
-                                     m[(g + 3) & 3]);
-    }
-
-    vst1q_u32(r, vaddq_u32(abcd, saveAbcd));
-    r[4] += e;
+    ShaExtCalc_sha1Rounds(&abcd, &e, m);
+    vst1q_u32(r, abcd);
+    r[4] = e;
     return 0;
+}
+
+/* As ShaExtCalc_sha256Blocks. */
+SHAEXT_TARGET void ShaExtCalc_sha1Blocks(SZ_INT *rp, const unsigned char *in, size_t n)
+{
+    uint32_t *r = (uint32_t *)rp;
+    uint32x4_t m[4], abcd = vld1q_u32(r);
+    uint32_t e = r[4];
+    int g;
+
+    for (; n > 0; n--, in += 64) {
+        for (g = 0; g < 4; g++)
+            m[g] = vreinterpretq_u32_u8(vrev32q_u8(vld1q_u8(in + 16 * g)));
+        ShaExtCalc_sha1Rounds(&abcd, &e, m);
+    }
+    vst1q_u32(r, abcd);
+    r[4] = e;
 }
 
 #else
@@ -310,6 +428,36 @@ SZ_T ShaExtCalc_sha256Block(SZ_INT *dp, SZ_INT *rp)
 SZ_T ShaExtCalc_sha1Block(SZ_INT *dp, SZ_INT *rp)
 {
     return ShaBlockCalc_sha1(dp, rp);
+}
+
+/* The block as the portable functions take it: big-endian words, with
+   room for the SHA-256 schedule behind them. */
+static void ShaExtCalc_words(SZ_INT *w, const unsigned char *in)
+{
+    int i;
+
+    for (i = 0; i < 16; i++, in += 4)
+        w[i] = (SZ_INT)((uint32_t)in[0] << 24 | (uint32_t)in[1] << 16 | (uint32_t)in[2] << 8 | in[3]);
+}
+
+void ShaExtCalc_sha256Blocks(SZ_INT *rp, const unsigned char *in, size_t n)
+{
+    SZ_INT w[64];
+
+    for (; n > 0; n--, in += 64) {
+        ShaExtCalc_words(w, in);
+        ShaBlockCalc_sha256(w, rp);
+    }
+}
+
+void ShaExtCalc_sha1Blocks(SZ_INT *rp, const unsigned char *in, size_t n)
+{
+    SZ_INT w[16];
+
+    for (; n > 0; n--, in += 64) {
+        ShaExtCalc_words(w, in);
+        ShaBlockCalc_sha1(w, rp);
+    }
 }
 
 #endif
