@@ -75,6 +75,80 @@ void checkSignature(const QJsonObject &query, const QString &signingText)
         throw Refusal{BadSignature};
 }
 
+// JSON text as QJsonDocument::Compact writes it, byte for byte, without building the
+// objects first: keys in sorted order, the same escapes. Building and sorting
+// QJsonObjects cost more than the search.
+void appendJson(QByteArray &out, const char *utf8, int size)
+{
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    int copied = 0;
+    for (int i = 0; i < size; ++i) {
+        const uchar c = uchar(utf8[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(utf8 + copied, i - copied);
+        copied = i + 1;
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    out.append(utf8 + copied, size - copied);
+    out += '"';
+}
+
+// What Qt writes for one value alone, its brackets cut off.
+QByteArray qtJson(const QJsonValue &value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+void appendJson(QByteArray &out, const QString &text)
+{
+    // A stray surrogate half (a query may carry one) is escaped Qt's own way.
+    if (!QStringView(text).isValidUtf16()) {
+        out += qtJson(text);
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    appendJson(out, utf8.constData(), utf8.size());
+}
+
+void appendJson(QByteArray &out, qint64 number)
+{
+    // Qt 5 writes numbers past 2^53 through a double; those few go through Qt.
+    constexpr qint64 exact = qint64(1) << 53;
+    if (number >= -exact && number <= exact)
+        out += QByteArray::number(number);
+    else
+        out += qtJson(QJsonValue(number));
+}
+
 QString resourceId(const Package &p)
 {
     return QStringLiteral("pkg/") + p.name;
@@ -152,25 +226,45 @@ QByteArray SearchService::search(const QJsonObject &query) const
 
     const QVector<int> hits = m_index.search(q);
     const int total = hits.size();
-    QJsonArray results;
+    QByteArray json;
+    json.reserve(512 + 320 * pageSize);
+    json += "{\"page\":";
+    appendJson(json, page);
+    json += ",\"pageSize\":";
+    appendJson(json, pageSize);
+    json += ",\"pages\":";
+    appendJson(json, (total + pageSize - 1) / pageSize);
+    json += ",\"q\":";
+    appendJson(json, q);
+    json += ",\"results\":[";
     QList<FrameWriter::Resource> resources;
     for (qint64 i = qint64(page) * pageSize; i < total && i < qint64(page + 1) * pageSize; ++i) {
         const Package &p = m_index.at(hits.at(int(i)));
-        results.append(QJsonObject{{"name", p.name},
-                                   {"version", p.version},
-                                   {"arch", p.architecture},
-                                   {"section", p.section},
-                                   {"summary", p.summary},
-                                   {"installedSize", p.installedSizeKiB},
-                                   {"res", resourceId(p)}});
+        if (!resources.isEmpty())
+            json += ',';
+        json += "{\"arch\":";
+        appendJson(json, p.architecture);
+        json += ",\"installedSize\":";
+        appendJson(json, p.installedSizeKiB);
+        json += ",\"name\":";
+        appendJson(json, p.name);
+        json += ",\"res\":";
+        appendJson(json, resourceId(p));
+        json += ",\"section\":";
+        appendJson(json, p.section);
+        json += ",\"summary\":";
+        appendJson(json, p.summary);
+        json += ",\"version\":";
+        appendJson(json, p.version);
+        json += '}';
         resources.append(thumbnail(p));
     }
-    const QJsonObject answer{{"service", int(Search)}, {"q", q},
-                             {"page", page},           {"pageSize", pageSize},
-                             {"total", total},         {"pages", (total + pageSize - 1) / pageSize},
-                             {"results", results}};
-    return FrameWriter::answer(Search, QJsonDocument(answer).toJson(QJsonDocument::Compact), resources,
-                               CompressAbove);
+    json += "],\"service\":";
+    appendJson(json, int(Search));
+    json += ",\"total\":";
+    appendJson(json, total);
+    json += '}';
+    return FrameWriter::answer(Search, json, resources, CompressAbove);
 }
 
 QByteArray SearchService::details(const QJsonObject &query) const
