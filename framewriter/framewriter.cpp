@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 namespace FrameWriter {
 
 QByteArray le32(quint32 value)
@@ -93,6 +95,61 @@ QByteArray answer(quint32 serviceType, const QByteArray &json, const QList<Resou
     if (content(frame).size() > compressAbove)
         frame.compressFlag = Zlib;
     return encode(frame);
+}
+
+QByteArray storedResourcesAnswer(quint32 serviceType, const QByteArray &json,
+                                 const QList<Resource> &resources, int compressAbove, int jsonLevel)
+{
+    Frame frame;
+    frame.serviceType = serviceType;
+    frame.hasResources = !resources.isEmpty();
+    frame.resources = resources;
+    frame.jsonLen = quint32(json.size());
+    const QByteArray head = content(frame);
+    const int plainSize = head.size() + json.size();
+    QByteArray out = le32(frame.head) + le32(serviceType);
+    out.append(char(0));
+    if (plainSize <= compressAbove) {
+        out.append(char(Plain));
+        out.append(le32(quint32(plainSize)));
+        return out + head + json;
+    }
+    out.append(char(Zlib));
+    out.append(le32(quint32(plainSize)));
+    const int lengthAt = out.size();
+    out.append(le32(0));
+
+    z_stream zs = {};
+    if (deflateInit(&zs, Z_NO_COMPRESSION) != Z_OK)
+        return QByteArray();
+    // Room for every stored block's header and the flush between the two parts; grown if short.
+    out.resize(lengthAt + 4 + int(compressBound(uLong(plainSize))) + 64);
+    auto feed = [&](const QByteArray &part, int flush) {
+        zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(part.constData()));
+        zs.avail_in = uInt(part.size());
+        for (;;) {
+            const int written = int(zs.total_out);
+            zs.next_out = reinterpret_cast<Bytef *>(out.data()) + lengthAt + 4 + written;
+            zs.avail_out = uInt(out.size() - lengthAt - 4 - written);
+            const int ret = deflate(&zs, flush);
+            if (ret == Z_STREAM_END || (flush == Z_NO_FLUSH && ret == Z_OK && zs.avail_in == 0))
+                return true;
+            if ((ret != Z_OK && ret != Z_BUF_ERROR) || zs.avail_out > 0)
+                return false;
+            out.resize(out.size() * 2);
+        }
+    };
+    // The level changes between the parts: zlib ends the stored part with a block boundary.
+    const bool ok = feed(head, Z_NO_FLUSH) && deflateParams(&zs, jsonLevel, Z_DEFAULT_STRATEGY) == Z_OK
+                    && feed(json, Z_FINISH);
+    const quint32 packed = quint32(zs.total_out);
+    deflateEnd(&zs);
+    if (!ok)
+        return QByteArray();
+    out.resize(lengthAt + 4 + int(packed));
+    const QByteArray length = le32(packed);
+    std::copy(length.begin(), length.end(), out.begin() + lengthAt);
+    return out;
 }
 
 QByteArray serviceError(quint32 serviceType, quint8 errorCode)

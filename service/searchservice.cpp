@@ -164,6 +164,14 @@ FrameWriter::Resource thumbnail(const Package &p)
     return r;
 }
 
+// zlib fails only without memory.
+QByteArray packed(const QByteArray &frame)
+{
+    if (frame.isEmpty())
+        throw Refusal{InternalError};
+    return frame;
+}
+
 } // namespace
 
 SearchService::SearchService(PackageIndex index, size_t answerCacheBytes)
@@ -264,7 +272,7 @@ QByteArray SearchService::search(const QJsonObject &query) const
     json += ",\"total\":";
     appendJson(json, total);
     json += '}';
-    return FrameWriter::answer(Search, json, resources, CompressAbove);
+    return packed(FrameWriter::storedResourcesAnswer(Search, json, resources, CompressAbove));
 }
 
 QByteArray SearchService::details(const QJsonObject &query) const
@@ -286,8 +294,8 @@ QByteArray SearchService::details(const QJsonObject &query) const
                              {"summary", p->summary},
                              {"description", p->description},
                              {"res", resourceId(*p)}};
-    return FrameWriter::answer(Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(*p)},
-                               CompressAbove);
+    return packed(FrameWriter::storedResourcesAnswer(
+        Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(*p)}, CompressAbove));
 }
 
 QByteArray SearchService::feedback(const QByteArray &body)
