@@ -54,6 +54,12 @@ PackageIndex PackageIndex::openIndex(const QString &path, QString *source, QStri
     return index;
 }
 
+bool PackageIndex::details(int i, Package *p) const
+{
+    *p = m_list->at(i);
+    return m_list->detailsKept() || (m_search && m_search->details(i, p));
+}
+
 QVector<int> PackageIndex::search(const QString &query) const
 {
     if (!m_search)

@@ -15,8 +15,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <iterator>
+#include <string_view>
 
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -79,6 +84,17 @@ void bindText(sqlite3_stmt *stmt, int column, const QString &text)
     sqlite3_bind_text(stmt, column, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
 }
 
+void bindText(sqlite3_stmt *stmt, int column, std::string_view text)
+{
+    sqlite3_bind_text(stmt, column, text.data(), int(text.size()), SQLITE_STATIC);
+}
+
+std::string_view columnView(sqlite3_stmt *stmt, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return std::string_view(text ? text : "", size_t(sqlite3_column_bytes(stmt, column)));
+}
+
 QString columnText(sqlite3_stmt *stmt, int column)
 {
     return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, column)),
@@ -102,6 +118,10 @@ QByteArray metaValue(sqlite3 *db, const char *key)
 bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QByteArray &buildId,
           QString *error)
 {
+    if (!index.detailsKept()) {
+        *error = QStringLiteral("the packages of an index file are not written again");
+        return false;
+    }
     if (!exec(db,
               "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
               "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
@@ -135,27 +155,32 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
         *error = lastError(db, "preparing the index");
         return false;
     }
+    // Columns 2 to 14 in the order of the table.
+    const PackageList::Field columns[] = {PackageList::Name,
+                                          PackageList::Version,
+                                          PackageList::Architecture,
+                                          PackageList::Section,
+                                          PackageList::Maintainer,
+                                          PackageList::Homepage,
+                                          PackageList::Depends,
+                                          PackageList::FieldCount,
+                                          PackageList::Summary,
+                                          PackageList::Description,
+                                          PackageList::FoldedName,
+                                          PackageList::FoldedSummary,
+                                          PackageList::FoldedDescription};
     for (int i = 0; i < index.size(); ++i) {
-        const Package &p = index.packages.at(i);
-        const PackageList::Folded &f = index.folded.at(i);
         sqlite3_bind_int64(row.get(), 1, i);
-        bindText(row.get(), 2, p.name);
-        bindText(row.get(), 3, p.version);
-        bindText(row.get(), 4, p.architecture);
-        bindText(row.get(), 5, p.section);
-        bindText(row.get(), 6, p.maintainer);
-        bindText(row.get(), 7, p.homepage);
-        bindText(row.get(), 8, p.depends);
-        sqlite3_bind_int64(row.get(), 9, p.installedSizeKiB);
-        bindText(row.get(), 10, p.summary);
-        bindText(row.get(), 11, p.description);
-        sqlite3_bind_int64(text.get(), 1, i);
-        int c = 0;
-        for (const QString *folded : {&f.name, &f.summary, &f.description}) {
-            bindText(row.get(), 12 + c, *folded);
-            bindText(text.get(), 2 + c, *folded);
-            ++c;
+        for (int c = 0; c < int(std::size(columns)); ++c) {
+            if (columns[c] == PackageList::FieldCount)
+                sqlite3_bind_int64(row.get(), 2 + c, index.installedSizeKiB(i));
+            else
+                bindText(row.get(), 2 + c, index.text(i, columns[c]));
         }
+        sqlite3_bind_int64(text.get(), 1, i);
+        bindText(text.get(), 2, index.text(i, PackageList::FoldedName));
+        bindText(text.get(), 3, index.text(i, PackageList::FoldedSummary));
+        bindText(text.get(), 4, index.text(i, PackageList::FoldedDescription));
         if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK
             || sqlite3_step(text.get()) != SQLITE_DONE || sqlite3_reset(text.get()) != SQLITE_OK) {
             *error = lastError(db, "writing the index");
@@ -168,9 +193,9 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
     std::vector<qint64> keys;
     for (int i = 0; i < index.size(); ++i) {
         keys.clear();
-        const PackageList::Folded &f = index.folded.at(i);
-        for (const QString *t : {&f.name, &f.summary, &f.description})
-            addGrams(*t, &keys);
+        for (PackageList::Field f :
+             {PackageList::FoldedName, PackageList::FoldedSummary, PackageList::FoldedDescription})
+            addGrams(index.string(i, f), &keys);
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         const quint32 position = qToLittleEndian(quint32(i));
@@ -295,31 +320,27 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
     index->m_buildId = metaValue(db, "build");
     *source = QString::fromUtf8(metaValue(db, "source"));
 
+    // What a search answer shows and ranking matches; the rest stays in the file until
+    // the details of one package are asked for.
     Statement rows(db,
-                   "SELECT id, name, version, architecture, section, maintainer, homepage, depends,"
-                   " installed_size, summary, description, folded_name, folded_summary, folded_description"
-                   " FROM packages ORDER BY id");
+                   "SELECT id, name, version, architecture, section, summary, folded_name, folded_summary,"
+                   " folded_description, installed_size FROM packages ORDER BY id");
     PackageList loaded;
+    loaded.setDetailsKept(false);
     int step = SQLITE_ERROR;
+    std::string_view texts[PackageList::FieldCount];
     while (rows && (step = sqlite3_step(rows.get())) == SQLITE_ROW) {
         // Row ids are the positions the full-text table answers with.
         if (sqlite3_column_int64(rows.get(), 0) != loaded.size()) {
             step = SQLITE_CORRUPT;
             break;
         }
-        Package p;
-        p.name = columnText(rows.get(), 1);
-        p.version = columnText(rows.get(), 2);
-        p.architecture = columnText(rows.get(), 3);
-        p.section = columnText(rows.get(), 4);
-        p.maintainer = columnText(rows.get(), 5);
-        p.homepage = columnText(rows.get(), 6);
-        p.depends = columnText(rows.get(), 7);
-        p.installedSizeKiB = sqlite3_column_int64(rows.get(), 8);
-        p.summary = columnText(rows.get(), 9);
-        p.description = columnText(rows.get(), 10);
-        loaded.append(p,
-                      {columnText(rows.get(), 11), columnText(rows.get(), 12), columnText(rows.get(), 13)});
+        int c = 1;
+        for (PackageList::Field f : {PackageList::Name, PackageList::Version, PackageList::Architecture,
+                                     PackageList::Section, PackageList::Summary, PackageList::FoldedName,
+                                     PackageList::FoldedSummary, PackageList::FoldedDescription})
+            texts[f] = columnView(rows.get(), c++);
+        loaded.append(texts, sqlite3_column_int64(rows.get(), c));
     }
     if (step != SQLITE_DONE) {
         *error = step == SQLITE_CORRUPT && rows ? QStringLiteral("%1: package rows out of order").arg(path)
@@ -327,6 +348,11 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
         return nullptr;
     }
     loaded.sortNames();
+    // The pages read at start are not needed again; nor is what loading freed.
+    sqlite3_db_release_memory(db);
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
     // This connection starts the pool.
     Connection first{hold.release(), nullptr};
     index->release(first);
@@ -467,4 +493,25 @@ bool SearchIndex::gramCandidates(const QStringList &words, int size, QVector<int
     }
     release(c);
     return ok;
+}
+
+bool SearchIndex::details(int id, Package *p) const
+{
+    Connection c = acquire();
+    if (!c.db)
+        return false;
+    bool found = false;
+    {
+        Statement stmt(c.db, "SELECT maintainer, homepage, depends, description FROM packages WHERE id = ?1");
+        sqlite3_bind_int64(stmt.get(), 1, id);
+        if (stmt && sqlite3_step(stmt.get()) == SQLITE_ROW) {
+            p->maintainer = columnText(stmt.get(), 0);
+            p->homepage = columnText(stmt.get(), 1);
+            p->depends = columnText(stmt.get(), 2);
+            p->description = columnText(stmt.get(), 3);
+            found = true;
+        }
+    }
+    release(c);
+    return found;
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+struct Package;
 struct PackageList;
 struct sqlite3;
 struct sqlite3_stmt;
@@ -41,6 +42,9 @@ public:
 
     // The same for words of one or two code points, from the grams table.
     bool gramCandidates(const QStringList &words, int size, QVector<int> *out) const;
+
+    // The fields of package id that a list read from the file leaves there.
+    bool details(int id, Package *p) const;
 
     // The text given to FTS5 MATCH for words: each a quoted string, so that no
     // word is ever read as query syntax.

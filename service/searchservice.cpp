@@ -10,6 +10,8 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <string>
+#include <string_view>
 
 namespace ServiceProtocol {
 
@@ -128,6 +130,11 @@ QByteArray qtJson(const QJsonValue &value)
     return array.mid(1, array.size() - 2);
 }
 
+void appendJson(QByteArray &out, std::string_view utf8)
+{
+    appendJson(out, utf8.data(), int(utf8.size()));
+}
+
 void appendJson(QByteArray &out, const QString &text)
 {
     // A stray surrogate half (a query may carry one) is escaped Qt's own way.
@@ -149,16 +156,16 @@ void appendJson(QByteArray &out, qint64 number)
         out += qtJson(QJsonValue(number));
 }
 
-QString resourceId(const Package &p)
+QString resourceId(const QString &name)
 {
-    return QStringLiteral("pkg/") + p.name;
+    return QStringLiteral("pkg/") + name;
 }
 
-FrameWriter::Resource thumbnail(const Package &p)
+FrameWriter::Resource thumbnail(const QString &name)
 {
     FrameWriter::Resource r;
-    r.id = resourceId(p).toLatin1();
-    r.data = Thumbnail::cachedPng(p.name);
+    r.id = resourceId(name).toLatin1();
+    r.data = Thumbnail::cachedPng(name);
     if (r.data.isEmpty() || r.id.size() > 255)
         throw Refusal{InternalError};
     return r;
@@ -247,25 +254,27 @@ QByteArray SearchService::search(const QJsonObject &query) const
     json += ",\"results\":[";
     QList<FrameWriter::Resource> resources;
     for (qint64 i = qint64(page) * pageSize; i < total && i < qint64(page + 1) * pageSize; ++i) {
-        const Package &p = m_index.at(hits.at(int(i)));
+        const PackageList &list = m_index.list();
+        const int at = hits.at(int(i));
+        const QString name = list.string(at, PackageList::Name);
         if (!resources.isEmpty())
             json += ',';
         json += "{\"arch\":";
-        appendJson(json, p.architecture);
+        appendJson(json, list.text(at, PackageList::Architecture));
         json += ",\"installedSize\":";
-        appendJson(json, p.installedSizeKiB);
+        appendJson(json, list.installedSizeKiB(at));
         json += ",\"name\":";
-        appendJson(json, p.name);
+        appendJson(json, list.text(at, PackageList::Name));
         json += ",\"res\":";
-        appendJson(json, resourceId(p));
+        appendJson(json, std::string("pkg/").append(list.text(at, PackageList::Name)));
         json += ",\"section\":";
-        appendJson(json, p.section);
+        appendJson(json, list.text(at, PackageList::Section));
         json += ",\"summary\":";
-        appendJson(json, p.summary);
+        appendJson(json, list.text(at, PackageList::Summary));
         json += ",\"version\":";
-        appendJson(json, p.version);
+        appendJson(json, list.text(at, PackageList::Version));
         json += '}';
-        resources.append(thumbnail(p));
+        resources.append(thumbnail(name));
     }
     json += "],\"service\":";
     appendJson(json, int(Search));
@@ -279,9 +288,13 @@ QByteArray SearchService::details(const QJsonObject &query) const
 {
     const QString name = stringField(query, "name", MaxNameLength);
     checkSignature(query, detailsSigningText(name));
-    const Package *p = m_index.find(name);
-    if (!p)
+    const int at = m_index.find(name);
+    if (at < 0)
         throw Refusal{NotFound};
+    Package package;
+    if (!m_index.details(at, &package))
+        throw Refusal{InternalError};
+    const Package *p = &package;
     const QJsonObject answer{{"service", int(Details)},
                              {"name", p->name},
                              {"version", p->version},
@@ -293,9 +306,9 @@ QByteArray SearchService::details(const QJsonObject &query) const
                              {"installedSize", p->installedSizeKiB},
                              {"summary", p->summary},
                              {"description", p->description},
-                             {"res", resourceId(*p)}};
+                             {"res", resourceId(p->name)}};
     return packed(FrameWriter::storedResourcesAnswer(
-        Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(*p)}, CompressAbove));
+        Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(p->name)}, CompressAbove));
 }
 
 QByteArray SearchService::feedback(const QByteArray &body)
