@@ -25,8 +25,7 @@
 
 namespace {
 
-const char *const Format = "zelko-search-index 2";
-const char *const MatchSql = "SELECT rowid FROM fts WHERE fts MATCH ?1";
+const char *const Format = "zelko-search-index 3";
 const char *const GramSql = "SELECT ids FROM grams WHERE key = ?1";
 
 // One or two code points as one number: the key of their row in the grams table.
@@ -35,7 +34,27 @@ qint64 gramKey(uint first, qint64 second)
     return (qint64(first) << 22) | (second + 1);
 }
 
-// The grams of one or two code points in texts, each once.
+// Three code points (21 bits each) as one negative number, apart from the keys above.
+qint64 trigramKey(uint first, uint second, uint third)
+{
+    return -1 - ((qint64(first) << 42) | (qint64(second) << 21) | third);
+}
+
+// The keys a word of points is looked up by: its own for one or two code points, its
+// trigrams for more.
+std::vector<qint64> wordKeys(const QVector<uint> &points)
+{
+    if (points.size() < 3)
+        return {gramKey(points.at(0), points.size() > 1 ? qint64(points.at(1)) : -1)};
+    std::vector<qint64> keys;
+    for (int k = 0; k + 2 < points.size(); ++k)
+        keys.push_back(trigramKey(points.at(k), points.at(k + 1), points.at(k + 2)));
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
+}
+
+// The grams of one, two and three code points in text.
 void addGrams(const QString &text, std::vector<qint64> *keys)
 {
     const QVector<uint> points = text.toUcs4();
@@ -43,6 +62,8 @@ void addGrams(const QString &text, std::vector<qint64> *keys)
         keys->push_back(gramKey(points.at(k), -1));
         if (k + 1 < points.size())
             keys->push_back(gramKey(points.at(k), points.at(k + 1)));
+        if (k + 2 < points.size())
+            keys->push_back(trigramKey(points.at(k), points.at(k + 1), points.at(k + 2)));
     }
 }
 // Enough for the workers of a busy service; connections past it are closed when
@@ -113,8 +134,6 @@ QByteArray metaValue(sqlite3 *db, const char *key)
                       sqlite3_column_bytes(stmt.get(), 0));
 }
 
-// The folded texts go to the full-text table as they are: the trigram tokenizer
-// is told not to fold, so matching agrees with Qt's folding in memory.
 bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QByteArray &buildId,
           QString *error)
 {
@@ -129,9 +148,7 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
               " section TEXT, maintainer TEXT, homepage TEXT, depends TEXT, installed_size INTEGER,"
               " summary TEXT, description TEXT, folded_name TEXT, folded_summary TEXT,"
               " folded_description TEXT);"
-              "CREATE TABLE grams(key INTEGER PRIMARY KEY, ids BLOB NOT NULL);"
-              "CREATE VIRTUAL TABLE fts USING fts5(name, summary, description, content='', columnsize=0,"
-              " tokenize='trigram case_sensitive 1');",
+              "CREATE TABLE grams(key INTEGER PRIMARY KEY, ids BLOB NOT NULL);",
               error))
         return false;
     {
@@ -150,8 +167,7 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
     }
     Statement row(
         db, "INSERT INTO packages VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-    Statement text(db, "INSERT INTO fts(rowid, name, summary, description) VALUES (?1, ?2, ?3, ?4)");
-    if (!row || !text) {
+    if (!row) {
         *error = lastError(db, "preparing the index");
         return false;
     }
@@ -177,17 +193,12 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
             else
                 bindText(row.get(), 2 + c, index.text(i, columns[c]));
         }
-        sqlite3_bind_int64(text.get(), 1, i);
-        bindText(text.get(), 2, index.text(i, PackageList::FoldedName));
-        bindText(text.get(), 3, index.text(i, PackageList::FoldedSummary));
-        bindText(text.get(), 4, index.text(i, PackageList::FoldedDescription));
-        if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK
-            || sqlite3_step(text.get()) != SQLITE_DONE || sqlite3_reset(text.get()) != SQLITE_OK) {
+        if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK) {
             *error = lastError(db, "writing the index");
             return false;
         }
     }
-    // Words of one or two code points, too short for trigrams: per gram the positions
+    // Per gram of one to three code points the positions of the packages that contain it,
     // of the packages that contain it, ascending, as little-endian 32-bit numbers.
     QHash<qint64, QByteArray> grams;
     std::vector<qint64> keys;
@@ -211,9 +222,7 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
             return false;
         }
     }
-    // One b-tree per column instead of the many segments of a bulk insert: fewer
-    // look-ups per query.
-    return exec(db, "INSERT INTO fts(fts) VALUES ('optimize'); COMMIT;", error);
+    return exec(db, "COMMIT;", error);
 }
 
 QByteArray newBuildId()
@@ -363,10 +372,8 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
 SearchIndex::Connection SearchIndex::acquire() const
 {
     auto prepare = [](Connection *c) {
-        return sqlite3_prepare_v3(c->db, MatchSql, -1, SQLITE_PREPARE_PERSISTENT, &c->match, nullptr)
-                   == SQLITE_OK
-               && sqlite3_prepare_v3(c->db, GramSql, -1, SQLITE_PREPARE_PERSISTENT, &c->gram, nullptr)
-                      == SQLITE_OK;
+        return sqlite3_prepare_v3(c->db, GramSql, -1, SQLITE_PREPARE_PERSISTENT, &c->gram, nullptr)
+               == SQLITE_OK;
     };
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -374,7 +381,7 @@ SearchIndex::Connection SearchIndex::acquire() const
             Connection c = m_idle.back();
             m_idle.pop_back();
             // The one openFile() read the packages with has no statements yet.
-            if (c.match || prepare(&c))
+            if (c.gram || prepare(&c))
                 return c;
             close(c);
             return Connection();
@@ -400,8 +407,6 @@ SearchIndex::Connection SearchIndex::acquire() const
 
 void SearchIndex::release(Connection c) const
 {
-    if (c.match)
-        sqlite3_reset(c.match);
     if (c.gram)
         sqlite3_reset(c.gram);
     {
@@ -416,21 +421,8 @@ void SearchIndex::release(Connection c) const
 
 void SearchIndex::close(Connection c)
 {
-    sqlite3_finalize(c.match);
     sqlite3_finalize(c.gram);
     sqlite3_close(c.db);
-}
-
-QByteArray SearchIndex::matchExpression(const QStringList &words)
-{
-    QByteArray expression;
-    for (const QString &word : words) {
-        if (!expression.isEmpty())
-            expression += " AND ";
-        // Inside an FTS5 string only the double quote is special, and it is doubled.
-        expression += '"' + word.toUtf8().replace('"', "\"\"") + '"';
-    }
-    return expression;
 }
 
 bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *out) const
@@ -438,42 +430,23 @@ bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *o
     Connection c = acquire();
     if (!c.db)
         return false;
-    const QByteArray expression = matchExpression(words);
-    sqlite3_bind_text(c.match, 1, expression.constData(), expression.size(), SQLITE_STATIC);
-    out->clear();
-    int step;
-    while ((step = sqlite3_step(c.match)) == SQLITE_ROW) {
-        const sqlite3_int64 id = sqlite3_column_int64(c.match, 0);
-        if (id >= 0 && id < size)
-            out->append(int(id));
+    std::vector<qint64> keys;
+    for (const QString &word : words) {
+        const std::vector<qint64> more = wordKeys(word.toUcs4());
+        keys.insert(keys.end(), more.begin(), more.end());
     }
-    sqlite3_clear_bindings(c.match);
-    release(c);
-    if (step != SQLITE_DONE)
-        return false;
-    // FTS5 answers in row id order; a damaged file must not break the ranking.
-    if (!std::is_sorted(out->begin(), out->end()))
-        std::sort(out->begin(), out->end());
-    return true;
-}
-
-bool SearchIndex::gramCandidates(const QStringList &words, int size, QVector<int> *out) const
-{
-    Connection c = acquire();
-    if (!c.db)
-        return false;
     bool ok = true;
-    for (int w = 0; ok && w < words.size(); ++w) {
-        const QVector<uint> points = words.at(w).toUcs4();
-        sqlite3_bind_int64(c.gram, 1, gramKey(points.at(0), points.size() > 1 ? qint64(points.at(1)) : -1));
-        QVector<int> ids;
+    QVector<int> ids, both;
+    for (size_t k = 0; ok && k < keys.size(); ++k) {
+        sqlite3_bind_int64(c.gram, 1, keys[k]);
         const int step = sqlite3_step(c.gram);
+        ids.clear();
         if (step == SQLITE_ROW) {
             const auto *data = static_cast<const uchar *>(sqlite3_column_blob(c.gram, 0));
             const int count = sqlite3_column_bytes(c.gram, 0) / 4;
             ids.reserve(count);
-            for (int k = 0; k < count; ++k) {
-                const quint32 id = qFromLittleEndian<quint32>(data + 4 * k);
+            for (int n = 0; n < count; ++n) {
+                const quint32 id = qFromLittleEndian<quint32>(data + 4 * n);
                 if (id < quint32(size))
                     ids.append(int(id));
             }
@@ -483,13 +456,15 @@ bool SearchIndex::gramCandidates(const QStringList &words, int size, QVector<int
         // A damaged file must not break the intersection or the ranking.
         if (!std::is_sorted(ids.begin(), ids.end()))
             std::sort(ids.begin(), ids.end());
-        if (w == 0) {
-            *out = ids;
+        if (k == 0) {
+            out->swap(ids);
         } else {
-            QVector<int> both;
+            both.clear();
             std::set_intersection(out->begin(), out->end(), ids.begin(), ids.end(), std::back_inserter(both));
-            *out = both;
+            out->swap(both);
         }
+        if (out->isEmpty())
+            break;
     }
     release(c);
     return ok;
