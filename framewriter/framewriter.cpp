@@ -1,10 +1,38 @@
 #include "framewriter.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 
 namespace FrameWriter {
+
+namespace {
+
+// libdeflate's compressors are not for two threads at once, and making one costs more than
+// compressing an answer: one a thread and level, kept.
+libdeflate_compressor *threadCompressor(int level)
+{
+    struct Compressors
+    {
+        std::array<libdeflate_compressor *, 13> byLevel{};
+        ~Compressors()
+        {
+            for (libdeflate_compressor *c : byLevel)
+                libdeflate_free_compressor(c);
+        }
+    };
+    thread_local Compressors compressors;
+    if (level < 0 || level >= int(compressors.byLevel.size()))
+        return nullptr;
+    libdeflate_compressor *&c = compressors.byLevel[size_t(level)];
+    if (!c)
+        c = libdeflate_alloc_compressor(level);
+    return c;
+}
+
+} // namespace
 
 QByteArray le32(quint32 value)
 {
@@ -97,57 +125,36 @@ QByteArray answer(quint32 serviceType, const QByteArray &json, const QList<Resou
     return encode(frame);
 }
 
-QByteArray storedResourcesAnswer(quint32 serviceType, const QByteArray &json,
-                                 const QList<Resource> &resources, int compressAbove, int jsonLevel)
+QByteArray libdeflateAnswer(quint32 serviceType, const QByteArray &json, const QList<Resource> &resources,
+                            int compressAbove, int level)
 {
     Frame frame;
     frame.serviceType = serviceType;
     frame.hasResources = !resources.isEmpty();
     frame.resources = resources;
-    frame.jsonLen = quint32(json.size());
-    const QByteArray head = content(frame);
-    const int plainSize = head.size() + json.size();
+    frame.json = json;
+    const QByteArray plain = content(frame);
     QByteArray out = le32(frame.head) + le32(serviceType);
     out.append(char(0));
-    if (plainSize <= compressAbove) {
+    if (plain.size() <= compressAbove) {
         out.append(char(Plain));
-        out.append(le32(quint32(plainSize)));
-        return out + head + json;
+        out.append(le32(quint32(plain.size())));
+        return out + plain;
     }
     out.append(char(Zlib));
-    out.append(le32(quint32(plainSize)));
+    out.append(le32(quint32(plain.size())));
     const int lengthAt = out.size();
-    out.append(le32(0));
-
-    z_stream zs = {};
-    if (deflateInit(&zs, Z_NO_COMPRESSION) != Z_OK)
+    libdeflate_compressor *compressor = threadCompressor(level);
+    if (!compressor)
         return QByteArray();
-    // Room for every stored block's header and the flush between the two parts; grown if short.
-    out.resize(lengthAt + 4 + int(compressBound(uLong(plainSize))) + 64);
-    auto feed = [&](const QByteArray &part, int flush) {
-        zs.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(part.constData()));
-        zs.avail_in = uInt(part.size());
-        for (;;) {
-            const int written = int(zs.total_out);
-            zs.next_out = reinterpret_cast<Bytef *>(out.data()) + lengthAt + 4 + written;
-            zs.avail_out = uInt(out.size() - lengthAt - 4 - written);
-            const int ret = deflate(&zs, flush);
-            if (ret == Z_STREAM_END || (flush == Z_NO_FLUSH && ret == Z_OK && zs.avail_in == 0))
-                return true;
-            if ((ret != Z_OK && ret != Z_BUF_ERROR) || zs.avail_out > 0)
-                return false;
-            out.resize(out.size() * 2);
-        }
-    };
-    // The level changes between the parts: zlib ends the stored part with a block boundary.
-    const bool ok = feed(head, Z_NO_FLUSH) && deflateParams(&zs, jsonLevel, Z_DEFAULT_STRATEGY) == Z_OK
-                    && feed(json, Z_FINISH);
-    const quint32 packed = quint32(zs.total_out);
-    deflateEnd(&zs);
-    if (!ok)
+    const size_t bound = libdeflate_zlib_compress_bound(compressor, size_t(plain.size()));
+    out.resize(lengthAt + 4 + int(bound));
+    const size_t packed = libdeflate_zlib_compress(compressor, plain.constData(), size_t(plain.size()),
+                                                   out.data() + lengthAt + 4, bound);
+    if (packed == 0)
         return QByteArray();
     out.resize(lengthAt + 4 + int(packed));
-    const QByteArray length = le32(packed);
+    const QByteArray length = le32(quint32(packed));
     std::copy(length.begin(), length.end(), out.begin() + lengthAt);
     return out;
 }

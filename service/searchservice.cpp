@@ -171,7 +171,7 @@ FrameWriter::Resource thumbnail(const QString &name)
     return r;
 }
 
-// zlib fails only without memory.
+// The frame writer fails only without memory.
 QByteArray packed(const QByteArray &frame)
 {
     if (frame.isEmpty())
@@ -281,7 +281,7 @@ QByteArray SearchService::search(const QJsonObject &query) const
     json += ",\"total\":";
     appendJson(json, total);
     json += '}';
-    return packed(FrameWriter::storedResourcesAnswer(Search, json, resources, CompressAbove));
+    return packed(FrameWriter::libdeflateAnswer(Search, json, resources, CompressAbove));
 }
 
 QByteArray SearchService::details(const QJsonObject &query) const
@@ -307,8 +307,8 @@ QByteArray SearchService::details(const QJsonObject &query) const
                              {"summary", p->summary},
                              {"description", p->description},
                              {"res", resourceId(p->name)}};
-    return packed(FrameWriter::storedResourcesAnswer(
-        Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(p->name)}, CompressAbove));
+    return packed(FrameWriter::libdeflateAnswer(Details, QJsonDocument(answer).toJson(QJsonDocument::Compact),
+                                                {thumbnail(p->name)}, CompressAbove));
 }
 
 QByteArray SearchService::feedback(const QByteArray &body)
