@@ -1,8 +1,38 @@
 #include "framewriter.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
+
 namespace FrameWriter {
+
+namespace {
+
+// libdeflate's compressors are not for two threads at once, and making one costs more than
+// compressing an answer: one a thread and level, kept.
+libdeflate_compressor *threadCompressor(int level)
+{
+    struct Compressors
+    {
+        std::array<libdeflate_compressor *, 13> byLevel{};
+        ~Compressors()
+        {
+            for (libdeflate_compressor *c : byLevel)
+                libdeflate_free_compressor(c);
+        }
+    };
+    thread_local Compressors compressors;
+    if (level < 0 || level >= int(compressors.byLevel.size()))
+        return nullptr;
+    libdeflate_compressor *&c = compressors.byLevel[size_t(level)];
+    if (!c)
+        c = libdeflate_alloc_compressor(level);
+    return c;
+}
+
+} // namespace
 
 QByteArray le32(quint32 value)
 {
@@ -93,6 +123,40 @@ QByteArray answer(quint32 serviceType, const QByteArray &json, const QList<Resou
     if (content(frame).size() > compressAbove)
         frame.compressFlag = Zlib;
     return encode(frame);
+}
+
+QByteArray libdeflateAnswer(quint32 serviceType, const QByteArray &json, const QList<Resource> &resources,
+                            int compressAbove, int level)
+{
+    Frame frame;
+    frame.serviceType = serviceType;
+    frame.hasResources = !resources.isEmpty();
+    frame.resources = resources;
+    frame.json = json;
+    const QByteArray plain = content(frame);
+    QByteArray out = le32(frame.head) + le32(serviceType);
+    out.append(char(0));
+    if (plain.size() <= compressAbove) {
+        out.append(char(Plain));
+        out.append(le32(quint32(plain.size())));
+        return out + plain;
+    }
+    out.append(char(Zlib));
+    out.append(le32(quint32(plain.size())));
+    const int lengthAt = out.size();
+    libdeflate_compressor *compressor = threadCompressor(level);
+    if (!compressor)
+        return QByteArray();
+    const size_t bound = libdeflate_zlib_compress_bound(compressor, size_t(plain.size()));
+    out.resize(lengthAt + 4 + int(bound));
+    const size_t packed = libdeflate_zlib_compress(compressor, plain.constData(), size_t(plain.size()),
+                                                   out.data() + lengthAt + 4, bound);
+    if (packed == 0)
+        return QByteArray();
+    out.resize(lengthAt + 4 + int(packed));
+    const QByteArray length = le32(quint32(packed));
+    std::copy(length.begin(), length.end(), out.begin() + lengthAt);
+    return out;
 }
 
 QByteArray serviceError(quint32 serviceType, quint8 errorCode)

@@ -8,7 +8,7 @@ packages=(
     qtbase5-dev qtbase5-private-dev qtdeclarative5-dev
     qml-module-qtquick2 qml-module-qtquick-window2 qml-module-qttest
     qml-module-qtquick-controls2 qml-module-qtquick-templates2 fonts-dejavu-core
-    zlib1g-dev libssl3 libssl-dev openssl libboost-dev libsqlite3-dev
+    zlib1g-dev libdeflate-dev libssl3 libssl-dev openssl libboost-dev libsqlite3-dev
     xvfb xauth x11-utils imagemagick haproxy systemd
     dpkg-dev qtdeclarative5-dev-tools qmlscene clang-format iproute2 python3
     dbus python3-dbusmock

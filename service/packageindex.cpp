@@ -54,26 +54,25 @@ PackageIndex PackageIndex::openIndex(const QString &path, QString *source, QStri
     return index;
 }
 
+bool PackageIndex::details(int i, Package *p) const
+{
+    *p = m_list->at(i);
+    return m_list->detailsKept() || (m_search && m_search->details(i, p));
+}
+
 QVector<int> PackageIndex::search(const QString &query) const
 {
     if (!m_search)
         return scan(query);
     const QStringList words = Ranking::words(query);
-    QStringList longWords, shortWords;
+    QStringList served;
     for (const QString &word : words) {
-        const int length = Ranking::servedLength(word);
-        if (length >= 3)
-            longWords << word;
-        else if (length > 0)
-            shortWords << word;
+        if (Ranking::servedLength(word) > 0)
+            served << word;
     }
-    // Candidates from the trigrams when a word is long enough, else from the grams;
-    // the words left over are checked on the candidates with the ranking.
+    // Candidates from the grams; the words left over are checked with the ranking.
     QVector<int> candidates;
-    if (!longWords.isEmpty() && m_search->candidates(longWords, size(), &candidates))
-        return Ranking::rank(*m_list, words, &candidates);
-    if (longWords.isEmpty() && !shortWords.isEmpty()
-        && m_search->gramCandidates(shortWords, size(), &candidates))
+    if (!served.isEmpty() && m_search->candidates(served, size(), &candidates))
         return Ranking::rank(*m_list, words, &candidates);
     return Ranking::rank(*m_list, words, nullptr);
 }

@@ -39,8 +39,13 @@ public:
     bool isIndexed() const { return bool(m_search); }
 
     int size() const { return m_list->size(); }
-    const Package &at(int i) const { return m_list->packages.at(i); }
-    const Package *find(const QString &name) const { return m_list->find(name); }
+    // What the list keeps of package i: all of it, but for an index file's list, whose
+    // details (maintainer, homepage, depends, description) stay in the file.
+    Package at(int i) const { return m_list->at(i); }
+    // All of package i, from the file where needed; false when the file cannot tell.
+    bool details(int i, Package *p) const;
+    // The position of the package named name, or -1.
+    int find(const QString &name) const { return m_list->find(name); }
     const PackageList &list() const { return *m_list; }
 
     // Indices of the packages matching every word of query, best first (Ranking). An

@@ -16,8 +16,16 @@ QStringList words(const QString &query);
 // How many code points of word a full-text index can look up exactly: 0 for one it would
 // read differently from QString::contains (a stray surrogate half, a NUL).
 int servedLength(const QString &word);
+// Words as ranking matches them: UTF-8, unless one has no UTF-8 form.
+struct Words
+{
+    explicit Words(const QStringList &words);
+    QStringList texts;
+    QList<QByteArray> utf8;
+    bool valid = true;
+};
 // The rank of package i for words, or -1 when one of them is missing.
-int rankOf(const PackageList &list, const QStringList &words, int i);
+int rankOf(const PackageList &list, const Words &words, int i);
 // The matching packages among candidates (all when null, in position order), best first.
 QVector<int> rank(const PackageList &list, const QStringList &words, const QVector<int> *candidates);
 // The same answer from a plain scan and sort: the reference rank() is checked against.

@@ -15,13 +15,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <iterator>
+#include <string_view>
 
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
-const char *const Format = "zelko-search-index 2";
-const char *const MatchSql = "SELECT rowid FROM fts WHERE fts MATCH ?1";
+const char *const Format = "zelko-search-index 3";
 const char *const GramSql = "SELECT ids FROM grams WHERE key = ?1";
 
 // One or two code points as one number: the key of their row in the grams table.
@@ -30,7 +34,27 @@ qint64 gramKey(uint first, qint64 second)
     return (qint64(first) << 22) | (second + 1);
 }
 
-// The grams of one or two code points in texts, each once.
+// Three code points (21 bits each) as one negative number, apart from the keys above.
+qint64 trigramKey(uint first, uint second, uint third)
+{
+    return -1 - ((qint64(first) << 42) | (qint64(second) << 21) | third);
+}
+
+// The keys a word of points is looked up by: its own for one or two code points, its
+// trigrams for more.
+std::vector<qint64> wordKeys(const QVector<uint> &points)
+{
+    if (points.size() < 3)
+        return {gramKey(points.at(0), points.size() > 1 ? qint64(points.at(1)) : -1)};
+    std::vector<qint64> keys;
+    for (int k = 0; k + 2 < points.size(); ++k)
+        keys.push_back(trigramKey(points.at(k), points.at(k + 1), points.at(k + 2)));
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    return keys;
+}
+
+// The grams of one, two and three code points in text.
 void addGrams(const QString &text, std::vector<qint64> *keys)
 {
     const QVector<uint> points = text.toUcs4();
@@ -38,6 +62,8 @@ void addGrams(const QString &text, std::vector<qint64> *keys)
         keys->push_back(gramKey(points.at(k), -1));
         if (k + 1 < points.size())
             keys->push_back(gramKey(points.at(k), points.at(k + 1)));
+        if (k + 2 < points.size())
+            keys->push_back(trigramKey(points.at(k), points.at(k + 1), points.at(k + 2)));
     }
 }
 // Enough for the workers of a busy service; connections past it are closed when
@@ -79,6 +105,17 @@ void bindText(sqlite3_stmt *stmt, int column, const QString &text)
     sqlite3_bind_text(stmt, column, utf8.constData(), utf8.size(), SQLITE_TRANSIENT);
 }
 
+void bindText(sqlite3_stmt *stmt, int column, std::string_view text)
+{
+    sqlite3_bind_text(stmt, column, text.data(), int(text.size()), SQLITE_STATIC);
+}
+
+std::string_view columnView(sqlite3_stmt *stmt, int column)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, column));
+    return std::string_view(text ? text : "", size_t(sqlite3_column_bytes(stmt, column)));
+}
+
 QString columnText(sqlite3_stmt *stmt, int column)
 {
     return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, column)),
@@ -97,11 +134,13 @@ QByteArray metaValue(sqlite3 *db, const char *key)
                       sqlite3_column_bytes(stmt.get(), 0));
 }
 
-// The folded texts go to the full-text table as they are: the trigram tokenizer
-// is told not to fold, so matching agrees with Qt's folding in memory.
 bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QByteArray &buildId,
           QString *error)
 {
+    if (!index.detailsKept()) {
+        *error = QStringLiteral("the packages of an index file are not written again");
+        return false;
+    }
     if (!exec(db,
               "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
               "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
@@ -109,9 +148,7 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
               " section TEXT, maintainer TEXT, homepage TEXT, depends TEXT, installed_size INTEGER,"
               " summary TEXT, description TEXT, folded_name TEXT, folded_summary TEXT,"
               " folded_description TEXT);"
-              "CREATE TABLE grams(key INTEGER PRIMARY KEY, ids BLOB NOT NULL);"
-              "CREATE VIRTUAL TABLE fts USING fts5(name, summary, description, content='', columnsize=0,"
-              " tokenize='trigram case_sensitive 1');",
+              "CREATE TABLE grams(key INTEGER PRIMARY KEY, ids BLOB NOT NULL);",
               error))
         return false;
     {
@@ -130,47 +167,46 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
     }
     Statement row(
         db, "INSERT INTO packages VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
-    Statement text(db, "INSERT INTO fts(rowid, name, summary, description) VALUES (?1, ?2, ?3, ?4)");
-    if (!row || !text) {
+    if (!row) {
         *error = lastError(db, "preparing the index");
         return false;
     }
+    // Columns 2 to 14 in the order of the table.
+    const PackageList::Field columns[] = {PackageList::Name,
+                                          PackageList::Version,
+                                          PackageList::Architecture,
+                                          PackageList::Section,
+                                          PackageList::Maintainer,
+                                          PackageList::Homepage,
+                                          PackageList::Depends,
+                                          PackageList::FieldCount,
+                                          PackageList::Summary,
+                                          PackageList::Description,
+                                          PackageList::FoldedName,
+                                          PackageList::FoldedSummary,
+                                          PackageList::FoldedDescription};
     for (int i = 0; i < index.size(); ++i) {
-        const Package &p = index.packages.at(i);
-        const PackageList::Folded &f = index.folded.at(i);
         sqlite3_bind_int64(row.get(), 1, i);
-        bindText(row.get(), 2, p.name);
-        bindText(row.get(), 3, p.version);
-        bindText(row.get(), 4, p.architecture);
-        bindText(row.get(), 5, p.section);
-        bindText(row.get(), 6, p.maintainer);
-        bindText(row.get(), 7, p.homepage);
-        bindText(row.get(), 8, p.depends);
-        sqlite3_bind_int64(row.get(), 9, p.installedSizeKiB);
-        bindText(row.get(), 10, p.summary);
-        bindText(row.get(), 11, p.description);
-        sqlite3_bind_int64(text.get(), 1, i);
-        int c = 0;
-        for (const QString *folded : {&f.name, &f.summary, &f.description}) {
-            bindText(row.get(), 12 + c, *folded);
-            bindText(text.get(), 2 + c, *folded);
-            ++c;
+        for (int c = 0; c < int(std::size(columns)); ++c) {
+            if (columns[c] == PackageList::FieldCount)
+                sqlite3_bind_int64(row.get(), 2 + c, index.installedSizeKiB(i));
+            else
+                bindText(row.get(), 2 + c, index.text(i, columns[c]));
         }
-        if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK
-            || sqlite3_step(text.get()) != SQLITE_DONE || sqlite3_reset(text.get()) != SQLITE_OK) {
+        if (sqlite3_step(row.get()) != SQLITE_DONE || sqlite3_reset(row.get()) != SQLITE_OK) {
             *error = lastError(db, "writing the index");
             return false;
         }
     }
-    // Words of one or two code points, too short for trigrams: per gram the positions
+    // Per gram of one to three code points the positions of the packages that contain it,
     // of the packages that contain it, ascending, as little-endian 32-bit numbers.
     QHash<qint64, QByteArray> grams;
     std::vector<qint64> keys;
     for (int i = 0; i < index.size(); ++i) {
         keys.clear();
-        const PackageList::Folded &f = index.folded.at(i);
-        for (const QString *t : {&f.name, &f.summary, &f.description})
-            addGrams(*t, &keys);
+        for (PackageList::Field f :
+             {PackageList::FoldedName, PackageList::FoldedSummary, PackageList::FoldedDescription})
+            addGrams(index.string(i, f), &keys);
         std::sort(keys.begin(), keys.end());
         keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
         const quint32 position = qToLittleEndian(quint32(i));
@@ -186,9 +222,7 @@ bool fill(sqlite3 *db, const PackageList &index, const QString &source, const QB
             return false;
         }
     }
-    // One b-tree per column instead of the many segments of a bulk insert: fewer
-    // look-ups per query.
-    return exec(db, "INSERT INTO fts(fts) VALUES ('optimize'); COMMIT;", error);
+    return exec(db, "COMMIT;", error);
 }
 
 QByteArray newBuildId()
@@ -295,31 +329,27 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
     index->m_buildId = metaValue(db, "build");
     *source = QString::fromUtf8(metaValue(db, "source"));
 
+    // What a search answer shows and ranking matches; the rest stays in the file until
+    // the details of one package are asked for.
     Statement rows(db,
-                   "SELECT id, name, version, architecture, section, maintainer, homepage, depends,"
-                   " installed_size, summary, description, folded_name, folded_summary, folded_description"
-                   " FROM packages ORDER BY id");
+                   "SELECT id, name, version, architecture, section, summary, folded_name, folded_summary,"
+                   " folded_description, installed_size FROM packages ORDER BY id");
     PackageList loaded;
+    loaded.setDetailsKept(false);
     int step = SQLITE_ERROR;
+    std::string_view texts[PackageList::FieldCount];
     while (rows && (step = sqlite3_step(rows.get())) == SQLITE_ROW) {
         // Row ids are the positions the full-text table answers with.
         if (sqlite3_column_int64(rows.get(), 0) != loaded.size()) {
             step = SQLITE_CORRUPT;
             break;
         }
-        Package p;
-        p.name = columnText(rows.get(), 1);
-        p.version = columnText(rows.get(), 2);
-        p.architecture = columnText(rows.get(), 3);
-        p.section = columnText(rows.get(), 4);
-        p.maintainer = columnText(rows.get(), 5);
-        p.homepage = columnText(rows.get(), 6);
-        p.depends = columnText(rows.get(), 7);
-        p.installedSizeKiB = sqlite3_column_int64(rows.get(), 8);
-        p.summary = columnText(rows.get(), 9);
-        p.description = columnText(rows.get(), 10);
-        loaded.append(p,
-                      {columnText(rows.get(), 11), columnText(rows.get(), 12), columnText(rows.get(), 13)});
+        int c = 1;
+        for (PackageList::Field f : {PackageList::Name, PackageList::Version, PackageList::Architecture,
+                                     PackageList::Section, PackageList::Summary, PackageList::FoldedName,
+                                     PackageList::FoldedSummary, PackageList::FoldedDescription})
+            texts[f] = columnView(rows.get(), c++);
+        loaded.append(texts, sqlite3_column_int64(rows.get(), c));
     }
     if (step != SQLITE_DONE) {
         *error = step == SQLITE_CORRUPT && rows ? QStringLiteral("%1: package rows out of order").arg(path)
@@ -327,6 +357,11 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
         return nullptr;
     }
     loaded.sortNames();
+    // The pages read at start are not needed again; nor is what loading freed.
+    sqlite3_db_release_memory(db);
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
     // This connection starts the pool.
     Connection first{hold.release(), nullptr};
     index->release(first);
@@ -337,10 +372,8 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
 SearchIndex::Connection SearchIndex::acquire() const
 {
     auto prepare = [](Connection *c) {
-        return sqlite3_prepare_v3(c->db, MatchSql, -1, SQLITE_PREPARE_PERSISTENT, &c->match, nullptr)
-                   == SQLITE_OK
-               && sqlite3_prepare_v3(c->db, GramSql, -1, SQLITE_PREPARE_PERSISTENT, &c->gram, nullptr)
-                      == SQLITE_OK;
+        return sqlite3_prepare_v3(c->db, GramSql, -1, SQLITE_PREPARE_PERSISTENT, &c->gram, nullptr)
+               == SQLITE_OK;
     };
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -348,7 +381,7 @@ SearchIndex::Connection SearchIndex::acquire() const
             Connection c = m_idle.back();
             m_idle.pop_back();
             // The one openFile() read the packages with has no statements yet.
-            if (c.match || prepare(&c))
+            if (c.gram || prepare(&c))
                 return c;
             close(c);
             return Connection();
@@ -374,8 +407,6 @@ SearchIndex::Connection SearchIndex::acquire() const
 
 void SearchIndex::release(Connection c) const
 {
-    if (c.match)
-        sqlite3_reset(c.match);
     if (c.gram)
         sqlite3_reset(c.gram);
     {
@@ -390,21 +421,8 @@ void SearchIndex::release(Connection c) const
 
 void SearchIndex::close(Connection c)
 {
-    sqlite3_finalize(c.match);
     sqlite3_finalize(c.gram);
     sqlite3_close(c.db);
-}
-
-QByteArray SearchIndex::matchExpression(const QStringList &words)
-{
-    QByteArray expression;
-    for (const QString &word : words) {
-        if (!expression.isEmpty())
-            expression += " AND ";
-        // Inside an FTS5 string only the double quote is special, and it is doubled.
-        expression += '"' + word.toUtf8().replace('"', "\"\"") + '"';
-    }
-    return expression;
 }
 
 bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *out) const
@@ -412,42 +430,23 @@ bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *o
     Connection c = acquire();
     if (!c.db)
         return false;
-    const QByteArray expression = matchExpression(words);
-    sqlite3_bind_text(c.match, 1, expression.constData(), expression.size(), SQLITE_STATIC);
-    out->clear();
-    int step;
-    while ((step = sqlite3_step(c.match)) == SQLITE_ROW) {
-        const sqlite3_int64 id = sqlite3_column_int64(c.match, 0);
-        if (id >= 0 && id < size)
-            out->append(int(id));
+    std::vector<qint64> keys;
+    for (const QString &word : words) {
+        const std::vector<qint64> more = wordKeys(word.toUcs4());
+        keys.insert(keys.end(), more.begin(), more.end());
     }
-    sqlite3_clear_bindings(c.match);
-    release(c);
-    if (step != SQLITE_DONE)
-        return false;
-    // FTS5 answers in row id order; a damaged file must not break the ranking.
-    if (!std::is_sorted(out->begin(), out->end()))
-        std::sort(out->begin(), out->end());
-    return true;
-}
-
-bool SearchIndex::gramCandidates(const QStringList &words, int size, QVector<int> *out) const
-{
-    Connection c = acquire();
-    if (!c.db)
-        return false;
     bool ok = true;
-    for (int w = 0; ok && w < words.size(); ++w) {
-        const QVector<uint> points = words.at(w).toUcs4();
-        sqlite3_bind_int64(c.gram, 1, gramKey(points.at(0), points.size() > 1 ? qint64(points.at(1)) : -1));
-        QVector<int> ids;
+    QVector<int> ids, both;
+    for (size_t k = 0; ok && k < keys.size(); ++k) {
+        sqlite3_bind_int64(c.gram, 1, keys[k]);
         const int step = sqlite3_step(c.gram);
+        ids.clear();
         if (step == SQLITE_ROW) {
             const auto *data = static_cast<const uchar *>(sqlite3_column_blob(c.gram, 0));
             const int count = sqlite3_column_bytes(c.gram, 0) / 4;
             ids.reserve(count);
-            for (int k = 0; k < count; ++k) {
-                const quint32 id = qFromLittleEndian<quint32>(data + 4 * k);
+            for (int n = 0; n < count; ++n) {
+                const quint32 id = qFromLittleEndian<quint32>(data + 4 * n);
                 if (id < quint32(size))
                     ids.append(int(id));
             }
@@ -457,14 +456,37 @@ bool SearchIndex::gramCandidates(const QStringList &words, int size, QVector<int
         // A damaged file must not break the intersection or the ranking.
         if (!std::is_sorted(ids.begin(), ids.end()))
             std::sort(ids.begin(), ids.end());
-        if (w == 0) {
-            *out = ids;
+        if (k == 0) {
+            out->swap(ids);
         } else {
-            QVector<int> both;
+            both.clear();
             std::set_intersection(out->begin(), out->end(), ids.begin(), ids.end(), std::back_inserter(both));
-            *out = both;
+            out->swap(both);
         }
+        if (out->isEmpty())
+            break;
     }
     release(c);
     return ok;
+}
+
+bool SearchIndex::details(int id, Package *p) const
+{
+    Connection c = acquire();
+    if (!c.db)
+        return false;
+    bool found = false;
+    {
+        Statement stmt(c.db, "SELECT maintainer, homepage, depends, description FROM packages WHERE id = ?1");
+        sqlite3_bind_int64(stmt.get(), 1, id);
+        if (stmt && sqlite3_step(stmt.get()) == SQLITE_ROW) {
+            p->maintainer = columnText(stmt.get(), 0);
+            p->homepage = columnText(stmt.get(), 1);
+            p->depends = columnText(stmt.get(), 2);
+            p->description = columnText(stmt.get(), 3);
+            found = true;
+        }
+    }
+    release(c);
+    return found;
 }

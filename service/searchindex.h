@@ -10,14 +10,16 @@
 #include <mutex>
 #include <vector>
 
+struct Package;
 struct PackageList;
 struct sqlite3;
 struct sqlite3_stmt;
 
-// The SQLite side of a package list: an FTS5 trigram table over the case-folded
-// name, summary and description of each package (row id = position in the
-// index), and the packages themselves, so a service can start from the file
-// alone. Written once and then only read: every search borrows a read-only
+// The SQLite side of a package list: for every gram of one, two or three code
+// points in the case-folded name, summary and description of the packages, the
+// positions of those that hold it (a posting list, one row: a query's candidates
+// are a few row reads and intersections), and the packages themselves, so a
+// service can start from the file alone. Written once and then only read: every search borrows a read-only
 // connection of its own from a small pool, so threads never share one.
 class SearchIndex
 {
@@ -34,23 +36,20 @@ public:
     static std::shared_ptr<SearchIndex> openFile(const QString &path, PackageList *packages, QString *source,
                                                  QString *error);
 
-    // Positions of the packages whose folded texts contain every one of words
-    // (each at least three code points long), ascending and below size. False when
-    // the index cannot answer; the caller then scans.
+    // Positions of the packages whose folded texts hold every gram of words (one or
+    // two code points: the word itself; more: each of its trigrams), ascending and
+    // below size: a superset of the packages that contain the words, which ranking
+    // then checks. Words are non-empty and valid UTF-16. False when the index cannot
+    // answer; the caller then scans.
     bool candidates(const QStringList &words, int size, QVector<int> *out) const;
 
-    // The same for words of one or two code points, from the grams table.
-    bool gramCandidates(const QStringList &words, int size, QVector<int> *out) const;
-
-    // The text given to FTS5 MATCH for words: each a quoted string, so that no
-    // word is ever read as query syntax.
-    static QByteArray matchExpression(const QStringList &words);
+    // The fields of package id that a list read from the file leaves there.
+    bool details(int id, Package *p) const;
 
 private:
     struct Connection
     {
         sqlite3 *db = nullptr;
-        sqlite3_stmt *match = nullptr;
         sqlite3_stmt *gram = nullptr;
     };
     SearchIndex(const QByteArray &uri, const QByteArray &buildId);

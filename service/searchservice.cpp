@@ -10,6 +10,8 @@
 #include <QJsonObject>
 
 #include <cmath>
+#include <string>
+#include <string_view>
 
 namespace ServiceProtocol {
 
@@ -75,19 +77,106 @@ void checkSignature(const QJsonObject &query, const QString &signingText)
         throw Refusal{BadSignature};
 }
 
-QString resourceId(const Package &p)
+// JSON text as QJsonDocument::Compact writes it, byte for byte, without building the
+// objects first: keys in sorted order, the same escapes. Building and sorting
+// QJsonObjects cost more than the search.
+void appendJson(QByteArray &out, const char *utf8, int size)
 {
-    return QStringLiteral("pkg/") + p.name;
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    int copied = 0;
+    for (int i = 0; i < size; ++i) {
+        const uchar c = uchar(utf8[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(utf8 + copied, i - copied);
+        copied = i + 1;
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    out.append(utf8 + copied, size - copied);
+    out += '"';
 }
 
-FrameWriter::Resource thumbnail(const Package &p)
+// What Qt writes for one value alone, its brackets cut off.
+QByteArray qtJson(const QJsonValue &value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+void appendJson(QByteArray &out, std::string_view utf8)
+{
+    appendJson(out, utf8.data(), int(utf8.size()));
+}
+
+void appendJson(QByteArray &out, const QString &text)
+{
+    // A stray surrogate half (a query may carry one) is escaped Qt's own way.
+    if (!QStringView(text).isValidUtf16()) {
+        out += qtJson(text);
+        return;
+    }
+    const QByteArray utf8 = text.toUtf8();
+    appendJson(out, utf8.constData(), utf8.size());
+}
+
+void appendJson(QByteArray &out, qint64 number)
+{
+    // Qt 5 writes numbers past 2^53 through a double; those few go through Qt.
+    constexpr qint64 exact = qint64(1) << 53;
+    if (number >= -exact && number <= exact)
+        out += QByteArray::number(number);
+    else
+        out += qtJson(QJsonValue(number));
+}
+
+QString resourceId(const QString &name)
+{
+    return QStringLiteral("pkg/") + name;
+}
+
+FrameWriter::Resource thumbnail(const QString &name)
 {
     FrameWriter::Resource r;
-    r.id = resourceId(p).toLatin1();
-    r.data = Thumbnail::cachedPng(p.name);
+    r.id = resourceId(name).toLatin1();
+    r.data = Thumbnail::cachedPng(name);
     if (r.data.isEmpty() || r.id.size() > 255)
         throw Refusal{InternalError};
     return r;
+}
+
+// The frame writer fails only without memory.
+QByteArray packed(const QByteArray &frame)
+{
+    if (frame.isEmpty())
+        throw Refusal{InternalError};
+    return frame;
 }
 
 } // namespace
@@ -152,34 +241,60 @@ QByteArray SearchService::search(const QJsonObject &query) const
 
     const QVector<int> hits = m_index.search(q);
     const int total = hits.size();
-    QJsonArray results;
+    QByteArray json;
+    json.reserve(512 + 320 * pageSize);
+    json += "{\"page\":";
+    appendJson(json, page);
+    json += ",\"pageSize\":";
+    appendJson(json, pageSize);
+    json += ",\"pages\":";
+    appendJson(json, (total + pageSize - 1) / pageSize);
+    json += ",\"q\":";
+    appendJson(json, q);
+    json += ",\"results\":[";
     QList<FrameWriter::Resource> resources;
     for (qint64 i = qint64(page) * pageSize; i < total && i < qint64(page + 1) * pageSize; ++i) {
-        const Package &p = m_index.at(hits.at(int(i)));
-        results.append(QJsonObject{{"name", p.name},
-                                   {"version", p.version},
-                                   {"arch", p.architecture},
-                                   {"section", p.section},
-                                   {"summary", p.summary},
-                                   {"installedSize", p.installedSizeKiB},
-                                   {"res", resourceId(p)}});
-        resources.append(thumbnail(p));
+        const PackageList &list = m_index.list();
+        const int at = hits.at(int(i));
+        const QString name = list.string(at, PackageList::Name);
+        if (!resources.isEmpty())
+            json += ',';
+        json += "{\"arch\":";
+        appendJson(json, list.text(at, PackageList::Architecture));
+        json += ",\"installedSize\":";
+        appendJson(json, list.installedSizeKiB(at));
+        json += ",\"name\":";
+        appendJson(json, list.text(at, PackageList::Name));
+        json += ",\"res\":";
+        appendJson(json, std::string("pkg/").append(list.text(at, PackageList::Name)));
+        json += ",\"section\":";
+        appendJson(json, list.text(at, PackageList::Section));
+        json += ",\"summary\":";
+        appendJson(json, list.text(at, PackageList::Summary));
+        json += ",\"version\":";
+        appendJson(json, list.text(at, PackageList::Version));
+        json += '}';
+        resources.append(thumbnail(name));
     }
-    const QJsonObject answer{{"service", int(Search)}, {"q", q},
-                             {"page", page},           {"pageSize", pageSize},
-                             {"total", total},         {"pages", (total + pageSize - 1) / pageSize},
-                             {"results", results}};
-    return FrameWriter::answer(Search, QJsonDocument(answer).toJson(QJsonDocument::Compact), resources,
-                               CompressAbove);
+    json += "],\"service\":";
+    appendJson(json, int(Search));
+    json += ",\"total\":";
+    appendJson(json, total);
+    json += '}';
+    return packed(FrameWriter::libdeflateAnswer(Search, json, resources, CompressAbove));
 }
 
 QByteArray SearchService::details(const QJsonObject &query) const
 {
     const QString name = stringField(query, "name", MaxNameLength);
     checkSignature(query, detailsSigningText(name));
-    const Package *p = m_index.find(name);
-    if (!p)
+    const int at = m_index.find(name);
+    if (at < 0)
         throw Refusal{NotFound};
+    Package package;
+    if (!m_index.details(at, &package))
+        throw Refusal{InternalError};
+    const Package *p = &package;
     const QJsonObject answer{{"service", int(Details)},
                              {"name", p->name},
                              {"version", p->version},
@@ -191,9 +306,9 @@ QByteArray SearchService::details(const QJsonObject &query) const
                              {"installedSize", p->installedSizeKiB},
                              {"summary", p->summary},
                              {"description", p->description},
-                             {"res", resourceId(*p)}};
-    return FrameWriter::answer(Details, QJsonDocument(answer).toJson(QJsonDocument::Compact), {thumbnail(*p)},
-                               CompressAbove);
+                             {"res", resourceId(p->name)}};
+    return packed(FrameWriter::libdeflateAnswer(Details, QJsonDocument(answer).toJson(QJsonDocument::Compact),
+                                                {thumbnail(p->name)}, CompressAbove));
 }
 
 QByteArray SearchService::feedback(const QByteArray &body)

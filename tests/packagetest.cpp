@@ -121,9 +121,11 @@ void PackageTest::dependsOnLinkedLibraries_data()
          {"libqt5core5a", "libqt5gui5", "libqt5network5", "libqt5qml5", "libqt5quick5", "libqt5dbus5"})
 #endif
         QTest::newRow(name) << QString::fromLatin1(name);
-    // zelko-service's search index.
-    if (ZELKO_PACKAGE_HAS_SERVICE)
+    // zelko-service's search index, and what deflates its answers.
+    if (ZELKO_PACKAGE_HAS_SERVICE) {
         QTest::newRow("libsqlite3-0") << QStringLiteral("libsqlite3-0");
+        QTest::newRow("libdeflate0") << QStringLiteral("libdeflate0");
+    }
 }
 
 void PackageTest::dependsOnLinkedLibraries()

@@ -175,6 +175,7 @@ void ServiceTest::search_data()
         << "libc6" << 0 << 10 << QStringList{"libc6:amd64", "libc6:i386"} << 2 << -1;
     QTest::newRow("UTF-8 summary") << "café ☕" << 0 << 10 << QStringList{"cafe-tools"} << 1 << -1;
     QTest::newRow("no match") << "no-such-thing" << 0 << 10 << QStringList() << 0 << 0;
+    QTest::newRow("escapes in the query") << "\"\\\t" << 0 << 10 << QStringList() << 0 << 0;
     QTest::newRow("empty lists all") << "" << 0 << 50
                                      << QStringList{"adduser",    "cafe-tools",   "libc6:amd64",
                                                     "libc6:i386", "libzlibwrap1", "minizip",
@@ -207,6 +208,8 @@ void ServiceTest::search()
     QCOMPARE(f.compress == 2, f.originalLen > ServiceProtocol::CompressAbove);
 
     const QJsonObject answer = QJsonDocument::fromJson(f.json.toUtf8()).object();
+    // Written directly, yet the very text Qt would write.
+    QCOMPARE(f.json, QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact)));
     QCOMPARE(answer.value("service").toInt(), 1);
     QCOMPARE(answer.value("q").toString(), q);
     QCOMPARE(answer.value("page").toInt(), page);

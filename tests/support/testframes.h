@@ -198,6 +198,15 @@ inline QList<Frame> all()
                    {{"png/red", 1, red, "png 37x23"},
                     {"png/blue", 1, blue, "png 16x16"},
                     {"junk", 1, "this is not an image"}}});
+    // The reference service's way: the whole content deflated by libdeflate, not zlib.
+    frames.append(
+        {"libdeflate answer",
+         FrameWriter::libdeflateAnswer(11, "{\"images\":2}", {{"png/red", 1, red}, {"png/blue", 1, blue}}, 0),
+         QString(),
+         11,
+         0,
+         "{\"images\":2}",
+         {{"png/red", 1, red, "png 37x23"}, {"png/blue", 1, blue, "png 16x16"}}});
     // A PNG header with the image cut off: recognised, but it does not decode.
     frames.append({"damaged image",
                    FrameWriter::answer(11, "{}", {{"png/cut", 1, red.left(40)}}),
