@@ -133,13 +133,13 @@ void ResourcesMap::release(int entry)
     dropSlot(entry);
     Entry &e = m_entries[entry];
     e.key = QString();
-    e.data = QByteArray();
+    e.data = ByteSlice();
     e.older = m_free;
     m_free = entry;
     --m_count;
 }
 
-void ResourcesMap::put(QString &&key, QByteArray &&data)
+void ResourcesMap::put(QString &&key, ByteSlice &&data)
 {
     const uint hash = hashOf(key);
     int entry = find(key, hash);
@@ -168,7 +168,14 @@ void ResourcesMap::put(QString &&key, QByteArray &&data)
 void ResourcesMap::setData(const QString &key, QByteArray data)
 {
     std::lock_guard<std::mutex> locker(m_lock);
-    put(QString(key), std::move(data));
+    put(QString(key), ByteSlice(std::move(data)));
+}
+
+void ResourcesMap::store(QVector<ZelkoFrameReport::Resource> resources)
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    for (ZelkoFrameReport::Resource &resource : resources)
+        put(std::move(resource.id), std::move(resource.data));
 }
 
 QByteArray ResourcesMap::data(const QString &key)
@@ -184,7 +191,16 @@ QByteArray ResourcesMap::dataLocked(const QString &key)
         return QByteArray();
     unlink(entry);
     pushFront(entry);
-    return m_entries[entry].data;
+    ByteSlice &data = m_entries[entry].data;
+    if (!data.isWhole()) {
+        try {
+            data = data.toByteArray();
+        } catch (...) {
+            // No memory for the copy: not shown this time, still held.
+            return QByteArray();
+        }
+    }
+    return data.toByteArray();
 }
 
 void ResourcesMap::remove(const QString &key)

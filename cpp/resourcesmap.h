@@ -1,9 +1,13 @@
 #ifndef RESOURCESMAP_H
 #define RESOURCESMAP_H
 
+#include "byteslice.h"
+#include "zelkoframereport.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <mutex>
 
@@ -24,6 +28,10 @@ public:
     static QByteArray dataIfCreated(const QString &key);
     // Number of entries held; for tests and tools.
     int count() const;
+    // A frame's resources in order, as setData would store them one by one, under one
+    // lock; their ids and slices are moved in. Each entry keeps its slice of the frame
+    // until it is first read.
+    void store(QVector<ZelkoFrameReport::Resource> resources);
 
 public slots:
     void setData(const QString &key, QByteArray data);
@@ -36,7 +44,9 @@ private:
     struct Entry
     {
         QString key;
-        QByteArray data; // shared with every copy handed out
+        // Handed out shared once it is an array of its own: a slice of a frame
+        // becomes one when first read.
+        ByteSlice data;
         uint hash = 0;
         int newer = -1; // towards the most recently used end
         int older = -1; // towards the least recently used end; the free list's link
@@ -52,7 +62,7 @@ private:
 
     explicit ResourcesMap(QObject *parent);
     QByteArray dataLocked(const QString &key);
-    void put(QString &&key, QByteArray &&data);
+    void put(QString &&key, ByteSlice &&data);
     int find(const QString &key, uint hash) const;
     void unlink(int entry);
     void pushFront(int entry);

@@ -227,12 +227,10 @@ namespace {
 
 // Entries go to the cache in block order, as the Request element stores them.
 // Memory running out ends the stores there; the frame's text is still delivered.
-void storeInCache(const QList<ZelkoFrameReport::Resource> &resources)
+void storeInCache(QVector<ZelkoFrameReport::Resource> &&resources)
 {
     try {
-        ResourcesMap *cache = ResourcesMap::getInstance();
-        for (const ZelkoFrameReport::Resource &entry : resources)
-            cache->setData(entry.id, entry.data);
+        ResourcesMap::getInstance()->store(std::move(resources));
     } catch (...) {
     }
 }
@@ -246,10 +244,10 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     bool failed = true;
     QString reason = ZelkoFrameReport::failureText(ZelkoFrameReport::DecodingAborted, 0);
     try {
-        const ZelkoFrameReport report = ZelkoFrameReport::decode(data);
+        ZelkoFrameReport report = ZelkoFrameReport::decode(data);
         // The cache exists once a frame announces resources, whatever the block holds.
         if (report.resourceFlag > 0)
-            storeInCache(report.resources);
+            storeInCache(std::move(report.resources));
         failed = !report.ok();
         reason = report.failure == ZelkoFrameReport::ServiceError ? QString() : report.failureText();
         if (report.hasRecord) {
@@ -293,17 +291,19 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 
 void ZelkoServiceHelper::parseResource(QBuffer *buffer)
 {
-    QList<ZelkoFrameReport::Resource> resources;
+    QVector<ZelkoFrameReport::Resource> resources;
     try {
         if (buffer && buffer->isReadable()) {
             // The block starts at the buffer's position; its size check counts the whole buffer.
-            ByteReader content(buffer->buffer());
-            const qint64 start = content.view(buffer->pos()).size();
-            ZelkoFrameReport::readResourceBlock(content, &resources);
+            const QByteArray bytes = buffer->buffer();
+            ByteReader content(bytes);
+            content.skip(buffer->pos());
+            const qint64 start = content.consumed();
+            ZelkoFrameReport::readResourceBlock(content, &resources, bytes);
             if (content.consumed() > start)
                 buffer->seek(content.consumed());
         }
     } catch (...) {
     }
-    storeInCache(resources);
+    storeInCache(std::move(resources));
 }
