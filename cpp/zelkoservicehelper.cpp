@@ -3,12 +3,12 @@
 #include "httphelper.h"
 #include "resourcesmap.h"
 #include "zelkoencrypt.h"
-#include "zelkoresponseinfo.h"
 #include "zelkostaticdata.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QMetaMethod>
 #include <QQmlInfo>
 #include <QRegularExpression>
 #include <QSslCertificate>
@@ -91,6 +91,12 @@ QByteArray ZelkoServiceHelper::pinDigest(const QString &certificate)
         return QByteArray();
     const QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&pem, QSsl::Pem);
     return certificates.isEmpty() ? QByteArray() : certificates.first().digest(QCryptographicHash::Sha256);
+}
+
+bool ZelkoServiceHelper::reportsOutcome() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&ZelkoServiceHelper::finished);
+    return isSignalConnected(signal);
 }
 
 OneRequest *ZelkoServiceHelper::started(OneRequest *ref)
@@ -202,6 +208,10 @@ void ZelkoServiceHelper::onError(OneRequest::ErrorType type, OneRequest *ref)
 {
     const int key = ref->key();
     emit error(int(type), key);
+    if (!reportsOutcome()) {
+        ref->deleteLater();
+        return;
+    }
     Outcome outcome;
     outcome.code = int(type);
     const QString why = ref->failureText();
@@ -219,7 +229,8 @@ void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
     // All of the body: fromUtf8(QByteArray) would stop at its first zero byte.
     outcome.json = QString::fromUtf8(data.constData(), data.size());
     emit sslResponse(outcome.json, key);
-    emit finished(key, outcome.toMap(ref, answered(ref)));
+    if (reportsOutcome())
+        emit finished(key, outcome.toMap(ref, answered(ref)));
     ref->deleteLater();
 }
 
@@ -240,9 +251,10 @@ void storeInCache(QVector<ZelkoFrameReport::Resource> &&resources)
 void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 {
     const int key = ref->key();
-    ZelkoResponseInfo *info = nullptr;
+    bool hasRecord = false;
     bool failed = true;
     QString reason = ZelkoFrameReport::failureText(ZelkoFrameReport::DecodingAborted, 0);
+    Outcome outcome;
     try {
         ZelkoFrameReport report = ZelkoFrameReport::decode(data);
         // The cache exists once a frame announces resources, whatever the block holds.
@@ -251,10 +263,10 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
         failed = !report.ok();
         reason = report.failure == ZelkoFrameReport::ServiceError ? QString() : report.failureText();
         if (report.hasRecord) {
-            info = new ZelkoResponseInfo(this);
-            info->ServiceType = report.serviceType;
-            info->ErrorCode = report.errorCode;
-            info->JsonString = report.json;
+            hasRecord = true;
+            outcome.type = report.serviceType;
+            outcome.serviceError = report.errorCode;
+            outcome.json = std::move(report.json);
         }
     } catch (...) {
         failed = true;
@@ -263,13 +275,11 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     // The reason text stays out of the described signals: they say only that decoding failed.
     if (failed)
         emit error(OneRequest::Error, key);
-    Outcome outcome;
-    if (info) {
-        emit response(info->ServiceType, info->ErrorCode, info->JsonString, key);
-        outcome.type = info->ServiceType;
-        outcome.serviceError = info->ErrorCode;
-        outcome.json = info->JsonString;
-        info->deleteLater();
+    if (hasRecord)
+        emit response(outcome.type, outcome.serviceError, outcome.json, key);
+    if (!reportsOutcome()) {
+        ref->deleteLater();
+        return;
     }
     // A refusal is an answer that decoded; anything else that failed did not.
     QString message;
