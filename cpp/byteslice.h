@@ -7,8 +7,8 @@
 #include <utility>
 
 // Bytes inside an array that they keep alive, so that a frame's resources need not be
-// copied one by one as it is decoded. Qt 5's arrays cannot share part of another's
-// bytes, so toByteArray() copies, unless the slice is the whole array.
+// copied one by one as it is decoded. No QByteArray (Qt 5 or 6) can share part of
+// another's bytes, so toByteArray() copies, unless the slice is the whole array.
 class ByteSlice
 {
 public:
