@@ -2,24 +2,6 @@
 
 #include <cstring>
 
-qint64 ByteReader::integer(int width)
-{
-    const int got = int(qMin<qint64>(width, m_end - m_at));
-    qint64 value = 0;
-    for (int i = got - 1; i >= 0; --i)
-        value = (value << 8) | quint8(m_at[i]);
-    m_at += got;
-    return value;
-}
-
-int ByteReader::take(qint64 length)
-{
-    // A length field from the wire only ever costs the bytes that are really there.
-    const int n = length < 1 ? 0 : int(qMin<qint64>(length, m_end - m_at));
-    m_at += n;
-    return n;
-}
-
 QByteArray ByteReader::view(qint64 length)
 {
     const int n = take(length);

@@ -32,6 +32,16 @@ QNetworkRequest requestFor(const QString &url)
     return request;
 }
 
+// Exactly the type Qt (5 and 6) would add by itself to a POST without one, so the
+// bytes on the wire are the same; given here, it spares a warning per request.
+QNetworkRequest postRequestFor(const QString &url)
+{
+    QNetworkRequest request = requestFor(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader,
+                      QByteArrayLiteral("application/x-www-form-urlencoded"));
+    return request;
+}
+
 // A redirect's own answer is the outcome and the query goes nowhere else: Qt 5 follows
 // no redirect by default, Qt 6 follows them unless told not to.
 QNetworkAccessManager *newManager(QObject *parent)
@@ -48,6 +58,7 @@ HttpHelper::HttpHelper(QObject *parent)
 {
     qCDebug(zelkoNetwork) << "call httpHelper";
     m_manager = newManager(this);
+    m_postRequest = postRequestFor(m_postUrl);
 }
 
 HttpHelper::~HttpHelper()
@@ -68,21 +79,23 @@ HttpHelper *HttpHelper::getInstance()
 
 OneRequest *HttpHelper::get(QString url, QObject *parent)
 {
-    auto *request = new OneRequest(m_manager->get(requestFor(url)), parent ? parent : this);
-    request->setUrl(url);
-    return request;
+    return new OneRequest(m_manager->get(requestFor(url)), parent ? parent : this, url);
 }
 
 OneRequest *HttpHelper::post(QString url, const QString *data, QObject *parent)
 {
     // No header beyond the network layer's defaults.
-    return send(m_manager, requestFor(url), url, data, parent);
+    if (url != m_postUrl) {
+        m_postRequest = postRequestFor(url);
+        m_postUrl = url;
+    }
+    return send(m_manager, m_postRequest, url, data, parent);
 }
 
 OneRequest *HttpHelper::postSsl(QString url, const QString *data, QObject *parent)
 {
     // The certificate is asked for but not verified: any HTTPS endpoint QML names is accepted.
-    QNetworkRequest request = requestFor(url);
+    QNetworkRequest request = postRequestFor(url);
     QSslConfiguration tls = request.sslConfiguration();
     tls.setPeerVerifyMode(QSslSocket::QueryPeer);
     request.setSslConfiguration(tls);
@@ -95,20 +108,13 @@ OneRequest *HttpHelper::postSslChecked(QString url, const QString *data, QObject
     QNetworkAccessManager *&manager = check == PeerCheck::Verify ? m_verifyingManager : m_pinnedManagers[pin];
     if (!manager)
         manager = newManager(this);
-    return send(manager, requestFor(url), url, data, parent);
+    return send(manager, postRequestFor(url), url, data, parent);
 }
 
 OneRequest *HttpHelper::send(QNetworkAccessManager *manager, const QNetworkRequest &request,
                              const QString &url, const QString *data, QObject *parent)
 {
-    // Exactly the type Qt (5 and 6) would add by itself to a POST without one, so the
-    // bytes on the wire are the same; given here, it spares a warning per request.
-    QNetworkRequest withType = request;
-    withType.setHeader(QNetworkRequest::ContentTypeHeader,
-                       QByteArrayLiteral("application/x-www-form-urlencoded"));
-    QNetworkReply *reply = manager->post(withType, data->toUtf8());
-    auto *one = new OneRequest(reply, parent ? parent : this);
+    QNetworkReply *reply = manager->post(request, data->toUtf8());
     // Failures name the address as the caller wrote it, also one that is not a URL.
-    one->setUrl(url);
-    return one;
+    return new OneRequest(reply, parent ? parent : this, url);
 }

@@ -60,12 +60,17 @@ QString OneRequest::describe(QNetworkReply::NetworkError code) const
 }
 
 OneRequest::OneRequest(QNetworkReply *reply, QObject *parent)
+    : OneRequest(reply, parent, reply->url().toString())
+{
+}
+
+OneRequest::OneRequest(QNetworkReply *reply, QObject *parent, const QString &url)
     : QObject(parent)
     , m_reply(reply)
     , m_key(nextKey())
+    , m_url(url)
 {
     keyRegistry().insert(m_key, this);
-    m_url = m_reply->url().toString();
     m_reply->setParent(this);
     connect(m_reply, &QNetworkReply::finished, this, &OneRequest::replyFinished);
     connect(m_reply, &QNetworkReply::errorOccurred, this, &OneRequest::replyError);
@@ -76,12 +81,14 @@ OneRequest::~OneRequest()
     keyRegistry().remove(m_key);
     if (m_reply) {
         // Closing an unfinished reply makes it report a cancellation at once;
-        // nothing may call back into an object being destroyed.
-        disconnect(m_reply, nullptr, this, nullptr);
-        if (m_reply->isOpen() && mayStop(m_reply))
+        // nothing may call back into an object being destroyed. A finished one has
+        // nothing left to stop.
+        if (m_reply->isOpen() && !m_reply->isFinished() && mayStop(m_reply)) {
+            disconnect(m_reply, nullptr, this, nullptr);
             m_reply->close();
+        }
+        // A child, deleted with this object once QObject has cut its connections.
         qCDebug(zelkoNetwork) << "delete reply:" << m_reply;
-        m_reply->deleteLater();
     } else if (!m_droppedReply.isEmpty()) {
         // Released at shutdown: the reply is gone, its line is still owed.
         qCDebug(zelkoNetwork).noquote() << "delete reply:" << m_droppedReply;
@@ -190,14 +197,15 @@ void OneRequest::replyFinished()
         emit error(OtherError, this);
         return;
     }
-    // readAll() without its one costly step: to learn that nothing follows the
-    // body it grows the buffer holding it, which can copy the body again. Each
-    // read here takes what is there (at least a chunk, so that it goes straight
-    // into its result) until one finds nothing.
+    // readAll() without its costly steps: to learn that nothing follows the body it
+    // grows the buffer holding it, which can copy the body again. A finished reply
+    // says how much it holds: a read of that takes it in one piece, shared rather than
+    // copied where the reply holds it in one. At least a chunk at a time, for a reply
+    // that counts what it has yet to inflate as a single byte.
     const qint64 chunk = 16 * 1024;
     QByteArray body;
-    for (;;) {
-        const QByteArray part = m_reply->read(qMax(m_reply->bytesAvailable(), chunk));
+    for (qint64 available; (available = m_reply->bytesAvailable()) > 0;) {
+        const QByteArray part = m_reply->read(qMax(available, chunk));
         if (part.isEmpty())
             break;
         body += part;

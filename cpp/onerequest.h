@@ -21,6 +21,8 @@ public:
     Q_ENUM(ErrorType)
 
     OneRequest(QNetworkReply *reply, QObject *parent);
+    // url: the address as the caller wrote it (see setUrl).
+    OneRequest(QNetworkReply *reply, QObject *parent, const QString &url);
     ~OneRequest() override;
 
     void cancelReply();

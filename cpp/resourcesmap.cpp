@@ -1,19 +1,53 @@
 #include "resourcesmap.h"
 #include "zelkoqtroot.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <utility>
 
 ResourcesMap *ResourcesMap::m_resmap = nullptr;
 std::mutex ResourcesMap::m_lock;
 
+namespace {
+
+// Inline and unseeded, a few multiplications for a key of a few words: qHash's call into
+// the library took as long as the rest of a lookup. Collisions only lengthen a probe,
+// which the table's size bounds whatever the keys.
+inline uint hashOf(const QString &key)
+{
+    constexpr quint64 Mix = 0xff51afd7ed558ccdULL;
+    const char *at = reinterpret_cast<const char *>(key.constData());
+    size_t left = size_t(key.size()) * sizeof(QChar);
+    quint64 h = 0x9e3779b97f4a7c15ULL ^ left;
+    for (; left >= 8; left -= 8, at += 8) {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        h = (h ^ word) * Mix;
+        h ^= h >> 32;
+    }
+    for (; left > 0; left -= 2, at += 2) {
+        quint16 unit;
+        std::memcpy(&unit, at, 2);
+        h = (h ^ unit) * Mix;
+    }
+    h ^= h >> 33;
+    h *= 0xc4ceb9fe1a85ec53ULL;
+    return uint(h ^ (h >> 33));
+}
+
+} // namespace
+
 ResourcesMap::ResourcesMap(QObject *parent)
     : QObject(parent)
-    , m_hash(new QHash<QString, MapItem *>())
-    , m_ringHead(new MapItem())
 {
-    m_hash->reserve(Capacity + 1);
-    m_ringHead->pre = m_ringHead;
-    m_ringHead->next = m_ringHead;
+    std::fill(std::begin(m_slots), std::end(m_slots), qint16(-1));
+    for (int i = Capacity - 1; i >= 0; --i) {
+        m_entries[i].older = m_free;
+        m_free = i;
+    }
+    m_entries[Head].newer = Head;
+    m_entries[Head].older = Head;
 }
 
 ResourcesMap::~ResourcesMap()
@@ -21,16 +55,6 @@ ResourcesMap::~ResourcesMap()
     std::lock_guard<std::mutex> locker(m_lock);
     if (m_resmap == this)
         m_resmap = nullptr;
-    while (m_ringHead->pre != m_ringHead) {
-        MapItem *item = m_ringHead->pre;
-        unlink(item);
-        delete item;
-    }
-    delete m_ringHead;
-    m_ringHead = nullptr;
-    m_hash->clear();
-    delete m_hash;
-    m_hash = nullptr;
 }
 
 ResourcesMap *ResourcesMap::getInstance()
@@ -52,46 +76,106 @@ QByteArray ResourcesMap::dataIfCreated(const QString &key)
 int ResourcesMap::count() const
 {
     std::lock_guard<std::mutex> locker(m_lock);
-    return m_hash->size();
+    return m_count;
 }
 
-void ResourcesMap::unlink(MapItem *item)
+int ResourcesMap::find(const QString &key, uint hash) const
 {
-    item->pre->next = item->next;
-    item->next->pre = item->pre;
+    // Ends: the table always has empty slots.
+    for (int slot = int(hash) & Mask;; slot = (slot + 1) & Mask) {
+        const int entry = m_slots[slot];
+        if (entry < 0)
+            return -1;
+        const Entry &e = m_entries[entry];
+        if (e.hash == hash && e.key == key)
+            return entry;
+    }
 }
 
-void ResourcesMap::pushFront(MapItem *item)
+void ResourcesMap::unlink(int entry)
 {
-    item->next = m_ringHead->next;
-    item->next->pre = item;
-    m_ringHead->next = item;
-    item->pre = m_ringHead;
+    Entry &e = m_entries[entry];
+    m_entries[e.newer].older = e.older;
+    m_entries[e.older].newer = e.newer;
+}
+
+void ResourcesMap::pushFront(int entry)
+{
+    Entry &e = m_entries[entry];
+    Entry &head = m_entries[Head];
+    e.older = head.older;
+    e.newer = Head;
+    m_entries[e.older].newer = entry;
+    head.older = entry;
+}
+
+// Takes the entry's slot out of the table; the entries after it in its probe run move
+// back so that every lookup still meets them before an empty slot.
+void ResourcesMap::dropSlot(int entry)
+{
+    int hole = int(m_entries[entry].hash) & Mask;
+    while (m_slots[hole] != entry)
+        hole = (hole + 1) & Mask;
+    for (int next = (hole + 1) & Mask; m_slots[next] >= 0; next = (next + 1) & Mask) {
+        const int home = int(m_entries[m_slots[next]].hash) & Mask;
+        if (((next - home) & Mask) >= ((next - hole) & Mask)) {
+            m_slots[hole] = m_slots[next];
+            hole = next;
+        }
+    }
+    m_slots[hole] = -1;
+}
+
+// Out of the ring and the table, its key and bytes let go, onto the free list.
+void ResourcesMap::release(int entry)
+{
+    unlink(entry);
+    dropSlot(entry);
+    Entry &e = m_entries[entry];
+    e.key = QString();
+    e.data = ByteSlice();
+    e.older = m_free;
+    m_free = entry;
+    --m_count;
+}
+
+void ResourcesMap::put(QString &&key, ByteSlice &&data)
+{
+    const uint hash = hashOf(key);
+    int entry = find(key, hash);
+    if (entry >= 0) {
+        unlink(entry);
+        m_entries[entry].data = std::move(data);
+    } else {
+        // Full: the least recently used entry goes first, as it would once the new one is in.
+        if (m_free < 0)
+            release(m_entries[Head].newer);
+        entry = m_free;
+        Entry &e = m_entries[entry];
+        m_free = e.older;
+        e.key = std::move(key);
+        e.data = std::move(data);
+        e.hash = hash;
+        ++m_count;
+        int slot = int(hash) & Mask;
+        while (m_slots[slot] >= 0)
+            slot = (slot + 1) & Mask;
+        m_slots[slot] = qint16(entry);
+    }
+    pushFront(entry);
 }
 
 void ResourcesMap::setData(const QString &key, QByteArray data)
 {
     std::lock_guard<std::mutex> locker(m_lock);
-    MapItem *item = m_hash->value(key, nullptr);
-    if (item) {
-        unlink(item);
-        item->data = std::move(data);
-    } else {
-        item = new MapItem();
-        item->key = key;
-        item->data = std::move(data);
-        m_hash->insert(key, item);
-    }
-    pushFront(item);
+    put(QString(key), ByteSlice(std::move(data)));
+}
 
-    while (m_hash->size() > Capacity) {
-        MapItem *oldest = m_ringHead->pre;
-        if (oldest == m_ringHead)
-            break;
-        unlink(oldest);
-        m_hash->remove(oldest->key);
-        delete oldest;
-    }
+void ResourcesMap::store(QVector<ZelkoFrameReport::Resource> resources)
+{
+    std::lock_guard<std::mutex> locker(m_lock);
+    for (ZelkoFrameReport::Resource &resource : resources)
+        put(std::move(resource.id), std::move(resource.data));
 }
 
 QByteArray ResourcesMap::data(const QString &key)
@@ -102,20 +186,27 @@ QByteArray ResourcesMap::data(const QString &key)
 
 QByteArray ResourcesMap::dataLocked(const QString &key)
 {
-    MapItem *item = m_hash->value(key, nullptr);
-    if (!item)
+    const int entry = find(key, hashOf(key));
+    if (entry < 0)
         return QByteArray();
-    unlink(item);
-    pushFront(item);
-    return item->data;
+    unlink(entry);
+    pushFront(entry);
+    ByteSlice &data = m_entries[entry].data;
+    if (!data.isWhole()) {
+        try {
+            data = data.toByteArray();
+        } catch (...) {
+            // No memory for the copy: not shown this time, still held.
+            return QByteArray();
+        }
+    }
+    return data.toByteArray();
 }
 
 void ResourcesMap::remove(const QString &key)
 {
     std::lock_guard<std::mutex> locker(m_lock);
-    MapItem *item = m_hash->take(key);
-    if (!item)
-        return;
-    unlink(item);
-    delete item;
+    const int entry = find(key, hashOf(key));
+    if (entry >= 0)
+        release(entry);
 }

@@ -5,6 +5,9 @@
 
 #include <QDebug>
 
+#include <new>
+#include <utility>
+
 QString ZelkoFrameReport::failureText(Failure failure, int errorCode)
 {
     switch (failure) {
@@ -26,13 +29,23 @@ QString ZelkoFrameReport::failureText(Failure failure, int errorCode)
     return QStringLiteral("Decoding aborted");
 }
 
-qint64 ZelkoFrameReport::readResourceBlock(ByteReader &content, QList<Resource> *resources)
+namespace {
+
+// An array made with fromRawData has no capacity: it does not own its bytes.
+bool ownsBytes(const QByteArray &bytes)
+{
+    return bytes.capacity() >= bytes.size();
+}
+
+} // namespace
+
+qint64 ZelkoFrameReport::readResourceBlock(ByteReader &content, QVector<Resource> *resources,
+                                           const QByteArray &source)
 {
     // The block's own reasons to stop ("ResBuffer size is too short", and
     // "resource count not same before parse and after parse!" once every entry
     // is kept anyway) are never shown, so nothing here records them.
     qint64 declared = -1;
-    bool entryCut = false;
     try {
         // The content as a whole, the flag byte included, must hold a length field.
         if (content.size() < 4)
@@ -41,22 +54,43 @@ qint64 ZelkoFrameReport::readResourceBlock(ByteReader &content, QList<Resource> 
         if (dataLen == 0)
             return declared;
         declared = content.integer(4);
-        const QByteArray area = content.view(dataLen - 4);
-        ByteReader entries(area);
+        const ByteReader::Span area = content.span(dataLen - 4);
+        if (area.size == 0)
+            return declared;
+        // The entries slice the source, which they keep alive, where the block is at least half
+        // of it, so that a small resource never holds a large text; otherwise a copy of the block.
+        QByteArray block;
+        qsizetype base = 0;
+        if (ownsBytes(source) && qint64(area.size) * 2 >= source.size()) {
+            block = source;
+            base = area.data - source.constData();
+        } else {
+            block = QByteArray(area.data, area.size);
+        }
+        // Counted first, so that the list is made once at its size; the declared count is not trusted.
+        int count = 0;
+        for (ByteReader counter(area.data, area.data + area.size); !counter.atEnd(); ++count) {
+            counter.skip(counter.integer(1));
+            counter.integer(1);
+            counter.skip(counter.integer(4));
+        }
+        try {
+            resources->reserve(resources->size() + count);
+        } catch (const std::bad_alloc &) {
+            // Then one at a time, as many as fit.
+        }
+        ByteReader entries(area.data, area.data + area.size);
         while (!entries.atEnd()) {
-            // Filled in place: every copy of a shared string or array is an atomic operation.
-            entryCut = true;
-            resources->append(Resource());
-            Resource &entry = resources->last();
+            // Appended whole: memory running out ends the block with the last entry read.
+            Resource entry;
             entry.id = entries.latin1String(1);
             entry.type = int(entries.integer(1));
-            entry.data = entries.byteArray4B();
-            entryCut = false;
+            const ByteReader::Span bytes = entries.span(entries.integer(4));
+            if (bytes.size > 0)
+                entry.data = ByteSlice(block, base + (bytes.data - area.data), bytes.size);
+            resources->append(std::move(entry));
         }
     } catch (...) {
-        // Memory ran out: the block ends with the last entry read whole.
-        if (entryCut)
-            resources->removeLast();
     }
     return declared;
 }
@@ -64,8 +98,8 @@ qint64 ZelkoFrameReport::readResourceBlock(ByteReader &content, QList<Resource> 
 ZelkoFrameReport ZelkoFrameReport::decode(const QByteArray &data)
 {
     ZelkoFrameReport report;
-    // Held for the whole pass: plain content, the compressed stream and the
-    // entries area are read in place, and only what is kept is copied.
+    // Held for the whole pass, and after it by the resources that slice it: plain
+    // content, the compressed stream and the entries area are read in place.
     const QByteArray frame = data;
     ByteReader in(frame);
     try {
@@ -83,30 +117,34 @@ ZelkoFrameReport ZelkoFrameReport::decode(const QByteArray &data)
 
         report.compressFlag = int(in.integer(1));
         report.originalLen = in.integer(4);
-        QByteArray content;
+        // Plain content is read in the frame; inflated content is an array of its own.
+        QByteArray inflated;
+        ByteReader::Span content{nullptr, 0};
         if (report.compressFlag == 0) {
-            content = in.view(report.originalLen);
+            content = in.span(report.originalLen);
         } else if (report.compressFlag == 2) {
             report.compressedLen = in.integer(4);
             QByteArray compressed = in.view(report.compressedLen);
             report.packedBytes = compressed.size();
-            content = DecompressMethods::ZlibDecompress(&compressed, report.originalLen);
+            inflated = DecompressMethods::ZlibDecompress(&compressed, report.originalLen);
+            content = {inflated.constData(), int(inflated.size())};
         } else {
             throw CompressFlagInvalid;
         }
-        report.contentBytes = content.size();
-        if (content.isEmpty())
+        report.contentBytes = content.size;
+        if (content.size == 0)
             throw ContentDataError;
 
-        ByteReader body(content);
+        ByteReader body(content.data, content.data + content.size);
         report.resourceFlag = int(body.integer(1));
         if (report.resourceFlag != 0)
-            report.declaredResources = readResourceBlock(body, &report.resources);
+            report.declaredResources =
+                readResourceBlock(body, &report.resources, report.compressFlag == 0 ? frame : inflated);
         report.jsonLen = body.integer(4);
         // Pointer and size: zero bytes decode to U+0000 instead of ending the text.
-        const QByteArray text = body.view(report.jsonLen);
-        report.jsonBytes = text.size();
-        report.json = QString::fromUtf8(text.constData(), text.size());
+        const ByteReader::Span text = body.span(report.jsonLen);
+        report.jsonBytes = text.size;
+        report.json = QString::fromUtf8(text.data, text.size);
         report.contentBytesRead = body.consumed();
     } catch (Failure failure) {
         report.failure = failure;

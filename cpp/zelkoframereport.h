@@ -1,9 +1,11 @@
 #ifndef ZELKOFRAMEREPORT_H
 #define ZELKOFRAMEREPORT_H
 
+#include "byteslice.h"
+
 #include <QByteArray>
-#include <QList>
 #include <QString>
+#include <QVector>
 
 class ByteReader;
 
@@ -27,7 +29,8 @@ struct ZelkoFrameReport
     {
         QString id;
         int type = 0;
-        QByteArray data;
+        // In the frame, or its inflated content, which it keeps alive.
+        ByteSlice data;
     };
 
     bool hasRecord = false; // false only for a frame too short to have a header
@@ -41,7 +44,7 @@ struct ZelkoFrameReport
     qint64 contentBytes = -1;  // content size after inflating
     int resourceFlag = -1;
     qint64 declaredResources = -1; // the block's resCount
-    QList<Resource> resources;     // in block order, as they go to the cache
+    QVector<Resource> resources;   // in block order, as they go to the cache
     qint64 jsonLen = -1;           // declared
     qint64 jsonBytes = -1;         // present
     QString json;
@@ -59,8 +62,12 @@ struct ZelkoFrameReport
     // Reads the resource block at the content's position into resources and
     // returns its declared count, -1 when none was read. Never fails outward:
     // a bad block costs only its own entries, and the content's position ends
-    // where the JSON text is read.
-    static qint64 readResourceBlock(ByteReader &content, QList<Resource> *resources);
+    // where the JSON text is read. content reads the bytes of source, which the
+    // entries' data may slice.
+    static qint64 readResourceBlock(ByteReader &content, QVector<Resource> *resources,
+                                    const QByteArray &source);
 };
+
+Q_DECLARE_TYPEINFO(ZelkoFrameReport::Resource, Q_MOVABLE_TYPE);
 
 #endif // ZELKOFRAMEREPORT_H

@@ -3,12 +3,12 @@
 #include "httphelper.h"
 #include "resourcesmap.h"
 #include "zelkoencrypt.h"
-#include "zelkoresponseinfo.h"
 #include "zelkostaticdata.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QMetaMethod>
 #include <QQmlInfo>
 #include <QRegularExpression>
 #include <QSslCertificate>
@@ -91,6 +91,12 @@ QByteArray ZelkoServiceHelper::pinDigest(const QString &certificate)
         return QByteArray();
     const QList<QSslCertificate> certificates = QSslCertificate::fromDevice(&pem, QSsl::Pem);
     return certificates.isEmpty() ? QByteArray() : certificates.first().digest(QCryptographicHash::Sha256);
+}
+
+bool ZelkoServiceHelper::reportsOutcome() const
+{
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&ZelkoServiceHelper::finished);
+    return isSignalConnected(signal);
 }
 
 OneRequest *ZelkoServiceHelper::started(OneRequest *ref)
@@ -202,6 +208,10 @@ void ZelkoServiceHelper::onError(OneRequest::ErrorType type, OneRequest *ref)
 {
     const int key = ref->key();
     emit error(int(type), key);
+    if (!reportsOutcome()) {
+        ref->deleteLater();
+        return;
+    }
     Outcome outcome;
     outcome.code = int(type);
     const QString why = ref->failureText();
@@ -219,7 +229,8 @@ void ZelkoServiceHelper::sslArrived(QByteArray data, OneRequest *ref)
     // All of the body: fromUtf8(QByteArray) would stop at its first zero byte.
     outcome.json = QString::fromUtf8(data.constData(), data.size());
     emit sslResponse(outcome.json, key);
-    emit finished(key, outcome.toMap(ref, answered(ref)));
+    if (reportsOutcome())
+        emit finished(key, outcome.toMap(ref, answered(ref)));
     ref->deleteLater();
 }
 
@@ -227,12 +238,10 @@ namespace {
 
 // Entries go to the cache in block order, as the Request element stores them.
 // Memory running out ends the stores there; the frame's text is still delivered.
-void storeInCache(const QList<ZelkoFrameReport::Resource> &resources)
+void storeInCache(QVector<ZelkoFrameReport::Resource> &&resources)
 {
     try {
-        ResourcesMap *cache = ResourcesMap::getInstance();
-        for (const ZelkoFrameReport::Resource &entry : resources)
-            cache->setData(entry.id, entry.data);
+        ResourcesMap::getInstance()->store(std::move(resources));
     } catch (...) {
     }
 }
@@ -242,21 +251,22 @@ void storeInCache(const QList<ZelkoFrameReport::Resource> &resources)
 void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 {
     const int key = ref->key();
-    ZelkoResponseInfo *info = nullptr;
+    bool hasRecord = false;
     bool failed = true;
     QString reason = ZelkoFrameReport::failureText(ZelkoFrameReport::DecodingAborted, 0);
+    Outcome outcome;
     try {
-        const ZelkoFrameReport report = ZelkoFrameReport::decode(data);
+        ZelkoFrameReport report = ZelkoFrameReport::decode(data);
         // The cache exists once a frame announces resources, whatever the block holds.
         if (report.resourceFlag > 0)
-            storeInCache(report.resources);
+            storeInCache(std::move(report.resources));
         failed = !report.ok();
         reason = report.failure == ZelkoFrameReport::ServiceError ? QString() : report.failureText();
         if (report.hasRecord) {
-            info = new ZelkoResponseInfo(this);
-            info->ServiceType = report.serviceType;
-            info->ErrorCode = report.errorCode;
-            info->JsonString = report.json;
+            hasRecord = true;
+            outcome.type = report.serviceType;
+            outcome.serviceError = report.errorCode;
+            outcome.json = std::move(report.json);
         }
     } catch (...) {
         failed = true;
@@ -265,13 +275,11 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     // The reason text stays out of the described signals: they say only that decoding failed.
     if (failed)
         emit error(OneRequest::Error, key);
-    Outcome outcome;
-    if (info) {
-        emit response(info->ServiceType, info->ErrorCode, info->JsonString, key);
-        outcome.type = info->ServiceType;
-        outcome.serviceError = info->ErrorCode;
-        outcome.json = info->JsonString;
-        info->deleteLater();
+    if (hasRecord)
+        emit response(outcome.type, outcome.serviceError, outcome.json, key);
+    if (!reportsOutcome()) {
+        ref->deleteLater();
+        return;
     }
     // A refusal is an answer that decoded; anything else that failed did not.
     QString message;
@@ -293,17 +301,19 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 
 void ZelkoServiceHelper::parseResource(QBuffer *buffer)
 {
-    QList<ZelkoFrameReport::Resource> resources;
+    QVector<ZelkoFrameReport::Resource> resources;
     try {
         if (buffer && buffer->isReadable()) {
             // The block starts at the buffer's position; its size check counts the whole buffer.
-            ByteReader content(buffer->buffer());
-            const qint64 start = content.view(buffer->pos()).size();
-            ZelkoFrameReport::readResourceBlock(content, &resources);
+            const QByteArray bytes = buffer->buffer();
+            ByteReader content(bytes);
+            content.skip(buffer->pos());
+            const qint64 start = content.consumed();
+            ZelkoFrameReport::readResourceBlock(content, &resources, bytes);
             if (content.consumed() > start)
                 buffer->seek(content.consumed());
         }
     } catch (...) {
     }
-    storeInCache(resources);
+    storeInCache(std::move(resources));
 }

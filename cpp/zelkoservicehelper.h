@@ -86,6 +86,8 @@ private slots:
 
 private:
     OneRequest *started(OneRequest *ref);
+    // Whether anything listens to finished(): its account is made only for a listener.
+    bool reportsOutcome() const;
 
     QString m_url;
     int m_timeout = 0;

@@ -59,12 +59,16 @@ void ResourcesMapTest::eviction_data()
     QTest::addColumn<int>("stored");
     QTest::addColumn<QList<int>>("reads");
     QTest::addColumn<QList<int>>("gone");
-    QTest::newRow("100 all kept") << 100 << QList<int>{} << QList<int>{};
-    QTest::newRow("101st drops the oldest") << 101 << QList<int>{} << QList<int>{0};
-    QTest::newRow("a read protects") << 101 << QList<int>{0} << QList<int>{1};
-    QTest::newRow("reads in order") << 103 << QList<int>{2, 0, 1} << QList<int>{3, 4, 5};
-    QTest::newRow("missing read changes nothing") << 101 << QList<int>{500} << QList<int>{0};
-    QTest::newRow("many overflows") << 350 << QList<int>{} << QList<int>{0, 100, 249};
+    // The stores after the reads as the decoder hands them over: slices of one frame, one call.
+    QTest::addColumn<bool>("frame");
+    QTest::newRow("100 all kept") << 100 << QList<int>{} << QList<int>{} << false;
+    QTest::newRow("101st drops the oldest") << 101 << QList<int>{} << QList<int>{0} << false;
+    QTest::newRow("a read protects") << 101 << QList<int>{0} << QList<int>{1} << false;
+    QTest::newRow("reads in order") << 103 << QList<int>{2, 0, 1} << QList<int>{3, 4, 5} << false;
+    QTest::newRow("missing read changes nothing") << 101 << QList<int>{500} << QList<int>{0} << false;
+    QTest::newRow("many overflows") << 350 << QList<int>{} << QList<int>{0, 100, 249} << false;
+    QTest::newRow("frame: reads in order") << 103 << QList<int>{2, 0, 1} << QList<int>{3, 4, 5} << true;
+    QTest::newRow("frame larger than the cache") << 350 << QList<int>{} << QList<int>{0, 100, 249} << true;
 }
 
 void ResourcesMapTest::eviction()
@@ -72,13 +76,30 @@ void ResourcesMapTest::eviction()
     QFETCH(int, stored);
     QFETCH(QList<int>, reads);
     QFETCH(QList<int>, gone);
+    QFETCH(bool, frame);
     const int fill = qMin(stored, ResourcesMap::Capacity);
     for (int i = 0; i < fill; ++i)
         cache()->setData(key(i), QByteArray::number(i));
     for (int r : reads)
         cache()->data(key(r));
-    for (int i = fill; i < stored; ++i)
-        cache()->setData(key(i), QByteArray::number(i));
+    if (frame) {
+        QByteArray bytes;
+        QVector<QPair<int, int>> spans;
+        for (int i = fill; i < stored; ++i) {
+            const QByteArray value = QByteArray::number(i);
+            spans.append({bytes.size(), value.size()});
+            bytes += "--" + value;
+        }
+        QVector<ZelkoFrameReport::Resource> resources;
+        for (int i = fill; i < stored; ++i) {
+            const QPair<int, int> span = spans.at(i - fill);
+            resources.append({key(i), 1, ByteSlice(bytes, span.first + 2, span.second)});
+        }
+        cache()->store(std::move(resources));
+    } else {
+        for (int i = fill; i < stored; ++i)
+            cache()->setData(key(i), QByteArray::number(i));
+    }
 
     QCOMPARE(cache()->count(), fill);
     for (int g : gone)

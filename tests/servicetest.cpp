@@ -71,7 +71,7 @@ Frame decode(const QByteArray &bytes)
     f.compress = r.compressFlag;
     f.originalLen = r.originalLen;
     for (const ZelkoFrameReport::Resource &entry : r.resources)
-        f.resources.append({entry.id, entry.data});
+        f.resources.append({entry.id, entry.data.toByteArray()});
     f.json = r.json;
     if (!r.ok())
         f.faults << r.failureText();

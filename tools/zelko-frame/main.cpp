@@ -355,7 +355,7 @@ QJsonObject toJson(const QByteArray &frame, const ZelkoFrameReport &r, const QLi
         QJsonObject entry;
         entry.insert(QStringLiteral("id"), res.id);
         entry.insert(QStringLiteral("type"), res.type);
-        entry.insert(QStringLiteral("size"), res.data.size());
+        entry.insert(QStringLiteral("size"), qint64(res.data.size()));
         if (images.at(i).format.isEmpty()) {
             entry.insert(QStringLiteral("image"), QJsonValue());
         } else {
@@ -411,7 +411,8 @@ bool extract(const QString &dirPath, const ZelkoFrameReport &r, QStringList *fil
     QSet<QString> used;
     for (const ZelkoFrameReport::Resource &res : r.resources) {
         // Distinct identifiers may sanitise alike, and one identifier may come twice.
-        const QString extension = extensionFor(res.data);
+        const QByteArray bytes = res.data.toByteArray();
+        const QString extension = extensionFor(bytes);
         QString base = safeFileName(res.id);
         if (base.endsWith(extension, Qt::CaseInsensitive))
             base.chop(extension.size());
@@ -421,8 +422,7 @@ bool extract(const QString &dirPath, const ZelkoFrameReport &r, QStringList *fil
         used.insert(name);
         const QString path = dir.filePath(name);
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || file.write(res.data) != res.data.size()) {
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
             *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
             return false;
         }
@@ -560,7 +560,7 @@ int main(int argc, char **argv)
 
     QList<ImageInfo> images;
     for (const ZelkoFrameReport::Resource &res : report.resources)
-        images.append(probeImage(res.data));
+        images.append(probeImage(res.data.toByteArray()));
 
     QStringList files;
     if (parser.isSet(extractOption) && !extract(parser.value(extractOption), report, &files, &error)) {
