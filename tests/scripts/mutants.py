@@ -4,7 +4,9 @@
 A fair measure of what the suites catch: each mutant flips one comparison, swaps && and
 ||, moves a constant by one or turns a returned true into false (or back), in cpp/; the
 tree is built and the suites run; a mutant is caught when a suite fails, and invalid when
-the tree does not build. Sites are drawn with a fixed seed, so runs compare.
+the tree does not build, and not built here when the machine code it compiles to is the
+same (code for another CPU, or a change the compiler folds away). Sites are drawn with a
+fixed seed, so runs compare.
 
     tests/scripts/mutants.py [--count N] [--seed S] [--build DIR] [--only FILE:LINE]...
 
@@ -54,14 +56,21 @@ def sources():
 def sites():
     found = []
     for path in sources():
-        arm = False
+        # One entry per open #if: whether its current branch is ARM code, its parent's included.
+        stack = [False]
         with open(path, encoding='utf-8') as f:
             for number, line in enumerate(f, 1):
-                if re.search(r'#\s*if.*(aarch64|__arm__|ARM)', line):
-                    arm = True
-                elif arm and re.match(r'\s*#\s*endif', line):
-                    arm = False
-                if arm or SKIP_LINE.search(line) or '#include' in line:
+                branch = re.match(r'\s*#\s*(if|ifdef|ifndef|elif|else|endif)\b(.*)', line)
+                if branch:
+                    kind, condition = branch.groups()
+                    names_arm = re.search(r'aarch64|__arm__|ARM', condition) is not None
+                    if kind in ('if', 'ifdef', 'ifndef'):
+                        stack.append(stack[-1] or names_arm)
+                    elif len(stack) > 1 and kind == 'endif':
+                        stack.pop()
+                    elif len(stack) > 1:
+                        stack[-1] = stack[-2] or (kind == 'elif' and names_arm)
+                if stack[-1] or SKIP_LINE.search(line) or '#include' in line:
                     continue
                 for name, pattern, replacement in OPERATORS:
                     for match in pattern.finditer(line):
@@ -91,6 +100,19 @@ def run(command, cwd, timeout, output=None):
     if output is not None:
         output.append(done.stdout.decode(errors='replace'))
     return done.returncode
+
+
+def machine_code(build, path):
+    """The disassembly of the library's object for path, or None when it cannot be found."""
+    suffix = os.sep + os.path.relpath(path, os.path.join(TOP, 'cpp')) + '.o'
+    for folder, _, files in os.walk(os.path.join(build, 'cpp', 'CMakeFiles')):
+        for name in files:
+            candidate = os.path.join(folder, name)
+            if candidate.endswith(suffix):
+                done = subprocess.run(['objdump', '-d', '--no-show-raw-insn', candidate],
+                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                return done.stdout if done.returncode == 0 else None
+    return None
 
 
 def failed_suites(log):
@@ -130,11 +152,14 @@ def main():
         with open(path, encoding='utf-8') as f:
             original = f.read()
         after_by = ''
+        unchanged = machine_code(args.build, path)
         try:
             before, after = apply(site)
             started = time.time()
             if run(['cmake', '--build', args.build, '-j2'], TOP, 3600) != 0:
                 verdict = 'invalid'
+            elif unchanged is not None and machine_code(args.build, path) == unchanged:
+                verdict = 'notbuilt'
             else:
                 log = []
                 code = run('ctest -j2 --stop-on-failure --timeout 300 ' + args.ctest, args.build, 3600, log)
@@ -151,11 +176,11 @@ def main():
               flush=True)
     run(['cmake', '--build', args.build, '-j2'], TOP, 3600)
 
-    valid = [r for r in results if r[0] != 'invalid']
+    valid = [r for r in results if r[0] in ('caught', 'survived')]
     caught = [r for r in valid if r[0] == 'caught']
-    print('\n%d mutants: %d invalid, %d caught of %d that build (%.0f%%)' %
-          (len(results), len(results) - len(valid), len(caught), len(valid),
-           100.0 * len(caught) / max(1, len(valid))))
+    print('\n%d mutants: %d invalid, %d not built here, %d caught of %d that change the code (%.0f%%)' %
+          (len(results), sum(r[0] == 'invalid' for r in results), sum(r[0] == 'notbuilt' for r in results),
+           len(caught), len(valid), 100.0 * len(caught) / max(1, len(valid))))
     for r in valid:
         if r[0] == 'survived':
             print('survived %s (%s)\n  - %s\n  + %s' % (r[1], r[2], r[3], r[4]))
