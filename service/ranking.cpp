@@ -3,6 +3,7 @@
 #include <QPair>
 
 #include <algorithm>
+#include <vector>
 
 #include <string.h>
 
@@ -73,27 +74,50 @@ int Ranking::servedLength(const QString &word)
     return word.toUcs4().size();
 }
 
-QVector<int> Ranking::rank(const PackageList &list, const QStringList &words, const QVector<int> *candidates)
+QVector<int> Ranking::rank(const PackageList &list, const QStringList &words, const QVector<int> *candidates,
+                           int from, int count, int *total)
 {
     const Words w(words);
-    // Ranks are small sums, so hits go to one bucket per rank in position (name)
-    // order, and the buckets in rank order are the answer: no sort.
-    QVector<QVector<int>> buckets(4 * words.size() + 1);
-    const int count = candidates ? candidates->size() : list.size();
-    for (int k = 0; k < count; ++k) {
-        const int i = candidates ? candidates->at(k) : k;
-        const int rank = rankOf(list, w, i);
-        if (rank >= 0)
-            buckets[rank].append(i);
+    // Every match is ranked, so that the total is exact, but only the page asked for is
+    // put in order. Ranks are small sums: a count per rank tells where each rank's hits
+    // start in the answer, and hits of one rank stay in position (name) order.
+    constexpr quint16 Missing = 0xffff;
+    const int size = candidates ? candidates->size() : list.size();
+    std::vector<quint16> ranks(size_t(size), Missing);
+    std::vector<int> starts(size_t(4 * words.size() + 1), 0);
+    int matches = 0;
+    for (int k = 0; k < size; ++k) {
+        const int rank = rankOf(list, w, candidates ? candidates->at(k) : k);
+        if (rank >= 0) {
+            ranks[size_t(k)] = quint16(rank);
+            ++starts[size_t(rank)];
+            ++matches;
+        }
     }
-    int total = 0;
-    for (const QVector<int> &bucket : qAsConst(buckets))
-        total += bucket.size();
-    QVector<int> out;
-    out.reserve(total);
-    for (const QVector<int> &bucket : qAsConst(buckets))
-        out += bucket;
-    return out;
+    if (total)
+        *total = matches;
+    QVector<int> page;
+    if (from >= matches || count <= 0)
+        return page;
+    const int end = from + std::min(count, matches - from);
+    page.resize(end - from);
+    int at = 0;
+    for (int &start : starts) {
+        const int n = start;
+        start = at;
+        at += n;
+    }
+    int placed = 0;
+    for (int k = 0; k < size && placed < page.size(); ++k) {
+        if (ranks[size_t(k)] == Missing)
+            continue;
+        const int position = starts[ranks[size_t(k)]]++;
+        if (position >= from && position < end) {
+            page[position - from] = candidates ? candidates->at(k) : k;
+            ++placed;
+        }
+    }
+    return page;
 }
 
 int Ranking::rankOf(const PackageList &list, const Words &words, int i)

@@ -26,8 +26,10 @@ struct Words
 };
 // The rank of package i for words, or -1 when one of them is missing.
 int rankOf(const PackageList &list, const Words &words, int i);
-// The matching packages among candidates (all when null, in position order), best first.
-QVector<int> rank(const PackageList &list, const QStringList &words, const QVector<int> *candidates);
+// The matching packages among candidates (all when null, in position order), best first:
+// count of them from the from-th on. total, when given, receives how many match.
+QVector<int> rank(const PackageList &list, const QStringList &words, const QVector<int> *candidates, int from,
+                  int count, int *total);
 // The same answer from a plain scan and sort: the reference rank() is checked against.
 QVector<int> scan(const PackageList &list, const QString &query);
 

@@ -132,6 +132,16 @@ void PackageIndexTest::sameAsScan()
     QCOMPARE(names(d.plain, d.plain.search(query)), expected);
     QCOMPARE(names(d.memory, d.memory.search(query)), expected);
     QCOMPARE(names(d.file, d.file.search(query)), expected);
+    // A page alone, ties included, where the whole answer would have put it.
+    const int n = expected.size();
+    for (const auto &window : {qMakePair(0, 1), qMakePair(0, 10), qMakePair(3, 7),
+                               qMakePair(qMax(0, n - 1), 5), qMakePair(n, 5), qMakePair(n + 50, 50)}) {
+        int total = -1;
+        const QStringList page = names(d.file, d.file.search(query, window.first, window.second, &total));
+        QCOMPARE(page, expected.mid(window.first, window.second));
+        QCOMPARE(total, n);
+        QCOMPARE(names(d.plain, d.plain.search(query, window.first, window.second, nullptr)), page);
+    }
 }
 
 void PackageIndexTest::fileKeepsThePackages_data()
