@@ -14,21 +14,43 @@ bool contains(std::string_view text, std::string_view word)
     return memmem(text.data(), text.size(), word.data(), word.size()) != nullptr;
 }
 
-// On the folded texts as UTF-8: for valid text, byte and code point matches agree.
-int matchRank(std::string_view word, std::string_view name, std::string_view summary,
-              std::string_view description)
+// For a word that is not empty. The first byte alone settles most names, without a call.
+bool startsWith(std::string_view text, std::string_view word)
 {
-    if (name == word)
-        return 0;
-    if (name.substr(0, word.size()) == word)
-        return 1;
-    if (contains(name, word))
-        return 2;
-    if (contains(summary, word))
-        return 3;
-    if (contains(description, word))
-        return 4;
-    return -1;
+    return text.size() >= word.size() && text[0] == word[0]
+           && memcmp(text.data(), word.data(), word.size()) == 0;
+}
+
+// Inlined into the loop over the candidates, the hottest of an answer.
+Q_ALWAYS_INLINE int utf8Rank(const PackageList &list, const std::vector<std::string_view> &words, int i)
+{
+    int rank = 0;
+    // On the folded texts as UTF-8: for valid text, byte and code point matches agree.
+    // Most hits are settled by the name, so the other texts are only looked up when
+    // a word is not in it.
+    const std::string_view name = list.text(i, PackageList::FoldedName);
+    std::string_view summary, description;
+    bool others = false;
+    for (const std::string_view &word : words) {
+        if (startsWith(name, word)) {
+            rank += name.size() == word.size() ? 0 : 1;
+        } else if (contains(name, word)) {
+            rank += 2;
+        } else {
+            if (!others) {
+                others = true;
+                summary = list.text(i, PackageList::FoldedSummary);
+                description = list.text(i, PackageList::FoldedDescription);
+            }
+            if (contains(summary, word))
+                rank += 3;
+            else if (contains(description, word))
+                rank += 4;
+            else
+                return -1;
+        }
+    }
+    return rank;
 }
 
 // A word with a stray surrogate half has no UTF-8 form; it is matched as before, on
@@ -55,8 +77,12 @@ Ranking::Words::Words(const QStringList &words)
 {
     for (const QString &word : words) {
         utf8 << word.toUtf8();
-        valid = valid && QStringView(word).isValidUtf16();
+        // An empty word (none of words() makes one) goes the slow way too, so that the
+        // fast one need not check for it.
+        valid = valid && QStringView(word).isValidUtf16() && !word.isEmpty();
     }
+    for (const QByteArray &word : qAsConst(utf8))
+        views.emplace_back(word.constData(), size_t(word.size()));
 }
 
 QStringList Ranking::words(const QString &query)
@@ -87,7 +113,8 @@ QVector<int> Ranking::rank(const PackageList &list, const QStringList &words, co
     std::vector<int> starts(size_t(4 * words.size() + 1), 0);
     int matches = 0;
     for (int k = 0; k < size; ++k) {
-        const int rank = rankOf(list, w, candidates ? candidates->at(k) : k);
+        const int i = candidates ? candidates->at(k) : k;
+        const int rank = w.valid ? utf8Rank(list, w.views, i) : rankOf(list, w, i);
         if (rank >= 0) {
             ranks[size_t(k)] = quint16(rank);
             ++starts[size_t(rank)];
@@ -132,17 +159,7 @@ int Ranking::rankOf(const PackageList &list, const Words &words, int i)
         }
         return rank;
     }
-    const std::string_view name = list.text(i, PackageList::FoldedName);
-    const std::string_view summary = list.text(i, PackageList::FoldedSummary);
-    const std::string_view description = list.text(i, PackageList::FoldedDescription);
-    for (const QByteArray &word : words.utf8) {
-        const int r =
-            matchRank(std::string_view(word.constData(), size_t(word.size())), name, summary, description);
-        if (r < 0)
-            return -1;
-        rank += r;
-    }
-    return rank;
+    return utf8Rank(list, words.views, i);
 }
 
 QVector<int> Ranking::scan(const PackageList &list, const QString &query)
