@@ -62,9 +62,14 @@ bool PackageIndex::details(int i, Package *p) const
 
 QVector<int> PackageIndex::search(const QString &query) const
 {
-    if (!m_search)
-        return scan(query);
+    return search(query, 0, size(), nullptr);
+}
+
+QVector<int> PackageIndex::search(const QString &query, int from, int count, int *total) const
+{
     const QStringList words = Ranking::words(query);
+    if (!m_search)
+        return Ranking::rank(*m_list, words, nullptr, from, count, total);
     QStringList served;
     for (const QString &word : words) {
         if (Ranking::servedLength(word) > 0)
@@ -73,8 +78,8 @@ QVector<int> PackageIndex::search(const QString &query) const
     // Candidates from the grams; the words left over are checked with the ranking.
     QVector<int> candidates;
     if (!served.isEmpty() && m_search->candidates(served, size(), &candidates))
-        return Ranking::rank(*m_list, words, &candidates);
-    return Ranking::rank(*m_list, words, nullptr);
+        return Ranking::rank(*m_list, words, &candidates, from, count, total);
+    return Ranking::rank(*m_list, words, nullptr, from, count, total);
 }
 
 QVector<int> PackageIndex::scan(const QString &query) const

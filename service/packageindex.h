@@ -51,6 +51,9 @@ public:
     // Indices of the packages matching every word of query, best first (Ranking). An
     // empty query lists every package by name.
     QVector<int> search(const QString &query) const;
+    // count of those from the from-th on, and in total how many there are: only that
+    // page is put in order.
+    QVector<int> search(const QString &query, int from, int count, int *total) const;
     // The same answer from a scan of every package: what search() was before the
     // index, kept as its reference.
     QVector<int> scan(const QString &query) const;

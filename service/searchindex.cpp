@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QSysInfo>
 #include <QtEndian>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 #include <string_view>
 
@@ -27,6 +29,8 @@ namespace {
 
 const char *const Format = "zelko-search-index 3";
 const char *const GramSql = "SELECT ids FROM grams WHERE key = ?1";
+// Without reading the list: SQLite finds a blob's length in its row header.
+const char *const LengthSql = "SELECT length(ids) FROM grams WHERE key = ?1";
 
 // One or two code points as one number: the key of their row in the grams table.
 qint64 gramKey(uint first, qint64 second)
@@ -66,6 +70,68 @@ void addGrams(const QString &text, std::vector<qint64> *keys)
             keys->push_back(trigramKey(points.at(k), points.at(k + 1), points.at(k + 2)));
     }
 }
+
+// The entries of a posting list, little-endian 32-bit positions, into ids below size.
+void firstList(const uchar *data, int count, int size, QVector<int> *ids)
+{
+    ids->resize(count);
+    if (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+        if (count > 0)
+            std::memcpy(ids->data(), data, size_t(count) * 4);
+    } else {
+        for (int n = 0; n < count; ++n)
+            (*ids)[n] = int(qFromLittleEndian<quint32>(data + 4 * n));
+    }
+    // A damaged file must not break the intersections or the ranking: ids strictly
+    // ascending, none negative or past the packages.
+    const auto below = [](int a, int b) { return quint32(a) < quint32(b); };
+    const auto notAbove = [](int a, int b) { return quint32(a) >= quint32(b); };
+    if (std::adjacent_find(ids->begin(), ids->end(), notAbove) != ids->end()) {
+        std::sort(ids->begin(), ids->end(), below);
+        ids->erase(std::unique(ids->begin(), ids->end()), ids->end());
+    }
+    ids->erase(std::lower_bound(ids->begin(), ids->end(), size, below), ids->end());
+}
+
+// Keeps the ids the posting list also holds. A list far longer than the ids is not
+// read through: each id is found by a galloping search from where the previous one
+// was. Entries of a damaged list out of order can only lose ids.
+void intersect(const uchar *data, int count, QVector<int> *ids)
+{
+    auto entry = [data](int n) { return qFromLittleEndian<quint32>(data + 4 * n); };
+    // Kept ids are written over those already read.
+    int *const begin = ids->data();
+    const int *const end = begin + ids->size();
+    int *kept = begin;
+    int at = 0;
+    const bool gallop = count / 16 >= ids->size();
+    for (const int *id = begin; id != end && at < count; ++id) {
+        const quint32 wanted = quint32(*id);
+        if (gallop) {
+            int step = 1, high = at;
+            while (high < count && entry(high) < wanted) {
+                at = high + 1;
+                high += step;
+                step *= 2;
+            }
+            high = std::min(high, count);
+            while (at < high) {
+                const int mid = at + (high - at) / 2;
+                if (entry(mid) < wanted)
+                    at = mid + 1;
+                else
+                    high = mid;
+            }
+        } else {
+            while (at < count && entry(at) < wanted)
+                ++at;
+        }
+        if (at < count && entry(at) == wanted)
+            *kept++ = *id;
+    }
+    ids->resize(int(kept - begin));
+}
+
 // Enough for the workers of a busy service; connections past it are closed when
 // returned instead of kept.
 constexpr size_t MaxIdleConnections = 16;
@@ -373,7 +439,9 @@ SearchIndex::Connection SearchIndex::acquire() const
 {
     auto prepare = [](Connection *c) {
         return sqlite3_prepare_v3(c->db, GramSql, -1, SQLITE_PREPARE_PERSISTENT, &c->gram, nullptr)
-               == SQLITE_OK;
+                   == SQLITE_OK
+               && sqlite3_prepare_v3(c->db, LengthSql, -1, SQLITE_PREPARE_PERSISTENT, &c->length, nullptr)
+                      == SQLITE_OK;
     };
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -409,6 +477,8 @@ void SearchIndex::release(Connection c) const
 {
     if (c.gram)
         sqlite3_reset(c.gram);
+    if (c.length)
+        sqlite3_reset(c.length);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_idle.size() < MaxIdleConnections) {
@@ -422,6 +492,7 @@ void SearchIndex::release(Connection c) const
 void SearchIndex::close(Connection c)
 {
     sqlite3_finalize(c.gram);
+    sqlite3_finalize(c.length);
     sqlite3_close(c.db);
 }
 
@@ -431,38 +502,48 @@ bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *o
     if (!c.db)
         return false;
     std::vector<qint64> keys;
+    bool shortWord = false;
     for (const QString &word : words) {
-        const std::vector<qint64> more = wordKeys(word.toUcs4());
+        const QVector<uint> points = word.toUcs4();
+        shortWord = shortWord || points.size() < 3;
+        const std::vector<qint64> more = wordKeys(points);
         keys.insert(keys.end(), more.begin(), more.end());
     }
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     bool ok = true;
-    QVector<int> ids, both;
+    out->clear();
+    // A word of one or two code points beside others holds far more packages than
+    // they do ("gnu c library": 3,600 for "gnu", 52,000 for "c" over the archive), so
+    // then the shortest lists go first: what is left of the candidates is looked up
+    // in the long ones instead of those being read through. Trigrams alone differ
+    // too little to pay for the lookups of their lengths (about 4,000 instructions
+    // each).
+    if (shortWord && keys.size() > 1) {
+        std::vector<std::pair<qint64, qint64>> lengths; // bytes, key
+        for (qint64 key : keys) {
+            sqlite3_bind_int64(c.length, 1, key);
+            const int step = sqlite3_step(c.length);
+            ok = ok && (step == SQLITE_ROW || step == SQLITE_DONE);
+            lengths.emplace_back(step == SQLITE_ROW ? sqlite3_column_int64(c.length, 0) : 0, key);
+            sqlite3_reset(c.length);
+        }
+        std::sort(lengths.begin(), lengths.end());
+        for (size_t k = 0; k < keys.size(); ++k)
+            keys[k] = lengths[k].second;
+    }
     for (size_t k = 0; ok && k < keys.size(); ++k) {
         sqlite3_bind_int64(c.gram, 1, keys[k]);
         const int step = sqlite3_step(c.gram);
-        ids.clear();
-        if (step == SQLITE_ROW) {
-            const auto *data = static_cast<const uchar *>(sqlite3_column_blob(c.gram, 0));
-            const int count = sqlite3_column_bytes(c.gram, 0) / 4;
-            ids.reserve(count);
-            for (int n = 0; n < count; ++n) {
-                const quint32 id = qFromLittleEndian<quint32>(data + 4 * n);
-                if (id < quint32(size))
-                    ids.append(int(id));
-            }
-        }
         ok = step == SQLITE_ROW || step == SQLITE_DONE;
+        const auto *data =
+            step == SQLITE_ROW ? static_cast<const uchar *>(sqlite3_column_blob(c.gram, 0)) : nullptr;
+        const int count = data ? sqlite3_column_bytes(c.gram, 0) / 4 : 0;
+        if (k == 0)
+            firstList(data, count, size, out);
+        else
+            intersect(data, count, out);
         sqlite3_reset(c.gram);
-        // A damaged file must not break the intersection or the ranking.
-        if (!std::is_sorted(ids.begin(), ids.end()))
-            std::sort(ids.begin(), ids.end());
-        if (k == 0) {
-            out->swap(ids);
-        } else {
-            both.clear();
-            std::set_intersection(out->begin(), out->end(), ids.begin(), ids.end(), std::back_inserter(both));
-            out->swap(both);
-        }
         if (out->isEmpty())
             break;
     }

@@ -51,6 +51,7 @@ private:
     {
         sqlite3 *db = nullptr;
         sqlite3_stmt *gram = nullptr;
+        sqlite3_stmt *length = nullptr;
     };
     SearchIndex(const QByteArray &uri, const QByteArray &buildId);
     Connection acquire() const;

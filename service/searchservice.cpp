@@ -239,8 +239,8 @@ QByteArray SearchService::search(const QJsonObject &query) const
     const int pageSize = int(integerField(query, "pageSize", 1, MaxPageSize));
     checkSignature(query, searchSigningText(q, page, pageSize));
 
-    const QVector<int> hits = m_index.search(q);
-    const int total = hits.size();
+    int total = 0;
+    const QVector<int> hits = m_index.search(q, page * pageSize, pageSize, &total);
     QByteArray json;
     json.reserve(512 + 320 * pageSize);
     json += "{\"page\":";
@@ -253,9 +253,8 @@ QByteArray SearchService::search(const QJsonObject &query) const
     appendJson(json, q);
     json += ",\"results\":[";
     QList<FrameWriter::Resource> resources;
-    for (qint64 i = qint64(page) * pageSize; i < total && i < qint64(page + 1) * pageSize; ++i) {
-        const PackageList &list = m_index.list();
-        const int at = hits.at(int(i));
+    const PackageList &list = m_index.list();
+    for (const int at : hits) {
         const QString name = list.string(at, PackageList::Name);
         if (!resources.isEmpty())
             json += ',';

@@ -1,5 +1,6 @@
 #include "indexsource.h"
 #include "packageindex.h"
+#include "ranking.h"
 #include "searchindex.h"
 
 #include <QTemporaryDir>
@@ -132,6 +133,23 @@ void PackageIndexTest::sameAsScan()
     QCOMPARE(names(d.plain, d.plain.search(query)), expected);
     QCOMPARE(names(d.memory, d.memory.search(query)), expected);
     QCOMPARE(names(d.file, d.file.search(query)), expected);
+    // The byte matching of every package against QString's, the way ranking takes
+    // for words without UTF-8: the scan shares the former, so cannot check it.
+    const Ranking::Words bytes(Ranking::words(query));
+    Ranking::Words strings = bytes;
+    strings.valid = false;
+    for (int i = 0; i < d.plain.size(); ++i)
+        QCOMPARE(Ranking::rankOf(d.plain.list(), bytes, i), Ranking::rankOf(d.plain.list(), strings, i));
+    // A page alone, ties included, where the whole answer would have put it.
+    const int n = expected.size();
+    for (const auto &window : {qMakePair(0, 1), qMakePair(0, 10), qMakePair(3, 7),
+                               qMakePair(qMax(0, n - 1), 5), qMakePair(n, 5), qMakePair(n + 50, 50)}) {
+        int total = -1;
+        const QStringList page = names(d.file, d.file.search(query, window.first, window.second, &total));
+        QCOMPARE(page, expected.mid(window.first, window.second));
+        QCOMPARE(total, n);
+        QCOMPARE(names(d.plain, d.plain.search(query, window.first, window.second, nullptr)), page);
+    }
 }
 
 void PackageIndexTest::fileKeepsThePackages_data()
