@@ -214,6 +214,10 @@ void ZelkoDeviceTest::imei_data()
     QTest::newRow("ModemManager, numbered paths in number order")
         << int(Answers) << QVariantList{modem(QStringLiteral("10"), imeiB), modem(QStringLiteral("2"), imeiA)}
         << int(Absent) << QVariantList() << imeiA;
+    QTest::newRow("ModemManager, a number against a name as text")
+        << int(Answers)
+        << QVariantList{modem(QStringLiteral("Z"), imeiA), modem(QStringLiteral("100"), imeiB)} << int(Absent)
+        << QVariantList() << imeiB;
     QTest::newRow("ModemManager, first modem without identifier")
         << int(Answers)
         << QVariantList{modem(QStringLiteral("0"), QVariant()), modem(QStringLiteral("1"), imeiA)}
