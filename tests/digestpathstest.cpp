@@ -31,6 +31,12 @@ private:
     int m_previous;
 };
 
+void randomWords(QRandomGenerator &rng, SZ_INT *words, int count)
+{
+    for (int i = 0; i < count; ++i)
+        words[i] = SZ_INT(rng.generate());
+}
+
 // The record without the words that are only scratch space for one path.
 template <typename Record> QByteArray observable(const Record &r)
 {
@@ -118,10 +124,8 @@ private slots:
         QRandomGenerator rng(77);
         for (int round = 0; round < 1000; ++round) {
             SZ_INT block[64], copy[64], reg[8], regExt[8];
-            for (SZ_INT &w : block)
-                w = SZ_INT(rng.generate());
-            for (SZ_INT &w : reg)
-                w = SZ_INT(rng.generate());
+            randomWords(rng, block, 64);
+            randomWords(rng, reg, 8);
             std::memcpy(copy, block, sizeof block);
             std::memcpy(regExt, reg, sizeof reg);
             Sha256Calc_calcBlock(block, reg);
@@ -157,10 +161,8 @@ private slots:
         const QByteArray bytes = randomBytes(rng, offset + 64 * blocks);
         const auto *in = reinterpret_cast<const unsigned char *>(bytes.constData()) + offset;
         SZ_INT reg256[8], ext256[8], reg1[6], ext1[6];
-        for (SZ_INT &w : reg256)
-            w = SZ_INT(rng.generate());
-        for (SZ_INT &w : reg1)
-            w = SZ_INT(rng.generate());
+        randomWords(rng, reg256, 8);
+        randomWords(rng, reg1, 6);
         std::memcpy(ext256, reg256, sizeof reg256);
         std::memcpy(ext1, reg1, sizeof reg1);
         for (int b = 0; b < blocks; ++b) {
