@@ -81,14 +81,12 @@ OneRequest::~OneRequest()
     keyRegistry().remove(m_key);
     if (m_reply) {
         // Closing an unfinished reply makes it report a cancellation at once;
-        // nothing may call back into an object being destroyed. A finished one has
-        // nothing left to stop.
-        if (m_reply->isOpen() && !m_reply->isFinished() && mayStop(m_reply)) {
-            disconnect(m_reply, nullptr, this, nullptr);
+        // nothing may call back into an object being destroyed.
+        disconnect(m_reply, nullptr, this, nullptr);
+        if (m_reply->isOpen() && mayStop(m_reply))
             m_reply->close();
-        }
-        // A child, deleted with this object once QObject has cut its connections.
         qCDebug(zelkoNetwork) << "delete reply:" << m_reply;
+        m_reply->deleteLater();
     } else if (!m_droppedReply.isEmpty()) {
         // Released at shutdown: the reply is gone, its line is still owed.
         qCDebug(zelkoNetwork).noquote() << "delete reply:" << m_droppedReply;

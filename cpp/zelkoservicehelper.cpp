@@ -3,6 +3,7 @@
 #include "httphelper.h"
 #include "resourcesmap.h"
 #include "zelkoencrypt.h"
+#include "zelkoresponseinfo.h"
 #include "zelkostaticdata.h"
 
 #include <QBuffer>
@@ -251,7 +252,7 @@ void storeInCache(QVector<ZelkoFrameReport::Resource> &&resources)
 void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
 {
     const int key = ref->key();
-    bool hasRecord = false;
+    ZelkoResponseInfo *info = nullptr;
     bool failed = true;
     QString reason = ZelkoFrameReport::failureText(ZelkoFrameReport::DecodingAborted, 0);
     Outcome outcome;
@@ -263,10 +264,10 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
         failed = !report.ok();
         reason = report.failure == ZelkoFrameReport::ServiceError ? QString() : report.failureText();
         if (report.hasRecord) {
-            hasRecord = true;
-            outcome.type = report.serviceType;
-            outcome.serviceError = report.errorCode;
-            outcome.json = std::move(report.json);
+            info = new ZelkoResponseInfo(this);
+            info->ServiceType = report.serviceType;
+            info->ErrorCode = report.errorCode;
+            info->JsonString = std::move(report.json);
         }
     } catch (...) {
         failed = true;
@@ -275,8 +276,13 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     // The reason text stays out of the described signals: they say only that decoding failed.
     if (failed)
         emit error(OneRequest::Error, key);
-    if (hasRecord)
-        emit response(outcome.type, outcome.serviceError, outcome.json, key);
+    if (info) {
+        emit response(info->ServiceType, info->ErrorCode, info->JsonString, key);
+        outcome.type = info->ServiceType;
+        outcome.serviceError = info->ErrorCode;
+        outcome.json = info->JsonString;
+        info->deleteLater();
+    }
     if (!reportsOutcome()) {
         ref->deleteLater();
         return;
