@@ -1,6 +1,8 @@
 #ifndef FUZZSUPPORT_H
 #define FUZZSUPPORT_H
 
+#include "fuzzcheck.h"
+
 #include <QCoreApplication>
 #include <QtGlobal>
 
@@ -24,14 +26,5 @@ inline void fuzzInitialize(int *argc, char ***argv)
     qInstallMessageHandler(fuzzQuietMessages);
     static QCoreApplication app(*argc, *argv);
 }
-
-// A property the target checks; failing it is a finding like a crash.
-#define FUZZ_CHECK(cond)                                                                                     \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);                   \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 #endif

@@ -5,6 +5,7 @@
 //
 // Input: the first byte gives the number of split points (0 to 7), the next bytes their
 // places (each scaled into the rest); the rest is what the client writes.
+#include "fuzzcheck.h"
 #include "webserver.h"
 
 #include <boost/beast/core/flat_buffer.hpp>
@@ -28,14 +29,6 @@
 namespace http = boost::beast::http;
 
 namespace {
-
-#define FUZZ_CHECK(cond)                                                                                     \
-    do {                                                                                                     \
-        if (!(cond)) {                                                                                       \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__);                   \
-            std::abort();                                                                                    \
-        }                                                                                                    \
-    } while (0)
 
 int g_port = 0;
 
