@@ -134,13 +134,10 @@ QByteArray libdeflateAnswer(quint32 serviceType, const QByteArray &json, const Q
     frame.resources = resources;
     frame.json = json;
     const QByteArray plain = content(frame);
+    if (plain.size() <= compressAbove)
+        return encode(frame);
     QByteArray out = le32(frame.head) + le32(serviceType);
     out.append(char(0));
-    if (plain.size() <= compressAbove) {
-        out.append(char(Plain));
-        out.append(le32(quint32(plain.size())));
-        return out + plain;
-    }
     out.append(char(Zlib));
     out.append(le32(quint32(plain.size())));
     const int lengthAt = out.size();
