@@ -107,7 +107,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     trace();
 
-    std::vector<char *> args = bench::benchmarkArgs(argc, argv, g_smoke, 9);
+    std::vector<char *> args = bench::benchmarkArgs(argc, argv, g_smoke, 5);
     int n = int(args.size()) - 1;
     benchmark::Initialize(&n, args.data());
     bench::Collector collector;
