@@ -191,8 +191,9 @@ int main(int argc, char **argv)
         return r.failed ? 1 : 0;
     }
 
-    // Short rounds, taken in turn, so that a change in the machine's load
-    // falls on both sides alike.
+    // Short rounds, taken in turn and each side first in every other round, so
+    // that a change in the machine's load, or whatever the round before left
+    // behind, falls on both sides alike.
     const int rounds = smoke ? 1 : 6;
     bool anyFailed = false;
     for (int inFlight : {1, 32}) {
@@ -202,8 +203,12 @@ int main(int argc, char **argv)
         pump.run(smoke ? 5 : 200, inFlight, bareIssue);
         std::vector<Round> ours, ref;
         for (int r = 0; r < rounds; ++r) {
-            ours.push_back(pump.run(total, inFlight, oursIssue));
-            ref.push_back(pump.run(total, inFlight, bareIssue));
+            for (int k = 0; k < 2; ++k) {
+                if ((r + k) % 2 == 0)
+                    ours.push_back(pump.run(total, inFlight, oursIssue));
+                else
+                    ref.push_back(pump.run(total, inFlight, bareIssue));
+            }
         }
         const Summary o = summarise(ours), b = summarise(ref);
         anyFailed |= o.failed || b.failed;
