@@ -421,7 +421,7 @@ int main(int argc, char **argv)
 
         // Rounds of every query in turn, the roads taking turns first, so that a
         // change in the machine's load falls on both alike.
-        const int rounds = smoke ? 1 : 6;
+        const int rounds = smoke ? 1 : 10;
         std::vector<double> shown[2], drawn[2], answered[2];
         for (int r = 0; r < rounds && failure.isEmpty(); ++r) {
             for (int k = 0; k < 2 && failure.isEmpty(); ++k) {
