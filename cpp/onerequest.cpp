@@ -7,6 +7,7 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
@@ -180,6 +181,10 @@ bool OneRequest::end(const QString &failure)
         return false;
     m_ended = true;
     m_httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // Requests follow no redirect: one that arrives is named as such, not as a broken answer.
+    const QByteArray location = m_reply->rawHeader("Location");
+    if (m_httpStatus >= 300 && m_httpStatus < 400 && !location.isEmpty())
+        m_redirect = QUrl(m_url).resolved(QUrl::fromEncoded(location)).toString();
     m_failure = failure;
     return true;
 }
@@ -209,12 +214,16 @@ void OneRequest::replyFinished()
         body += part;
     }
     m_reply->close();
-    if (!end(body.isEmpty() ? QStringLiteral("the answer has an empty body") : QString()))
+    if (!end(QString()))
         return;
-    if (body.isEmpty())
+    if (body.isEmpty()) {
+        m_failure = m_redirect.isEmpty() ? QStringLiteral("the answer has an empty body")
+                                         : QStringLiteral("it redirects to ") + m_redirect
+                                               + QStringLiteral(", and requests follow no redirect");
         emit error(DataError, this);
-    else
+    } else {
         emit finished(body, this);
+    }
 }
 
 void OneRequest::replyError(QNetworkReply::NetworkError code)

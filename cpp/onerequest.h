@@ -41,6 +41,8 @@ public:
     // The address as the caller wrote it; by default the reply's own.
     void setUrl(const QString &url) { m_url = url; }
     int httpStatus() const { return m_httpStatus; }
+    // Where a redirect answer points, resolved against url(); empty for any other answer.
+    QString redirectTarget() const { return m_redirect; }
     QString failureText() const { return m_failure; }
 
     // The request key QML sees: non-zero and unique among live requests.
@@ -76,6 +78,7 @@ private:
     QByteArray m_pin; // SHA-256 of the only peer certificate taken
     QString m_url;
     QString m_failure;
+    QString m_redirect;
     QString m_abortReason;  // why an abort of ours ended the request
     QString m_droppedReply; // the debug form of a reply released at shutdown
 };

@@ -198,6 +198,14 @@ QString withStatus(const QString &text, const OneRequest *ref)
                              : text + QLatin1Char('.');
 }
 
+// The service's error codes by the names its protocol gives them; others by number only.
+QString serviceErrorName(int code)
+{
+    static const char *const names[] = {"malformed query", "bad signature", "unknown service type",
+                                        "not found", "internal error"};
+    return code >= 1 && code <= 5 ? QStringLiteral(", ") + QLatin1String(names[code - 1]) : QString();
+}
+
 QString answered(const OneRequest *ref)
 {
     return withStatus(ref->url() + QStringLiteral(" answered"), ref);
@@ -292,11 +300,15 @@ void ZelkoServiceHelper::arrived(QByteArray data, OneRequest *ref)
     if (failed && !reason.isEmpty()) {
         outcome.code = OneRequest::Error;
         message = withStatus(QStringLiteral("The answer from ") + ref->url()
-                                 + QStringLiteral(" could not be decoded: ") + reason,
+                                 + (ref->redirectTarget().isEmpty()
+                                        ? QStringLiteral(" could not be decoded: ") + reason
+                                        : QStringLiteral(" redirects to ") + ref->redirectTarget()
+                                              + QStringLiteral(", and requests follow no redirect")),
                              ref);
     } else if (outcome.serviceError) {
         message = withStatus(
-            ref->url() + QStringLiteral(" refused the query with service error %1").arg(outcome.serviceError),
+            ref->url() + QStringLiteral(" refused the query with service error %1").arg(outcome.serviceError)
+                + serviceErrorName(outcome.serviceError),
             ref);
     } else {
         message = answered(ref);

@@ -65,7 +65,7 @@ void ZelkoServiceHelperTest::finishedAccounts_data()
     QTest::addColumn<QString>("signalled"); // before finished(), by name and code
     QTest::addColumn<QString>("outcome");   // ok code serviceError type httpStatus
     QTest::addColumn<QString>("json");
-    QTest::addColumn<QString>("message"); // %1: the address posted to
+    QTest::addColumn<QString>("message"); // %1: the address posted to, %2: its /elsewhere
 
     const QByteArray ok = MiniHttpServer::response(FrameWriter::answer(1, "{}", {}));
     const QString answered = "%1 answered (HTTP 200).";
@@ -77,6 +77,16 @@ void ZelkoServiceHelperTest::finishedAccounts_data()
     row("answer", true, ok, "", "response", "true 0 0 1 200", "{}", answered);
     row("refused", true, MiniHttpServer::response(FrameWriter::serviceError(1, 7)), "", "error 2,response",
         "false 0 7 1 200", "", "%1 refused the query with service error 7 (HTTP 200).");
+    row("refused, a named error", true, MiniHttpServer::response(FrameWriter::serviceError(1, 2)), "",
+        "error 2,response", "false 0 2 1 200", "",
+        "%1 refused the query with service error 2, bad signature (HTTP 200).");
+    row("redirect", true, "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n", "",
+        "error 4", "false 4 0 0 302", "",
+        "The request to %1 failed: it redirects to %2, and requests follow no redirect (HTTP 302).");
+    row("redirect with a page", true,
+        "HTTP/1.1 301 Moved\r\nLocation: http://a.example/\r\nContent-Length: 5\r\n\r\nmoved", "", "error 2",
+        "false 2 0 0 301", "",
+        "The answer from %1 redirects to http://a.example/, and requests follow no redirect (HTTP 301).");
     row("not a frame", true, MiniHttpServer::response("this is no frame"), "", "error 2,response",
         "false 2 0 0 200", "", "The answer from %1 could not be decoded: Data head invalid (HTTP 200).");
     row("under 10 bytes", true, MiniHttpServer::response("short"), "", "error 2", "false 2 0 0 200", "",
@@ -162,7 +172,10 @@ void ZelkoServiceHelperTest::finishedAccounts()
         fields << end[QLatin1String(field)].toString();
     QCOMPARE(fields.join(QLatin1Char(' ')), outcome);
     QCOMPARE(end["json"].toString(), json);
-    QCOMPARE(end["message"].toString(), message.arg(server.url()));
+    QCOMPARE(end["message"].toString(),
+             QString(message)
+                 .replace(QLatin1String("%2"), server.url(QStringLiteral("/elsewhere")))
+                 .arg(server.url()));
 }
 
 void ZelkoServiceHelperTest::setterWarnings_data()

@@ -142,7 +142,7 @@ Item {
     // Per step: [outcome summary, signals before finished(), a text the message holds].
     property var expected: ({
         search: ["true 0 0 200", "response", "@SERVICE_URL@"],
-        refused: ["false 0 2 200", "error 2,response", "service error 2"],
+        refused: ["false 0 2 200", "error 2,response", "service error 2, bad signature"],
         undecodable: ["false 2 0 200", "error 2,response", "could not be decoded"],
         unreachable: ["false 2 0 0", "error 2", "http://127.0.0.1:1/search"],
         httpStatus: ["false 5 0 404", "error 5", "HTTP 404"],
