@@ -6,7 +6,8 @@
 
 class QSettings;
 
-// The one persistent key/value store of the client, for "Zelko" / "QtClient".
+// The one persistent key/value store: the client's, for "Zelko" / "QtClient", or in a
+// program that imports the module, that program's own.
 class ZelkoSettings : public QObject
 {
     Q_OBJECT
@@ -25,6 +26,10 @@ public:
     static QString normalizedKey(const QString &key);
     // The stored keys that remove(key) takes away, in order.
     static QStringList keysUnder(const QString &key);
+    // value as the store keeps it: lists and objects from QML as plain lists and maps.
+    static QVariant plainValue(const QVariant &value);
+    // The library runs in a program of someone else's: the store never names the program.
+    static void setHosted();
 
 private:
     explicit ZelkoSettings(QObject *parent);
@@ -32,6 +37,7 @@ private:
 
     QSettings *m_settings;
     static ZelkoSettings *m_instance;
+    static bool m_hosted;
 };
 
 #endif

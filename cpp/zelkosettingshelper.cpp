@@ -47,7 +47,8 @@ void ZelkoSettingsHelper::setValue(QString key, QVariant value)
 {
     const QString name = ZelkoSettings::normalizedKey(key);
     // Writing back what is stored is no change: a handler that does so ends there.
-    const bool same = !name.isEmpty() && ZelkoSettings::contains(name) && ZelkoSettings::value(name) == value;
+    const bool same = !name.isEmpty() && ZelkoSettings::contains(name)
+                      && ZelkoSettings::value(name) == ZelkoSettings::plainValue(value);
     ZelkoSettings::setValue(key, value);
     if (!name.isEmpty() && !same)
         changed({name});

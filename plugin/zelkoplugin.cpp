@@ -1,6 +1,7 @@
 #include "zelkoimageprovider.h"
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
+#include "zelkosettings.h"
 
 #include <QCoreApplication>
 #include <QQmlEngine>
@@ -21,6 +22,7 @@ public:
         m_registered = zelkoRegisterQmlTypes();
         if (!m_registered)
             return;
+        ZelkoSettings::setHosted();
         // The singletons of this copy of the library go when the program does, so
         // that settings are written back and no reply outlives its manager: once
         // when the event loop ends, and again for whatever QML made while its

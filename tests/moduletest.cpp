@@ -107,12 +107,17 @@ void ModuleTest::scenario_data()
 {
     QTest::addColumn<QString>("runner");
     QTest::addColumn<bool>("wayland");
+    QTest::addColumn<QString>("names"); // the program's organization/name, before and after
+    // Qt's viewers name themselves; the own engine is named MyOrg/MyApp, or not at all.
+    const char *viewerNames = QT_VERSION_MAJOR == 5 ? "QtProject/QtQmlViewer" : "QtProject/Qml Runtime";
     for (bool wayland : {false, true}) {
         const char *platform = wayland ? ", Wayland" : "";
-        QTest::addRow(ZELKO_QML_VIEWER "%s", platform) << "viewer" << wayland;
-        QTest::addRow("own engine%s", platform) << "own engine" << wayland;
-        QTest::addRow("zelko, module on the import path%s", platform) << "zelko" << wayland;
+        QTest::addRow(ZELKO_QML_VIEWER "%s", platform) << "viewer" << wayland << viewerNames;
+        QTest::addRow("own engine%s", platform) << "own engine" << wayland << "MyOrg/MyApp";
+        QTest::addRow("zelko, module on the import path%s", platform)
+            << "zelko" << wayland << "Zelko/QtClient";
     }
+    QTest::addRow("own engine, unnamed") << "own engine" << false << "/zelko-moduleapp";
 }
 
 // The service's ports and a port nothing else uses, as the build sets them
@@ -174,6 +179,7 @@ void ModuleTest::scenario()
 {
     QFETCH(QString, runner);
     QFETCH(bool, wayland);
+    QFETCH(QString, names);
     if (wayland && Weston::binary().isEmpty())
         ZELKO_SKIP_WITHOUT_TOOL("weston (scripts/deps.sh installs it)");
     if (wayland && !QFile::exists(m_weston.socketPath()))
@@ -187,6 +193,7 @@ void ModuleTest::scenario()
     qml.replace("@SERVICE_URL@", serviceUrl.toUtf8());
     qml.replace("@DEFAULT_URL@", ZelkoStaticData::serviceUrl().toUtf8());
     qml.replace("@CERT_FILE@", installed(QStringLiteral("share/zelko/certs/zelko-service.crt")).toUtf8());
+    qml.replace("@NAMES@", names.toUtf8());
 
     QString file = m_home.filePath(QStringLiteral("scenario.qml"));
     QStringList command;
@@ -197,6 +204,8 @@ void ModuleTest::scenario()
         command << viewer() << QStringLiteral("-I") << imports << file;
     } else if (runner == QLatin1String("own engine")) {
         command << QStringLiteral(ZELKO_MODULE_APP) << imports << file;
+        if (!names.startsWith(QLatin1Char('/')))
+            command << names.split(QLatin1Char('/'));
     } else {
         // The client's own folder holds the scenario as its main file.
         file = installed(QStringLiteral("qml/Zelko/main.qml"));
@@ -207,10 +216,20 @@ void ModuleTest::scenario()
     out.write(qml);
     out.close();
 
-    int code = 0;
-    const QByteArray log = runInOwnNetwork(command, runner, &code, Reachable, wayland);
-    QVERIFY2(code == 0, log.constData());
-    QVERIFY2(log.contains("MODULE PASS"), log.constData());
+    // Run again, as after a restart: the settings of the first run come back.
+    QDir config(m_home.filePath(QStringLiteral("config-") + runner));
+    QVERIFY(config.removeRecursively());
+    QByteArray log;
+    for (const bool again : {false, true}) {
+        int code = 0;
+        log = runInOwnNetwork(command, runner, &code, Reachable, wayland);
+        QVERIFY2(code == 0, log.constData());
+        QVERIFY2(log.contains("MODULE PASS") && log.contains("MODULE ok restored") == again, log.constData());
+    }
+    // The program's own store; Zelko's where nothing named the program.
+    const QString store = (names.startsWith(QLatin1Char('/')) ? "Zelko" : "") + names + ".conf";
+    QVERIFY2(QFile::exists(config.filePath(store)), qPrintable(store));
+    QCOMPARE(QFile::exists(config.filePath(QStringLiteral("Zelko/QtClient.conf"))), runner == "zelko");
     // Nothing but the scenario's own lines: the module is quiet, registers nothing twice,
     // warns of nothing, and the scenario uses nothing Qt calls deprecated (such as signal
     // handlers without formal parameters on Qt 6). zelko writes its debug lines as ever.

@@ -2,6 +2,7 @@
 #include "zelkoqtroot.h"
 #include "zelkosettingshelper.h"
 
+#include <QJSEngine>
 #include <QtTest>
 
 // A real settings file in a temporary folder, reached only through the element.
@@ -24,6 +25,7 @@ private slots:
 
 private:
     QTemporaryDir m_config;
+    QJSEngine m_js;
 };
 
 void ZelkoSettingsTest::initTestCase()
@@ -42,24 +44,40 @@ void ZelkoSettingsTest::roundTrip_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<QVariant>("value");
-    QTest::newRow("string") << "query" << QVariant(QStringLiteral("weather"));
-    QTest::newRow("non-ascii string") << "name" << QVariant(QStringLiteral("Zürich ∑ 北京"));
-    QTest::newRow("empty string") << "blank" << QVariant(QString(""));
-    QTest::newRow("int") << "page" << QVariant(42);
-    QTest::newRow("double") << "ratio" << QVariant(0.75);
-    QTest::newRow("bool") << "dark" << QVariant(true);
-    QTest::newRow("grouped key") << "recent/0" << QVariant(QStringLiteral("news"));
-    QTest::newRow("odd characters in key") << "a b=c;d%e" << QVariant(QStringLiteral("v"));
+    QTest::addColumn<QVariant>("stored"); // what value() gives; invalid: value itself
+    const auto row = [](const char *name, const char *key, const QVariant &value,
+                        const QVariant &stored = {}) {
+        QTest::newRow(name) << QString::fromUtf8(key) << value << stored;
+    };
+    row("string", "query", QStringLiteral("weather"));
+    row("non-ascii string", "name", QStringLiteral("Zürich ∑ 北京"));
+    row("empty string", "blank", QString(""));
+    row("int", "page", 42);
+    row("double", "ratio", 0.75);
+    row("bool", "dark", true);
+    row("grouped key", "recent/0", QStringLiteral("news"));
+    row("odd characters in key", "a b=c;d%e", QStringLiteral("v"));
+    // What QML hands over: lists and objects as the plain values they hold, undefined as "".
+    const auto js = [this](const char *code) {
+        return QVariant::fromValue(m_js.evaluate(QString::fromUtf8(code)));
+    };
+    row("list from QML", "list", js("[1, 'a', [true]]"), QVariantList{1, "a", QVariantList{true}});
+    row("object from QML", "map", js("({b: {c: 'd'}, a: [2]})"),
+        QVariantMap{{"a", QVariantList{2}}, {"b", QVariantMap{{"c", "d"}}}});
+    row("list of strings", "names", QStringList{"a", "b"}, QVariantList{"a", "b"});
+    row("undefined from QML", "none", js("undefined"), QString(""));
+    row("invalid", "nothing", QVariant(), QString(""));
 }
 
 void ZelkoSettingsTest::roundTrip()
 {
     QFETCH(QString, key);
     QFETCH(QVariant, value);
+    QFETCH(QVariant, stored);
     ZelkoSettingsHelper settings;
     settings.setValue(key, value);
     QVERIFY(settings.contains(key));
-    QCOMPARE(settings.value(key), value);
+    QCOMPARE(settings.value(key), stored.isValid() ? stored : value);
     settings.setValue(key, QStringLiteral("replaced"));
     QCOMPARE(settings.value(key).toString(), QStringLiteral("replaced"));
 }

@@ -11,7 +11,7 @@ Item {
     width: 200
     height: 200
 
-    property var steps: [checkCodes, checkSettings, search, showThumbnail, refused, undecodable,
+    property var steps: [checkCodes, keptSettings, checkSettings, search, showThumbnail, refused, undecodable,
                          unreachable, httpStatus, cancelOne, timeOut, pinnedPost, verifiedPost, wrongPin]
     property int step: -1
     property int pending: 0
@@ -68,6 +68,27 @@ Item {
                 && expect(service.defaultUrl === "@DEFAULT_URL@" && elsewhere.url === "@DEFAULT_URL@",
                           "default url " + service.defaultUrl + ", url " + elsewhere.url))
             next()
+    }
+
+    // Lists and objects as a run before set them, as after a restart; the names stay the
+    // program's (@NAMES@: organization/name).
+    function keptSettings() {
+        var kept = function () {
+            return JSON.stringify([settings.value("kept/list"), settings.value("kept/map"),
+                                   Array.isArray(settings.value("kept/list"))])
+        }
+        var restored = settings.contains("kept/list")
+        if (restored && !expect(kept() === '[["zlib","qt"],{"on":true,"page":2,"tags":["a","b"]},true]', kept()))
+            return
+        settings.setValue("kept/list", ["zlib", "qt"])
+        settings.setValue("kept/map", { page: 2, tags: ["a", "b"], on: true })
+        settings.setValue("kept/none", undefined)
+        var names = Qt.application.organization + "/" + Qt.application.name
+        if (expect(settings.value("kept/none") === "", "undefined") && expect(names === "@NAMES@", names)) {
+            if (restored)
+                console.log("MODULE ok restored")
+            next()
+        }
     }
 
     function checkSettings() {
