@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Runs the given qmllint, Qt 5's or Qt 6's, over every QML and JavaScript file under
-# qml/Zelko and every QML example of docs/qml-api.md. Given the module's type
-# description, a second pass (Qt 5) or the one pass (Qt 6) resolves the Zelko types and
-# fails on any it cannot find or any member they lack; Qt 6's fails on any diagnostic
-# at all in the examples, and its language server, qmlls, must report none either.
-# Usage: scripts/check-qml.sh [qmllint] [plugins.qmltypes of Zelko] [Qt's QML folder]
+# qml/Zelko and every QML example of docs/qml-api.md: first the command that page gives
+# for that Qt, verbatim but for the paths, which must pass on every example (and on
+# Qt 5 on the client's files) and fail on uses the module does not allow; then (Qt 6)
+# every diagnostic of the client's files, and its language server, qmlls, must report
+# nothing on the examples.
+# Usage: scripts/check-qml.sh [qmllint] [plugins.qmltypes of Zelko]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 qmllint=${1:-/usr/lib/qt5/bin/qmllint}
 zelkotypes=${2:-}
-qtqml=${3:-}
 if [ ! -x "$qmllint" ]; then
     echo "qmllint not found at '$qmllint' (Debian: qtdeclarative5-dev-tools, qt6-declarative-dev-tools)" >&2
     exit 1
@@ -31,17 +31,53 @@ for i, example in enumerate(re.findall(r"```qml\n(.*?)```", text, re.S)):
     open("%s/example%d.qml" % (sys.argv[2], i + 1), "w").write(example)
 PY
 mapfile -t examples < <(find "$work/examples" -name '*.qml' | sort)
+mapfile -t qmlfiles < <(printf '%s\n' "${files[@]}" | grep '\.qml$')
 
-# Qt 5's says "qmllint 1.0".
-if "$qmllint" --version 2>/dev/null | grep -q '^qmllint 6\.'; then
-    if [ -z "$zelkotypes" ]; then
-        echo "check-qml: Qt 6's qmllint resolves every type it meets: give it the module's description" >&2
+# The module as qmllint finds it: qmldir and description, no plugin (it loads none).
+mkdir -p "$work/imports/Zelko" "$work/cwd"
+cp "$top/plugin/qmldir" "$work/imports/Zelko/qmldir"
+[ -z "$zelkotypes" ] || cp "$zelkotypes" "$work/imports/Zelko/plugins.qmltypes"
+
+# documented FILE...: the page's command for this Qt on each file, from an empty folder
+# (Qt 6's qmllint imports any qmldir or qmltypes file it finds there); the files it fails on.
+major=5
+"$qmllint" --version 2>/dev/null | grep -q '^qmllint 6\.' && major=6
+doc_command=$(sed -n '/^### Checking your QML/,/^## /p' "$top/docs/qml-api.md" |
+    grep "^/usr/lib/qt$major/bin/qmllint " || true)
+if [ -z "$doc_command" ] || [ -z "$zelkotypes" ]; then
+    echo "check-qml: docs/qml-api.md gives no qmllint command for Qt $major, or no description was given" >&2
+    exit 1
+fi
+doc_command=${doc_command//\/usr\/lib\/qt$major\/bin\/qmllint/$qmllint}
+doc_command=${doc_command//\/opt\/zelko\/lib\/qml/$work/imports}
+documented() {
+    local f
+    for f in "$@"; do
+        (cd "$work/cwd" && bash -c "${doc_command//my.qml/\"\$1\"}" check "$f") >"$work/out" 2>&1 ||
+            { echo "$f:"; cat "$work/out"; }
+    done
+}
+# The command must see uses the module does not allow, or it proves nothing.
+probes=('r.noSuchMethod()' 's.noSuchMethod()')
+[ $major -eq 5 ] || probes+=('r.parseResource(null)' 'r.arrived("", null)')
+for probe in "${probes[@]}"; do
+    printf '%s\n' 'import QtQuick 2.15' 'import Zelko 1.0' \
+        "Item { Request { id: r } Settings { id: s } Component.onCompleted: $probe }" >"$work/probe.qml"
+    if [ -z "$(documented "$work/probe.qml")" ]; then
+        echo "check-qml: the documented Qt $major command lets '$probe' pass; it checks nothing" >&2
         exit 1
     fi
-    # The module as qmllint finds it: qmldir and description, no plugin (it loads none).
-    mkdir -p "$work/imports/Zelko" "$work/cwd"
-    cp "$top/plugin/qmldir" "$work/imports/Zelko/qmldir"
-    cp "$zelkotypes" "$work/imports/Zelko/plugins.qmltypes"
+done
+checked=("${examples[@]}")
+[ $major -eq 6 ] || checked+=("${qmlfiles[@]}")
+problems=$(documented "${checked[@]}")
+if [ -n "$problems" ]; then
+    printf '%s\n' "$problems" >&2
+    exit 1
+fi
+echo "check-qml: the documented Qt $major command passes on ${#checked[@]} files and refuses ${#probes[@]} wrong uses"
+
+if [ $major -eq 6 ]; then
     # In the client's files everything it reports counts but one kind, which Qt 6.4 says of
     # code that runs as meant on both Qt versions: names a delegate or an inline component
     # takes from its context. A name that a signal handler takes without declaring it counts:
@@ -64,15 +100,11 @@ for f in json.load(open(sys.argv[1]))["files"]:
         print("%s:%s:%s: %s" % (f["filename"], w.get("line", 0), w.get("column", 0), message.strip()))
 PY
     }
-    # The pass must see broken uses, or it proves nothing.
+    # The pass must see an undeclared handler parameter, or it proves nothing.
     printf '%s\n' 'import QtQuick 2.15' 'import Zelko 1.0' \
-        'Item { Request { id: r; onError: console.log(errCode) } Component.onCompleted: r.noSuchMethod() }' \
-        >"$work/probe.qml"
-    probe=$(zelko_problems "$work/probe.qml")
-    if ! grep -q '"noSuchMethod" not found on type "Request"' <<<"$probe" ||
-        ! grep -q 'Unqualified access' <<<"$probe"; then
-        echo "qmllint: the check does not see a missing method or an undeclared handler parameter; it checks nothing" >&2
-        printf '%s\n' "$probe" >&2
+        'Item { Request { onError: console.log(errCode) } }' >"$work/probe.qml"
+    if ! zelko_problems "$work/probe.qml" | grep -q 'Unqualified access'; then
+        echo "qmllint: the check does not see an undeclared handler parameter; it checks nothing" >&2
         exit 1
     fi
     problems=$(zelko_problems "${files[@]}" "${examples[@]}")
@@ -135,31 +167,3 @@ fi
 
 "$qmllint" "${files[@]}"
 echo "qmllint: ${#files[@]} files clean"
-[ -n "$zelkotypes" ] || exit 0
-
-# Qt 5's checker also warns of every name a JavaScript import brings; only what it
-# says of the module's types counts here.
-types=(-i "$zelkotypes" -i "$qtqml/QtQuick.2/plugins.qmltypes")
-zelko_problems() {
-    "$qmllint" -U "${types[@]}" "$1" 2>&1 |
-        grep -E '(Request|Settings) was not found|on type "(Request|Settings|ZelkoServiceHelper|ZelkoSettingsHelper)"' || true
-}
-# The pass must see a broken use, or it proves nothing.
-probe=$work/probe.qml
-printf 'import QtQuick 2.15\nimport Zelko 1.0\nItem { Request { id: r } Component.onCompleted: r.noSuchMethod() }\n' >"$probe"
-if [ -z "$(zelko_problems "$probe")" ]; then
-    echo "qmllint: the Zelko type check does not see a missing method; it checks nothing" >&2
-    exit 1
-fi
-failed=0
-for f in "${files[@]}" "${examples[@]}"; do
-    [[ $f == *.qml ]] || continue
-    problems=$(zelko_problems "$f")
-    if [ -n "$problems" ]; then
-        echo "$f:" >&2
-        echo "$problems" >&2
-        failed=1
-    fi
-done
-[ $failed -eq 0 ] || exit 1
-echo "qmllint: the Zelko types of every file resolve against $zelkotypes"
