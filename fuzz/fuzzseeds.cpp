@@ -133,6 +133,12 @@ int main(int argc, char **argv)
         put("http_fuzzer", QStringLiteral("request-%1").arg(i), QByteArray(1, '\0') + requests[i]);
     // The same pipelined requests, cut in three places.
     put("http_fuzzer", QStringLiteral("split-3"), QByteArray::fromHex("03204080") + post + post);
+    // Framing fields from the grammar's pieces (bit 0x40): which fields, then each value as a
+    // count of pieces and their indexes: "chunked"; " chunked ,"; "chunked;q=1"; "gzip, chunked"
+    // with a Content-Length of 1.
+    for (const char *fields : {"4001020000", "400104050004000000", "400103000708100000", "4003030204000101"})
+        put("http_fuzzer", QStringLiteral("framing-%1").arg(QLatin1String(fields)),
+            QByteArray::fromHex(fields));
 
     put("frame_fuzzer", QStringLiteral("short-9"), QByteArray(9, '\0'));
     put("frame_fuzzer", QStringLiteral("zero-10"), QByteArray(10, '\0'));

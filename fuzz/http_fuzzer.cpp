@@ -4,7 +4,10 @@
 // after another, nothing after one that closes; nothing may crash, hang or leak.
 //
 // Input: the first byte gives the number of split points (0 to 7), the next bytes their
-// places (each scaled into the rest); the rest is what the client writes.
+// places (each scaled into the rest); the rest is what the client writes. With the first
+// byte's bit 0x40 set, the rest instead builds one POST whose Transfer-Encoding and
+// Content-Length values are strung from the edge pieces of their grammars: it may be
+// answered 200 only when its coding is exactly "chunked".
 #include "fuzzcheck.h"
 #include "webserver.h"
 
@@ -19,6 +22,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -69,7 +73,16 @@ int connectToServer()
     to.sin_family = AF_INET;
     to.sin_port = htons(uint16_t(g_port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    FUZZ_CHECK(::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0);
+    // libFuzzer's own timer may interrupt the connect, which then goes on by itself.
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+        FUZZ_CHECK(errno == EINTR);
+        pollfd p{fd, POLLOUT, 0};
+        while (::poll(&p, 1, 30000) < 0)
+            FUZZ_CHECK(errno == EINTR);
+        int error = 0;
+        socklen_t size = sizeof error;
+        FUZZ_CHECK(::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0);
+    }
     const int yes = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     return fd;
@@ -125,6 +138,56 @@ void checkAnswers(const std::string &bytes)
     }
 }
 
+// Pieces of field values at the edges of RFC 9110's list, token and number grammars.
+const char *const edgePieces[] = {"chunked", "CHUNKED", "gzip",  "identity",   ",",   " ", "\t",
+                                  ";",       "=",       "\"",    "\\",         "(",   ")", "@",
+                                  "/",       "q",       "1",     "0",          "-",   "+", "\x01",
+                                  "\x7f",    "\x80",    "\r\n ", "4294967296", "0x1", "00"};
+
+std::string edgeValue(const uint8_t *&p, const uint8_t *end)
+{
+    std::string value;
+    for (int n = p < end ? *p++ % 8 : 0; n > 0 && p < end; --n)
+        value += edgePieces[*p++ % (sizeof edgePieces / sizeof *edgePieces)];
+    return value;
+}
+
+// A POST to /search whose framing fields are built from data; its body is chunked. coding:
+// the Transfer-Encoding fields' values joined, empty when there is none.
+std::string framedRequest(const uint8_t *p, const uint8_t *end, std::string *coding)
+{
+    const uint8_t fields = p < end ? *p++ : 0;
+    *coding = edgeValue(p, end);
+    const std::string length = edgeValue(p, end);
+    std::string request = "POST /search HTTP/1.1\r\nHost: x\r\n";
+    if (fields & 1)
+        request += "Transfer-Encoding: " + *coding + "\r\n";
+    if (fields & 2)
+        request += "Content-Length: " + length + "\r\n";
+    if (fields & 4)
+        request += "Transfer-Encoding: chunked\r\n";
+    if (!(fields & 1))
+        coding->clear();
+    else if (coding->empty())
+        *coding = " "; // a field with no coding at all
+    if (fields & 4)
+        coding->append(coding->empty() ? "chunked" : ",chunked");
+    request += "\r\n2\r\n{}\r\n0\r\n\r\n";
+    return (fields & 2) ? request + "\x01" : request;
+}
+
+// Exactly one coding, chunked: any case, whitespace and empty list elements around it.
+bool onlyChunked(const std::string &coding)
+{
+    std::string word;
+    for (const char c : coding) {
+        if (c == ',' || c == ' ' || c == '\t')
+            continue;
+        word += char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return word == "chunked" && coding.find_first_not_of(" \t,chunkedCHUNKED") == std::string::npos;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -137,6 +200,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
+    if (data[0] & 0x40) {
+        std::string coding;
+        const std::string request = framedRequest(data + 1, data + size, &coding);
+        const int fd = connectToServer();
+        FUZZ_CHECK(::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()));
+        ::shutdown(fd, SHUT_WR);
+        const std::string answers = readAll(fd, request.size());
+        ::close(fd);
+        checkAnswers(answers);
+        // A coding the service cannot read whole is refused, never taken another way.
+        if (!coding.empty() && answers.compare(0, 12, "HTTP/1.1 200") == 0)
+            FUZZ_CHECK(onlyChunked(coding));
+        return 0;
+    }
     const size_t splits = std::min<size_t>(data[0] % 8, size - 1);
     const uint8_t *places = data + 1;
     const uint8_t *bytes = data + 1 + splits;

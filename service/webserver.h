@@ -2,6 +2,7 @@
 #define WEBSERVER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,8 +38,9 @@ struct HttpResponse
 
 // HTTP/1.1 and HTTPS on Boost.Beast over one Asio io_context run by a few threads; every
 // connection is a session on a strand of its own, so an idle or slow one costs a socket
-// and a small buffer, never a thread. Requests are read whole, within bounds of size and
-// time, before a handler sees them; answers go out one at a time, in order.
+// and a small buffer, never a thread (and no TLS state before its first byte). Requests are
+// read whole, within bounds of size and time, before a handler sees them; answers go out in
+// order, a few queued while the next request is read.
 class WebServer
 {
 public:
@@ -52,6 +54,8 @@ public:
         int requestMs = 10000;
         int writeMs = 10000; // to write one answer
         int idleMs = 30000;  // kept alive between requests
+        // Per endpoint. Past either, a connection with no request in progress is closed to
+        // make room (idle kept-alive ones first); only when all are busy is a client refused.
         size_t maxConnections = 4096;
         size_t maxPerAddress = 512;
         // After a refusal the rest of the request is read and dropped, this much for this
@@ -71,8 +75,10 @@ public:
         Handler handler;
         HeadCheck headCheck;
     };
-    using Logger =
-        std::function<void(const std::string &method, const std::string &path, int status, size_t bodySize)>;
+    // After each answer: its request's method and path, status, body size, and the
+    // microseconds from the request's head to the answer's last byte.
+    using Logger = std::function<void(const std::string &method, const std::string &path, int status,
+                                      size_t bodySize, int64_t durationUs)>;
 
     explicit WebServer(Limits limits);
     WebServer()
@@ -92,8 +98,8 @@ public:
     void setLogger(Logger logger);
 
     bool start(int threads);
-    // Stops accepting, closes idle connections, lets the others finish their exchange
-    // for up to graceMs, then ends the threads.
+    // Stops accepting, closes connections with no request in progress, lets the others
+    // finish theirs for up to graceMs, then ends the threads.
     void stop(int graceMs = 10000);
 
     // Connections open now.

@@ -200,44 +200,89 @@ void ServiceAbuseTest::slowClients()
 
 void ServiceAbuseTest::connectionCaps_data()
 {
-    // Connections held open from 127.0.0.1 and 127.0.0.2, then one more from the address
-    // given: the status it gets (503: let go at once, not left waiting in the backlog).
+    // Connections held open from 127.0.0.1 and 127.0.0.2, all in one state, then one more from
+    // the address given: the status it gets (503: let go at once, not left in the backlog),
+    // and how many held ones the service closed to make room for it. Held "busy": a request's
+    // head and part of its body; "idle": answered and kept alive; "trickling": half a head.
+    QTest::addColumn<QStringList>("caps");
+    QTest::addColumn<QString>("held");
+    QTest::addColumn<bool>("heldTls");
     QTest::addColumn<int>("heldFromFirst");
     QTest::addColumn<int>("heldFromSecond");
     QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("tls");
     QTest::addColumn<int>("status");
-    QTest::newRow("one more than an address may hold") << 8 << 0 << "127.0.0.1" << 503;
-    QTest::newRow("another address, while one holds its most") << 8 << 0 << "127.0.0.2" << 200;
-    QTest::newRow("past the cap of all") << 8 << 4 << "127.0.0.3" << 503;
+    QTest::addColumn<int>("closed");
+    const QStringList caps{"--max-connections", "12", "--max-per-address", "8"};
+    QTest::newRow("busy, one more than an address may hold")
+        << caps << "busy" << false << 8 << 0 << "127.0.0.1" << false << 503 << 0;
+    QTest::newRow("busy, another address")
+        << caps << "busy" << false << 8 << 0 << "127.0.0.2" << false << 200 << 0;
+    QTest::newRow("busy, past the cap of all")
+        << caps << "busy" << false << 8 << 4 << "127.0.0.3" << false << 503 << 0;
+    QTest::newRow("idle make room at an address")
+        << caps << "idle" << false << 8 << 0 << "127.0.0.1" << false << 200 << 1;
+    QTest::newRow("trickling make room past the cap of all")
+        << caps << "trickling" << false << 8 << 4 << "127.0.0.3" << false << 200 << 1;
+    QTest::newRow("TLS, busy: let go without a handshake")
+        << caps << "busy" << true << 8 << 0 << "127.0.0.1" << true << 0 << 0;
+    QTest::newRow("TLS, idle make room")
+        << caps << "idle" << true << 8 << 4 << "127.0.0.3" << true << 200 << 1;
+    QTest::newRow("TLS busy, plain has its own budget")
+        << caps << "busy" << true << 8 << 4 << "127.0.0.1" << false << 200 << 0;
+    // One local process holding an address's most does not lock the others out.
+    QTest::newRow("512 idle, as shipped")
+        << QStringList() << "idle" << false << 512 << 0 << "127.0.0.1" << false << 200 << 1;
+    QTest::newRow("512 trickling, as shipped")
+        << QStringList() << "trickling" << false << 512 << 0 << "127.0.0.1" << false << 200 << 1;
+    QTest::newRow("512 idle over TLS, as shipped")
+        << QStringList() << "idle" << true << 512 << 0 << "127.0.0.1" << true << 200 << 1;
 }
 
 void ServiceAbuseTest::connectionCaps()
 {
+    QFETCH(QStringList, caps);
+    QFETCH(QString, held);
+    QFETCH(bool, heldTls);
     QFETCH(int, heldFromFirst);
     QFETCH(int, heldFromSecond);
     QFETCH(QString, from);
+    QFETCH(bool, tls);
     QFETCH(int, status);
+    QFETCH(int, closed);
     ReferenceService capped;
-    QVERIFY2(capped.start(0, 0, QStringLiteral(ZELKO_TEST_DATA "/dpkg-status"),
-                          {"--max-connections", "12", "--max-per-address", "8"}),
+    QVERIFY2(capped.start(0, 0, QStringLiteral(ZELKO_TEST_DATA "/dpkg-status"), caps),
              qPrintable(capped.log()));
-    const quint16 port = quint16(capped.port());
-    std::vector<std::unique_ptr<RawConnection>> held;
+    const auto request = [](bool overTls) {
+        return overTls ? QByteArray(
+                   "POST /feedback HTTP/1.1\r\nHost: x\r\nContent-Length: 12\r\n\r\n{\"text\":\"a\"}")
+                       : postSearch(signedSearch(QStringLiteral("zlib")));
+    };
+    std::vector<std::unique_ptr<RawConnection>> conns;
     for (int i = 0; i < heldFromFirst + heldFromSecond; ++i) {
-        held.emplace_back(
-            new RawConnection(port, QHostAddress(i < heldFromFirst ? "127.0.0.1" : "127.0.0.2")));
-        // Held by a request that has begun, so the service has taken the connection.
-        held.back()->socket.write("POST /search HTTP/1.1\r\n");
+        const QHostAddress address(i < heldFromFirst ? "127.0.0.1" : "127.0.0.2");
+        conns.emplace_back(
+            new RawConnection(quint16(heldTls ? capped.httpsPort() : capped.port()), address, heldTls));
+        // Taken by the service, not only by the kernel: answered, or told to go on with a body.
+        const QByteArray whole = request(heldTls);
+        conns.back()->socket.write(held == "trickling" ? QByteArray("POST /search HTTP/1.1\r\n")
+                                   : held == "idle"    ? whole
+                                                       : whole.left(whole.indexOf("\r\n\r\n"))
+                                                          + "\r\nExpect: 100-continue\r\n\r\n");
     }
-    QTRY_VERIFY_WITH_TIMEOUT(
-        std::all_of(held.begin(), held.end(), [](const auto &c) { return c->connected(); }), 20000);
-    // Taken by the service, not only by the kernel: a query on a held connection after all.
-    RawConnection last(port, QHostAddress(from));
-    last.socket.write(post(signedSearch(QStringLiteral("zlib"))));
+    QTRY_VERIFY_WITH_TIMEOUT(std::all_of(conns.begin(), conns.end(),
+                                         [&](const auto &c) {
+                                             return c->connected()
+                                                    && c->answers.size() == (held == "trickling" ? 0 : 1);
+                                         }),
+                             20000);
+    RawConnection last(quint16(tls ? capped.httpsPort() : capped.port()), QHostAddress(from), tls);
+    last.socket.write(request(tls).replace("\r\n\r\n", "\r\nConnection: close\r\n\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(last.closed(), 20000);
     QCOMPARE(last.status(), status);
-    for (const auto &c : held)
-        QVERIFY(c->connected());
+    QTRY_COMPARE_WITH_TIMEOUT(
+        int(std::count_if(conns.begin(), conns.end(), [](const auto &c) { return c->closed(); })), closed,
+        5000);
 }
 
 void ServiceAbuseTest::logLinesAreEscaped_data()

@@ -114,6 +114,14 @@ void ServiceHttpTest::exchange_data()
         << bytes(post("zlib")) << Codes{200} << QStringList{"zlib"} << false << QByteArray();
     QTest::newRow("blank lines before a request")
         << Pieces{"\r\n\r\n" + post("zlib")} << Codes{200} << QStringList{"zlib"} << false << QByteArray();
+    QTest::newRow("a blank line split across segments")
+        << Pieces{"\r", "\n" + post("zlib")} << Codes{200} << QStringList{"zlib"} << false << QByteArray();
+    QTest::newRow("absolute-form target")
+        << Pieces{post("zlib").replace("POST /search", "POST http://127.0.0.1/search?x=1")} << Codes{200}
+        << QStringList{"zlib"} << false << QByteArray();
+    QTest::newRow("chunked in any case, with spaces")
+        << Pieces{chunkedPost("zlib", "\r\n", "Transfer-Encoding:  ChUnKeD \r\n") + next} << Codes{200, 200}
+        << QStringList{"zlib", "pigz"} << false << QByteArray();
     QTest::newRow("HTTP/1.0 closes") << Pieces{post("zlib", "HTTP/1.0")} << Codes{200} << QStringList{"zlib"}
                                      << true << QByteArray("Connection: close");
     QTest::newRow("HTTP/1.0 keep-alive")
@@ -192,6 +200,17 @@ void ServiceHttpTest::exchange_data()
     refused("gzip, then chunked", chunkedPost("zlib", "\r\n", "Transfer-Encoding: gzip, chunked\r\n"), 501);
     refused("identity alone", "POST /search HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: identity\r\n\r\n{}",
             501);
+    // Transfer-Encoding is read whole, by the list grammar: anything but the one coding
+    // "chunked" is refused, never read as chunked or as no coding at all.
+    for (const char *value :
+         {"\"chunked\"", "@, chunked", "(gzip), chunked", "\\chunked", "chunked gzip", "chunked/1.1",
+          "chunked;", "chunked;q", "chunked;q=\"1", "chunked,,\x01", "\r\n chunked"})
+        refused(qPrintable(QStringLiteral("Transfer-Encoding: %1").arg(QLatin1String(value))),
+                chunkedPost("zlib", "\r\n", QByteArray("Transfer-Encoding: ") + value + "\r\n"), 400);
+    refused("chunked with a parameter, then gzip",
+            chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked;q=1, gzip\r\n"), 501);
+    refused("chunked with a parameter", chunkedPost("zlib", "\r\n", "Transfer-Encoding: chunked;q=1\r\n"),
+            400);
     refused("HTTP/1.0 with chunks", chunkedPost("zlib", "\r\n").replace("HTTP/1.1", "HTTP/1.0"), 400);
     refused("chunk line ending in a bare LF", chunkedPost("zlib", "\n"), 400);
     refused("chunk extension with a control byte", chunkedPost("zlib", ";ext=\x01\r\n"), 400);

@@ -24,7 +24,7 @@ QList<RawAnswer> takeAnswers(QByteArray &data)
     return answers;
 }
 
-RawConnection::RawConnection(quint16 port, const QHostAddress &from)
+RawConnection::RawConnection(quint16 port, const QHostAddress &from, bool tls)
 {
     QObject::connect(&socket, &QTcpSocket::readyRead, [this] {
         const QByteArray more = socket.readAll();
@@ -35,7 +35,11 @@ RawConnection::RawConnection(quint16 port, const QHostAddress &from)
     if (!from.isNull())
         socket.bind(from);
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (tls)
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    else
+        socket.connectToHost(QHostAddress::LocalHost, port);
 }
 
 QByteArray signedSearch(const QString &q, int page, int pageSize)

@@ -5,7 +5,7 @@
 #include <QHostAddress>
 #include <QList>
 #include <QString>
-#include <QTcpSocket>
+#include <QSslSocket>
 
 // Raw HTTP/1.1 for the service suites: bytes written exactly as given, answers read back
 // as the wire carries them.
@@ -21,15 +21,16 @@ struct RawAnswer
 QList<RawAnswer> takeAnswers(QByteArray &data);
 
 // One connection to 127.0.0.1:port, from the given local address (127.0.0.2 is another
-// client as far as the service can tell), keeping everything that comes back.
+// client as far as the service can tell), keeping everything that comes back; over TLS
+// (any certificate) when asked.
 struct RawConnection
 {
-    QTcpSocket socket;
+    QSslSocket socket;
     QByteArray received; // all of it
     QByteArray pending;  // not yet a complete answer
     QList<RawAnswer> answers;
 
-    explicit RawConnection(quint16 port, const QHostAddress &from = QHostAddress());
+    explicit RawConnection(quint16 port, const QHostAddress &from = QHostAddress(), bool tls = false);
     bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
     bool connected() const { return socket.state() == QAbstractSocket::ConnectedState; }
     // Of the first answer; 0 before one came.
