@@ -40,7 +40,7 @@ local_url=http://$zelko_local_host:$zelko_local_port/search
 sed -e "s|@FEEDBACK_URL@|$zelko_feedback_url|g" -e "s|@STALL_URL@|$zelko_stall_url|g" \
     -e "s|@SERVICE_URL@|$local_url|g" -e "s|@DEFAULT_URL@|$url|g" \
     -e "s|@GARBAGE_URL@|http://$zelko_local_host:$((zelko_local_stall_port + 1))/search|g" \
-    -e 's|@CERT_FILE@|/opt/zelko/share/zelko/certs/zelko-service.crt|g' \
+    -e "s|@CERT_FILE@|$work/.local/state/zelko-service/zelko-service.crt|g" \
     "$top/tests/data/module/scenario.qml" >"$work/scenario.qml"
 log=$work/log
 # Its own /proc in its own PID namespace: Qt finds its program there.

@@ -11,7 +11,7 @@ packages=(
     zlib1g-dev libdeflate-dev libssl3 libssl-dev openssl libboost-dev libsqlite3-dev
     xvfb xauth x11-utils imagemagick haproxy systemd
     dpkg-dev qtdeclarative5-dev-tools qmlscene clang-format iproute2 python3
-    dbus python3-dbusmock
+    dbus python3-dbusmock libsystemd-dev
     clang libclang-rt-14-dev wrk qemu-user g++-arm-linux-gnueabihf
     # The same tree built and tested with Qt 6 (ZELKO_QT_VERSION=6): private headers for
     # the viewer test, the QML modules the screens import (QtQml's own two included, which

@@ -24,7 +24,7 @@ start_service() {
     shift
     # Made before the service starts, so that the loop below never reads a missing file.
     : >"$work/$name.log"
-    "$service" --port 0 --https-port 0 "$@" >>"$work/$name.log" 2>"$work/$name.err" &
+    XDG_STATE_HOME=$work/state "$service" --port 0 --https-port 0 "$@" >>"$work/$name.log" 2>"$work/$name.err" &
     pid=$!
     url=
     for _ in $(seq 300); do

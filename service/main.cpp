@@ -1,12 +1,12 @@
 #include "indexsource.h"
+#include "logsink.h"
+#include "owncertificate.h"
 #include "searchservice.h"
 #include "webserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
@@ -120,18 +120,22 @@ int main(int argc, char **argv)
         "index", "Keep the search index in this file; reused while newer than its source.", "path");
     const QCommandLineOption buildIndexOption("build-index", "Write the search index to this file and exit.",
                                               "path");
-    // Installed, the certificate sits in <prefix>/share/zelko/certs; in the build tree, in the sources.
-    const QString installedCerts = QCoreApplication::applicationDirPath() + "/../share/zelko/certs";
-    const QString certDir = QFileInfo::exists(installedCerts + "/zelko-service.crt")
-                                ? QDir(installedCerts).absolutePath()
-                                : QStringLiteral(ZELKO_SERVICE_CERT_DIR);
-    // Named in --help: it is the file a client pins (the Request element's pinnedCertificate).
+    // No key is shipped: by default the service makes its own at its first start, in a
+    // folder of its own, and a client pins the certificate beside it.
+    const QString ownFolder = QString::fromStdString(OwnCertificate::defaultFolder());
     const QCommandLineOption certOption(
-        "cert", QStringLiteral("TLS certificate (PEM); by default %1/zelko-service.crt.").arg(certDir),
-        "path", certDir + "/zelko-service.crt");
+        "cert",
+        QStringLiteral(
+            "TLS certificate (PEM); by default %1/zelko-service.crt, made with its key at the first "
+            "start (the file a client pins).")
+            .arg(ownFolder),
+        "path", ownFolder + "/zelko-service.crt");
     const QCommandLineOption keyOption(
-        "key", QStringLiteral("TLS private key (PEM); by default %1/zelko-service.key.").arg(certDir), "path",
-        certDir + "/zelko-service.key");
+        "key",
+        QStringLiteral(
+            "TLS private key (PEM); by default %1/zelko-service.key, readable only by the service.")
+            .arg(ownFolder),
+        "path", ownFolder + "/zelko-service.key");
     const QCommandLineOption parentOption("exit-with-parent",
                                           "Stop when the process that started the service ends.");
     // For benchmarks: every search answered with the bytes of a file through the same
@@ -236,12 +240,16 @@ int main(int argc, char **argv)
         || limits.idleMs <= 0 || limits.writeMs <= 0)
         return fail(QStringLiteral("--max-connections, --max-per-address and the times take numbers from 1"));
     WebServer server(limits);
-    server.setLogger([](const std::string &method, const std::string &path, int status, size_t bodySize) {
-        std::fprintf(stderr, "%s %s %d %zu\n", method.c_str(), path.c_str(), status, bodySize);
-    });
+    LogSink log(LogSink::detect());
+    server.setLogger([&log](const std::string &method, const std::string &path, int status, size_t bodySize,
+                            int64_t us) { log.request(method, path, status, bodySize, us); });
     std::string error;
     const int boundHttp = server.listen(host, port, searchRoutes(service, canned), {}, {}, &error);
     if (boundHttp < 0)
+        return fail(QString::fromStdString(error));
+    if (!parser.isSet(certOption) && !parser.isSet(keyOption)
+        && !OwnCertificate::ensure(parser.value(certOption).toStdString(),
+                                   parser.value(keyOption).toStdString(), &error))
         return fail(QString::fromStdString(error));
     const int boundHttps =
         server.listen(host, httpsPort, feedbackRoutes(service), parser.value(certOption).toStdString(),

@@ -391,6 +391,12 @@ void ServiceTest::installedPackageDatabase()
     QVERIFY(!results.isEmpty());
     // Every Debian system has dpkg, and an equal name ranks first.
     QCOMPARE(results.at(0).toObject().value("name").toString(), QStringLiteral("dpkg"));
+    // A second service, as on another machine, made a key and certificate of its own.
+    QFile mine(m_service.certificate()), theirs(real.certificate());
+    QVERIFY(mine.open(QIODevice::ReadOnly) && theirs.open(QIODevice::ReadOnly));
+    QVERIFY(mine.readAll() != theirs.readAll());
+    QCOMPARE(QFileInfo(QFileInfo(real.certificate()).path() + "/zelko-service.key").permissions() & 0x7777,
+             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
 }
 
 void ServiceTest::instancesShareOneIndex_data()

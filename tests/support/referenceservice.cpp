@@ -9,6 +9,10 @@ ReferenceService::ReferenceService(QObject *parent)
     : QObject(parent)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_STATE_HOME"), m_state.path());
+    env.remove(QStringLiteral("STATE_DIRECTORY"));
+    m_process.setProcessEnvironment(env);
 }
 
 ReferenceService::~ReferenceService()

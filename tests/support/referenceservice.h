@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 // The real zelko-service binary in a child process, started on loopback and
 // ready to answer when start() returns true. Stopped with its owner.
@@ -34,9 +35,15 @@ public:
     QString feedbackUrl() const;
     // Everything the service printed so far.
     QString log();
+    // The certificate the service made for itself at its start, for a client to pin.
+    QString certificate() const
+    {
+        return m_state.filePath(QStringLiteral("zelko-service/zelko-service.crt"));
+    }
 
 private:
     QProcess m_process;
+    QTemporaryDir m_state; // the service's state folder: its key and certificate
     QByteArray m_output;
     int m_port = 0;
     int m_httpsPort = 0;
