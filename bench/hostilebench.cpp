@@ -1,15 +1,27 @@
 // Frames that lie: the memory and time the decoding pass spends on them, against
 // the resident set before it. A process of its own, so that the readings are of
-// this pass alone.
+// this pass alone. Then clients that lie to the reference service: what a burst of
+// bare connects leaves of its resident set once they are gone, and how soon a normal
+// client is answered beside hundreds of idle or trickling ones from its own address.
 
 #include "benchframes.h"
 #include "benchsupport.h"
+#include "rawhttp.h"
+#include "referenceservice.h"
 #include "zelkoframereport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QThread>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <netinet/in.h>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -65,6 +77,120 @@ Cost measure(const QByteArray &frame, int repeats)
     return c;
 }
 
+long serviceRssKiB(const ReferenceService &service)
+{
+    return bench::statusKiB("VmRSS", std::to_string(service.pid()));
+}
+
+// The service's resident set once it has stopped changing (or after 5 s).
+long settledRssKiB(const ReferenceService &service)
+{
+    long last = serviceRssKiB(service);
+    for (int i = 0; i < 25; ++i) {
+        QThread::msleep(200);
+        const long now = serviceRssKiB(service);
+        if (now == last)
+            break;
+        last = now;
+    }
+    return last;
+}
+
+// count TCP connects to port that send nothing, then all closed: the service's resident set
+// at the peak and after, in KiB.
+std::pair<long, long> burst(const ReferenceService &service, int port, int count)
+{
+    std::vector<int> fds;
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            break;
+        }
+        fds.push_back(fd);
+    }
+    const long peak = settledRssKiB(service);
+    for (const int fd : fds)
+        ::close(fd);
+    return {peak, settledRssKiB(service)};
+}
+
+// One query on a fresh connection, over TLS when asked: milliseconds to its whole answer
+// (10 s when none came or it was refused).
+double freshQueryMs(const ReferenceService &service, bool tls)
+{
+    QElapsedTimer clock;
+    clock.start();
+    RawConnection c(quint16(tls ? service.httpsPort() : service.port()), QHostAddress(), tls);
+    c.socket.write(
+        tls ? QByteArray("POST /feedback HTTP/1.1\r\nHost: x\r\nContent-Length: 12\r\n\r\n{\"text\":\"a\"}")
+            : postSearch(signedSearch(QStringLiteral("zlib"))));
+    while (c.answers.isEmpty() && clock.elapsed() < 10000)
+        c.socket.waitForReadyRead(10000 - int(clock.elapsed()));
+    // A refusal is no answer.
+    return c.status() != 200 ? 10000 : clock.nsecsElapsed() / 1e6;
+}
+
+void connectionRows(bool smoke)
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    ReferenceService service;
+    if (!service.start(0, 0, QStringLiteral(ZELKO_TEST_DATA "/dpkg-status"))) {
+        std::fprintf(stderr, "hostilebench: the service did not start: %s\n", qPrintable(service.log()));
+        std::exit(1);
+    }
+    for (const bool tls : {false, true})
+        freshQueryMs(service, tls); // every path made once, before the baseline
+    const int connects = smoke ? 200 : 4000;
+    for (const bool tls : {true, false}) {
+        const long before = settledRssKiB(service);
+        const auto [peak, after] = burst(service, tls ? service.httpsPort() : service.port(), connects);
+        const double ratio = double(after) / double(before);
+        bench::row(bench::fmt("zelko-service resident set after %.0f bare connects closed, ", connects)
+                       + (tls ? "HTTPS port" : "HTTP port") + " (vs before)",
+                   bench::fmt("%.1f MiB", after / 1024.0) + bench::fmt(" (peak %.1f MiB)", peak / 1024.0),
+                   bench::fmt("%.1f MiB", before / 1024.0), bench::fmt("%.2fx", ratio), "<= 1.20x",
+                   smoke ? "smoke" : bench::verdict(ratio <= 1.2));
+    }
+    // Beside clients from the same address that hold the most it may: each kept alive after an
+    // answer, or sending a head a byte at a time. The service makes room for the new one.
+    const int held = smoke ? 20 : 512;
+    for (const char *kind : {"idle", "trickling"}) {
+        for (const bool tls : {false, true}) {
+            std::vector<std::unique_ptr<RawConnection>> others;
+            for (int i = 0; i < held; ++i) {
+                others.emplace_back(new RawConnection(quint16(tls ? service.httpsPort() : service.port()),
+                                                      QHostAddress(), tls));
+                if (std::strcmp(kind, "idle") == 0)
+                    others.back()->socket.write(postSearch(signedSearch(QStringLiteral("qt"))));
+                else
+                    others.back()->socket.write("POST /search HTTP/1.1\r\nX-Slow: ");
+            }
+            QElapsedTimer settle;
+            settle.start();
+            while (settle.elapsed() < 20000 && !std::all_of(others.begin(), others.end(), [&](const auto &c) {
+                       return c->connected() && (std::strcmp(kind, "idle") != 0 || !c->answers.isEmpty());
+                   }))
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            const double ms = freshQueryMs(service, tls);
+            bench::row(bench::fmt("A fresh query beside %.0f ", held) + kind
+                           + " connections from its address, " + (tls ? "HTTPS, handshake included" : "HTTP")
+                           + " (vs the 100 ms a user notices)",
+                       bench::fmt("%.1f ms", ms), "100 ms", bench::fmt("%.2fx", ms / 100), "<= 1.00x",
+                       smoke ? "smoke" : bench::verdict(ms <= 100));
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,5 +235,8 @@ int main(int argc, char **argv)
                    bench::fmt("%+.2f MiB", cost.peakOverBaselineMiB), "<= +1 MiB, <= 1 ms",
                    smoke ? "smoke" : bench::verdict(pass));
     }
+#ifdef ZELKO_SERVICE_BINARY
+    connectionRows(smoke);
+#endif
     return 0;
 }
