@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <chrono>
 #include <cstdlib>
 #include <vector>
 
@@ -61,29 +62,25 @@ LogSink::Target LogSink::detect(int fd)
 void LogSink::request(const std::string &method, const std::string &path, int status, size_t bytes,
                       int64_t us)
 {
+    bool first;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_queue.size() >= m_capacity) {
             ++m_dropped;
             return;
         }
-        m_queue.push_back(Line{method, path, {}, status, bytes, us});
+        first = m_queue.empty();
+        m_queue.push_back(Line{method, path, status, bytes, us});
     }
-    m_wake.notify_one();
-}
-
-void LogSink::note(const std::string &text)
-{
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_queue.push_back(Line{{}, {}, text, 0, 0, 0});
-    }
-    m_wake.notify_one();
+    // The writer takes all that is queued at once: only a line that finds none waiting wakes it.
+    if (first)
+        m_wake.notify_one();
 }
 
 void LogSink::run()
 {
     std::vector<Line> lines;
+    std::string text;
     for (;;) {
         uint64_t dropped = 0;
         {
@@ -91,41 +88,39 @@ void LogSink::run()
             m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
             if (m_queue.empty())
                 return;
+            // A moment for more to come: under load one wake-up writes many lines.
+            if (!m_stopping) {
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                lock.lock();
+            }
             lines.assign(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
             m_queue.clear();
             std::swap(dropped, m_dropped);
         }
-        if (dropped > 0)
-            writeText("zelko-service: " + std::to_string(dropped)
-                          + " log lines dropped: the log was not taken",
-                      LOG_WARNING);
-        for (const Line &line : lines)
-            write(line);
+        const std::string lost =
+            "zelko-service: " + std::to_string(dropped) + " log lines dropped: the log was not taken";
+        if (m_target == Journal) {
+            if (dropped > 0)
+                sd_journal_send("MESSAGE=%s", lost.c_str(), "PRIORITY=%d", LOG_WARNING, nullptr);
+            for (const Line &line : lines)
+                sd_journal_send("MESSAGE=%s %s %d", line.method.c_str(), line.path.c_str(), line.status,
+                                "PRIORITY=%d", LOG_INFO, "HTTP_METHOD=%s", line.method.c_str(),
+                                "HTTP_PATH=%s", line.path.c_str(), "HTTP_STATUS=%d", line.status,
+                                "HTTP_BYTES=%zu", line.bytes, "DURATION_US=%" PRId64, line.us, nullptr);
+        } else {
+            // One write for the lot, however many came meanwhile.
+            text.clear();
+            if (dropped > 0)
+                text.append(lost).append(1, '\n');
+            for (const Line &line : lines) {
+                char numbers[64];
+                std::snprintf(numbers, sizeof numbers, " %d %zu %" PRId64 "us\n", line.status, line.bytes,
+                              line.us);
+                text.append(line.method).append(1, ' ').append(line.path).append(numbers);
+            }
+            writeAll(m_fd, text);
+        }
         lines.clear();
     }
-}
-
-void LogSink::write(const Line &line)
-{
-    if (!line.text.empty())
-        return writeText(line.text, LOG_INFO);
-    if (m_target == Journal) {
-        sd_journal_send("MESSAGE=%s %s %d", line.method.c_str(), line.path.c_str(), line.status,
-                        "PRIORITY=%d", LOG_INFO, "HTTP_METHOD=%s", line.method.c_str(), "HTTP_PATH=%s",
-                        line.path.c_str(), "HTTP_STATUS=%d", line.status, "HTTP_BYTES=%zu", line.bytes,
-                        "DURATION_US=%" PRId64, line.us, nullptr);
-        return;
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, " %d %zu %" PRId64 "us\n", line.status, line.bytes, line.us);
-    writeAll(m_fd, line.method + ' ' + line.path + text);
-}
-
-void LogSink::writeText(const std::string &text, int priority)
-{
-    if (m_target == Journal) {
-        sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%d", priority, nullptr);
-        return;
-    }
-    writeAll(m_fd, text + '\n');
 }

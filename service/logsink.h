@@ -29,8 +29,6 @@ public:
     LogSink &operator=(const LogSink &) = delete;
 
     void request(const std::string &method, const std::string &path, int status, size_t bytes, int64_t us);
-    // A line of the service's own, never dropped.
-    void note(const std::string &text);
 
     // The journal when standard error is systemd's stream to it, as JOURNAL_STREAM says.
     static Target detect(int fd = 2);
@@ -38,14 +36,12 @@ public:
 private:
     struct Line
     {
-        std::string method, path, text; // text: a note
+        std::string method, path;
         int status = 0;
         size_t bytes = 0;
         int64_t us = 0;
     };
     void run();
-    void write(const Line &line);
-    void writeText(const std::string &text, int priority);
 
     const Target m_target;
     const size_t m_capacity;
