@@ -123,8 +123,10 @@ PackageList fromStanzas(const QByteArray &text, bool installedOnly)
             packages[i].name += QLatin1Char(':') + packages[i].architecture;
     }
     PackageList list;
-    for (const Package &p : qAsConst(packages))
-        list.append(p);
+    for (const Package &p : qAsConst(packages)) {
+        if (p.name.toUtf8().size() <= PackageParser::MaxNameBytes)
+            list.append(p);
+    }
     list.sortNames();
     return list;
 }

@@ -9,6 +9,11 @@
 // unique ("name:arch" where several architectures are listed), descriptions reflowed.
 namespace PackageParser {
 
+// The longest name a list holds, in bytes of UTF-8: a thumbnail's id, "pkg/<name>", must fit
+// the frame's one-byte length. Packages with longer names are left out, so that details accept
+// every name a search lists. Debian's longest names have some 75 characters.
+constexpr int MaxNameBytes = 255 - 4;
+
 // A dpkg status file: only the stanzas of installed packages count.
 PackageList fromStatusText(const QByteArray &text);
 // Package lists as apt keeps them (Packages files, `apt-cache dumpavail`): every stanza

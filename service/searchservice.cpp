@@ -9,8 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
-#include <string>
 #include <string_view>
 
 namespace ServiceProtocol {
@@ -156,17 +156,24 @@ void appendJson(QByteArray &out, qint64 number)
         out += qtJson(QJsonValue(number));
 }
 
-QString resourceId(const QString &name)
+// A resource id travels as Latin-1 behind a one-byte length, and the client reads it as
+// Latin-1. A Latin-1 name keeps its Latin-1 bytes; any other travels as its UTF-8 bytes, which
+// the client reads as the very string "res" then carries, so no script loses a character.
+// Empty for an id the length cannot carry: "res" is then empty and the package has no thumbnail.
+QByteArray resourceId(const QString &name)
 {
-    return QStringLiteral("pkg/") + name;
+    const QString id = QStringLiteral("pkg/") + name;
+    const bool latin1 = std::all_of(id.cbegin(), id.cend(), [](QChar c) { return c.unicode() <= 0xff; });
+    const QByteArray bytes = latin1 ? id.toLatin1() : id.toUtf8();
+    return bytes.size() <= 255 ? bytes : QByteArray();
 }
 
-FrameWriter::Resource thumbnail(const QString &name)
+FrameWriter::Resource thumbnail(const QByteArray &id, const QString &name)
 {
     FrameWriter::Resource r;
-    r.id = resourceId(name).toLatin1();
+    r.id = id;
     r.data = Thumbnail::cachedPng(name);
-    if (r.data.isEmpty() || r.id.size() > 255)
+    if (r.data.isEmpty())
         throw Refusal{InternalError};
     return r;
 }
@@ -256,7 +263,8 @@ QByteArray SearchService::search(const QJsonObject &query) const
     const PackageList &list = m_index.list();
     for (const int at : hits) {
         const QString name = list.string(at, PackageList::Name);
-        if (!resources.isEmpty())
+        const QByteArray id = resourceId(name);
+        if (at != hits.first())
             json += ',';
         json += "{\"arch\":";
         appendJson(json, list.text(at, PackageList::Architecture));
@@ -265,7 +273,9 @@ QByteArray SearchService::search(const QJsonObject &query) const
         json += ",\"name\":";
         appendJson(json, list.text(at, PackageList::Name));
         json += ",\"res\":";
-        appendJson(json, std::string("pkg/").append(list.text(at, PackageList::Name)));
+        appendJson(json, QString::fromLatin1(id));
+        if (!id.isEmpty())
+            resources.append(thumbnail(id, name));
         json += ",\"section\":";
         appendJson(json, list.text(at, PackageList::Section));
         json += ",\"summary\":";
@@ -273,7 +283,6 @@ QByteArray SearchService::search(const QJsonObject &query) const
         json += ",\"version\":";
         appendJson(json, list.text(at, PackageList::Version));
         json += '}';
-        resources.append(thumbnail(name));
     }
     json += "],\"service\":";
     appendJson(json, int(Search));
@@ -285,7 +294,9 @@ QByteArray SearchService::search(const QJsonObject &query) const
 
 QByteArray SearchService::details(const QJsonObject &query) const
 {
-    const QString name = stringField(query, "name", MaxNameLength);
+    const QString name = stringField(query, "name", MaxNameBytes);
+    if (name.toUtf8().size() > MaxNameBytes)
+        throw Refusal{MalformedQuery};
     checkSignature(query, detailsSigningText(name));
     const int at = m_index.find(name);
     if (at < 0)
@@ -294,6 +305,7 @@ QByteArray SearchService::details(const QJsonObject &query) const
     if (!m_index.details(at, &package))
         throw Refusal{InternalError};
     const Package *p = &package;
+    const QByteArray id = resourceId(p->name);
     const QJsonObject answer{{"service", int(Details)},
                              {"name", p->name},
                              {"version", p->version},
@@ -305,9 +317,12 @@ QByteArray SearchService::details(const QJsonObject &query) const
                              {"installedSize", p->installedSizeKiB},
                              {"summary", p->summary},
                              {"description", p->description},
-                             {"res", resourceId(p->name)}};
+                             {"res", QString::fromLatin1(id)}};
+    QList<FrameWriter::Resource> resources;
+    if (!id.isEmpty())
+        resources.append(thumbnail(id, p->name));
     return packed(FrameWriter::libdeflateAnswer(Details, QJsonDocument(answer).toJson(QJsonDocument::Compact),
-                                                {thumbnail(p->name)}, CompressAbove));
+                                                resources, CompressAbove));
 }
 
 QByteArray SearchService::feedback(const QByteArray &body)

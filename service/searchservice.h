@@ -2,6 +2,7 @@
 #define SEARCHSERVICE_H
 
 #include "packageindex.h"
+#include "packageparser.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,7 +35,8 @@ enum ErrorCode : quint8 {
 constexpr int MaxQueryLength = 256;
 constexpr int MaxPage = 1000000;
 constexpr int MaxPageSize = 50;
-constexpr int MaxNameLength = 128;
+// Every name a search can list (in bytes of UTF-8), so that details accept each of them.
+constexpr int MaxNameBytes = PackageParser::MaxNameBytes;
 constexpr int MaxFeedbackLength = 2000;
 // Answers larger than this travel zlib-compressed.
 constexpr int CompressAbove = 1024;

@@ -165,6 +165,7 @@ void ServiceTest::search_data()
     QTest::addColumn<int>("compress"); // -1: either
 
     const QStringList zlib{"zlib1g", "zlib1g-dev", "libzlibwrap1", "minizip", "pigz"};
+    const QString longest = QString("long-name-").repeated(25) + "x";
     // Name equal, name prefix, name part, summary, description; removed packages never.
     QTest::newRow("ranked") << "zlib" << 0 << 10 << zlib << 5 << 2;
     QTest::newRow("case and spaces") << "  ZLIB1G " << 0 << 10 << QStringList{"zlib1g", "zlib1g-dev"} << 2
@@ -177,10 +178,10 @@ void ServiceTest::search_data()
     QTest::newRow("no match") << "no-such-thing" << 0 << 10 << QStringList() << 0 << 0;
     QTest::newRow("escapes in the query") << "\"\\\t" << 0 << 10 << QStringList() << 0 << 0;
     QTest::newRow("empty lists all") << "" << 0 << 50
-                                     << QStringList{"adduser",    "cafe-tools",   "libc6:amd64",
-                                                    "libc6:i386", "libzlibwrap1", "minizip",
-                                                    "pigz",       "zlib1g",       "zlib1g-dev"}
-                                     << 9 << 2;
+                                     << QStringList{"adduser",      "cafe-tools", "libc6:amd64", "libc6:i386",
+                                                    "libzlibwrap1", longest,      "minizip",     "pigz",
+                                                    "zlib1g",       "zlib1g-dev", "пакет"}
+                                     << 11 << 2;
     QTest::newRow("first page") << "zlib" << 0 << 2 << QStringList(zlib.mid(0, 2)) << 5 << -1;
     QTest::newRow("last page") << "zlib" << 2 << 2 << QStringList(zlib.mid(4)) << 5 << -1;
     QTest::newRow("past the end") << "zlib" << 3 << 2 << QStringList() << 5 << -1;
@@ -227,7 +228,7 @@ void ServiceTest::search()
     for (int i = 0; i < results.size(); ++i) {
         const QJsonObject r = results.at(i).toObject();
         QCOMPARE(f.resources.at(i).first, r.value("res").toString());
-        QCOMPARE(r.value("res").toString(), "pkg/" + names.at(i));
+        QCOMPARE(f.resources.at(i).first.toLatin1(), "pkg/" + names.at(i).toUtf8());
         QVERIFY(!r.value("version").toString().isEmpty());
         QVERIFY(!r.value("summary").toString().isEmpty());
         const QImage image = QImage::fromData(f.resources.at(i).second, "PNG");
@@ -256,6 +257,13 @@ void ServiceTest::details_data()
            "programs on the system.";
     QTest::newRow("ambiguous bare name") << "libc6" << 4 << ""
                                          << "";
+    const QString longest = QString("long-name-").repeated(25);
+    QTest::newRow("longest name") << longest + "x" << 0 << "all"
+                                  << "Its id fills the one-byte length.";
+    QTest::newRow("name a byte too long") << longest + "é" << 1 << ""
+                                          << "";
+    QTest::newRow("beyond Latin-1") << "пакет" << 0 << "all"
+                                    << "Its id is the name's UTF-8.";
 }
 
 void ServiceTest::details()
@@ -280,7 +288,8 @@ void ServiceTest::details()
     QCOMPARE(answer.value("arch").toString(), arch);
     QCOMPARE(answer.value("description").toString(), description);
     QCOMPARE(f.resources.size(), 1);
-    QCOMPARE(f.resources.at(0).first, "pkg/" + name);
+    QCOMPARE(f.resources.at(0).first, answer.value("res").toString());
+    QCOMPARE(f.resources.at(0).first.toLatin1(), "pkg/" + name.toUtf8());
     QVERIFY(!QImage::fromData(f.resources.at(0).second, "PNG").isNull());
 }
 
