@@ -1,4 +1,5 @@
 #include "zelkoregistration.h"
+#include "zelkoappearance.h"
 #include "zelkoservicehelper.h"
 #include "zelkosettingshelper.h"
 
@@ -12,5 +13,9 @@ bool zelkoRegisterQmlTypes()
         return false;
     qmlRegisterType<ZelkoServiceHelper>("Zelko", 1, 0, "Request");
     qmlRegisterType<ZelkoSettingsHelper>("Zelko", 1, 0, "Settings");
+    // One per engine, which owns it.
+    qmlRegisterSingletonType<ZelkoAppearance>(
+        "Zelko", 1, 0, "Appearance",
+        [](QQmlEngine *, QJSEngine *) -> QObject * { return new ZelkoAppearance; });
     return true;
 }
