@@ -13,6 +13,8 @@ int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     zelkoEnableDebugLines();
+    // The window's Wayland app id, so that launchers match it to the desktop entry.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.zelko"));
 
     // The screens in the system's language where a translation is installed beside the
     // program; without one they stay as written.

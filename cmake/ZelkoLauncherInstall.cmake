@@ -9,7 +9,7 @@ if(CMAKE_INSTALL_PREFIX MATCHES "^/opt(/|$)")
 else()
     set(datadir ${CMAKE_INSTALL_PREFIX}/share)
 endif()
-set(id example.zelko.zelko)
+set(id org.example.zelko)
 # The entry starts the program where it is installed.
 configure_file(${ZELKO_LAUNCHER_SOURCE}/${id}.desktop.in ${ZELKO_LAUNCHER_BUILD}/${id}.desktop @ONLY)
 file(INSTALL ${ZELKO_LAUNCHER_BUILD}/${id}.desktop DESTINATION ${datadir}/applications)

@@ -19,12 +19,12 @@ if(NOT ZELKO_RSVG_CONVERT)
     message(FATAL_ERROR "rsvg-convert not found (Debian: librsvg2-bin): it draws the icon's PNG")
 endif()
 set(ZELKO_LAUNCHER_BUILD ${PROJECT_BINARY_DIR}/desktop)
-set(ZELKO_ICON_PNG ${ZELKO_LAUNCHER_BUILD}/example.zelko.zelko.png)
+set(ZELKO_ICON_PNG ${ZELKO_LAUNCHER_BUILD}/org.example.zelko.png)
 add_custom_command(OUTPUT ${ZELKO_ICON_PNG}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${ZELKO_LAUNCHER_BUILD}
     COMMAND ${ZELKO_RSVG_CONVERT} -w 128 -h 128 -o ${ZELKO_ICON_PNG}
-        ${PROJECT_SOURCE_DIR}/desktop/example.zelko.zelko.svg
-    DEPENDS ${PROJECT_SOURCE_DIR}/desktop/example.zelko.zelko.svg
+        ${PROJECT_SOURCE_DIR}/desktop/org.example.zelko.svg
+    DEPENDS ${PROJECT_SOURCE_DIR}/desktop/org.example.zelko.svg
     VERBATIM)
 add_custom_target(zelkoicon ALL DEPENDS ${ZELKO_ICON_PNG})
 install(CODE "set(ZELKO_LAUNCHER_SOURCE \"${PROJECT_SOURCE_DIR}/desktop\")

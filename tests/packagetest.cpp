@@ -288,7 +288,7 @@ static const QStringList launcherDirs{QStringLiteral("usr/share/applications/"),
                                       QStringLiteral("usr/share/metainfo/"),
                                       QStringLiteral("usr/share/icons/hicolor/scalable/apps/"),
                                       QStringLiteral("usr/share/icons/hicolor/128x128/apps/")};
-static const QString desktopEntry = QStringLiteral("usr/share/applications/example.zelko.zelko.desktop");
+static const QString desktopEntry = QStringLiteral("usr/share/applications/org.example.zelko.desktop");
 
 void PackageTest::launcherFiles_data()
 {
@@ -296,13 +296,13 @@ void PackageTest::launcherFiles_data()
     // Run on the file, it must end with 0 and say nothing worse than a note.
     QTest::addColumn<QStringList>("validator");
     QTest::newRow("desktop entry") << desktopEntry << QStringList{"desktop-file-validate"};
-    QTest::newRow("metainfo") << "usr/share/metainfo/example.zelko.zelko.metainfo.xml"
-                              << QStringList{"appstreamcli", "validate", "--no-net"};
+    QTest::newRow("metainfo") << "usr/share/metainfo/org.example.zelko.metainfo.xml"
+                              << QStringList{"appstreamcli", "validate", "--pedantic", "--no-net"};
     // Checked here: an SVG document that says its size.
-    QTest::newRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/example.zelko.zelko.svg"
+    QTest::newRow("scalable icon") << "usr/share/icons/hicolor/scalable/apps/org.example.zelko.svg"
                                    << QStringList();
     // Checked here: 128 by 128.
-    QTest::newRow("128 px icon") << "usr/share/icons/hicolor/128x128/apps/example.zelko.zelko.png"
+    QTest::newRow("128 px icon") << "usr/share/icons/hicolor/128x128/apps/org.example.zelko.png"
                                  << QStringList();
     // Checked here: a translation that loads.
     QTest::newRow("German translation") << "opt/zelko/share/zelko/translations/zelko_de.qm" << QStringList();
