@@ -10,6 +10,8 @@
 #include <QSslSocket>
 #include <QUrl>
 
+#include <limits>
+
 HttpHelper *HttpHelper::m_helper = nullptr;
 
 namespace {
@@ -46,6 +48,13 @@ QNetworkRequest postRequestFor(const QString &url)
 // no redirect by default, Qt 6 follows them unless told not to.
 QNetworkAccessManager *newManager(QObject *parent)
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5 polls the network interfaces every 10 s from a thread of its own, which wakes an
+    // idle phone; no request needs it. Once in 24 days is as never as Qt takes (it refuses
+    // -1 with a warning). A program's own choice stands.
+    if (!qEnvironmentVariableIsSet("QT_BEARER_POLL_TIMEOUT"))
+        qputenv("QT_BEARER_POLL_TIMEOUT", QByteArray::number(std::numeric_limits<int>::max()));
+#endif
     auto *manager = new QNetworkAccessManager(parent);
     manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
     return manager;

@@ -120,11 +120,16 @@ void OneRequest::dropReply()
 
 void OneRequest::setTimeLimit(int ms)
 {
-    // A coarse timer may fire up to 5% early.
-    QTimer::singleShot(ms, Qt::PreciseTimer, this, [this, ms] {
+    // A coarse timer may fire up to 5% early. Owned by the request, it goes with it: a
+    // request that ended in time leaves no wake-up behind.
+    auto *limit = new QTimer(this);
+    limit->setSingleShot(true);
+    limit->setTimerType(Qt::PreciseTimer);
+    connect(limit, &QTimer::timeout, this, [this, ms] {
         if (m_reply && !m_reply->isFinished())
             failWith(TimeOut, QStringLiteral("no answer within %1 ms").arg(ms));
     });
+    limit->start(ms);
 }
 
 void OneRequest::pinPeer(const QByteArray &sha256)
