@@ -100,7 +100,7 @@ void EndToEndTest::resultsWithThumbnailsOnScreen()
     InstallTree tree(QStringLiteral(ZELKO_TEST_CLIENT));
     QVERIFY(tree.isValid());
     const QDir source(QStringLiteral(ZELKO_QML_DIR));
-    for (const QString &file : source.entryList({"*.qml", "*.js"}, QDir::Files))
+    for (const QString &file : source.entryList({"*.qml", "*.js", "qmldir"}, QDir::Files))
         QVERIFY(QFile::copy(source.filePath(file), QDir(tree.root()).filePath("qml/Zelko/" + file)));
     QVERIFY(QFile::remove(tree.mainQml()));
 

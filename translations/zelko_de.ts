@@ -20,28 +20,8 @@
         <translation>Über Zelko</translation>
     </message>
     <message>
-        <source>pid</source>
-        <translation>pid</translation>
-    </message>
-    <message>
-        <source>cid</source>
-        <translation>cid</translation>
-    </message>
-    <message>
-        <source>vid</source>
-        <translation>vid</translation>
-    </message>
-    <message>
-        <source>uid</source>
-        <translation>uid</translation>
-    </message>
-    <message>
         <source>(not reported)</source>
         <translation>(nicht gemeldet)</translation>
-    </message>
-    <message>
-        <source>Device</source>
-        <translation>Gerät</translation>
     </message>
     <message>
         <source>Feedback</source>
@@ -56,8 +36,52 @@
         <translation>Senden</translation>
     </message>
     <message>
-        <source>Quit</source>
-        <translation>Beenden</translation>
+        <source>This client</source>
+        <translation>Dieser Client</translation>
+    </message>
+    <message>
+        <source>Product</source>
+        <translation>Produkt</translation>
+    </message>
+    <message>
+        <source>Channel</source>
+        <translation>Kanal</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Version</translation>
+    </message>
+    <message>
+        <source>This device</source>
+        <translation>Dieses Gerät</translation>
+    </message>
+    <message>
+        <source>System</source>
+        <translation>System</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>Modell</translation>
+    </message>
+    <message>
+        <source>System version</source>
+        <translation>Systemversion</translation>
+    </message>
+    <message>
+        <source>Kernel</source>
+        <translation>Kernel</translation>
+    </message>
+    <message>
+        <source>IMEI</source>
+        <translation>IMEI</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>Write your feedback first.</source>
+        <translation>Schreiben Sie zuerst Ihre Rückmeldung.</translation>
     </message>
 </context>
 <context>
@@ -93,6 +117,14 @@
     <message>
         <source>&lt;b&gt;%1:&lt;/b&gt; %2</source>
         <translation>&lt;b&gt;%1:&lt;/b&gt; %2</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
     </message>
 </context>
 <context>
@@ -212,20 +244,27 @@
         <translation>Ergebnisse</translation>
     </message>
     <message>
-        <source>‹ Previous</source>
-        <translation>‹ Vorherige</translation>
-    </message>
-    <message>
-        <source>Page %1 of %2</source>
-        <translation>Seite %1 von %2</translation>
-    </message>
-    <message>
-        <source>Next ›</source>
-        <translation>Nächste ›</translation>
-    </message>
-    <message>
         <source>Recent searches</source>
         <translation>Letzte Suchen</translation>
+    </message>
+    <message>
+        <source>A query has at most %1 characters.</source>
+        <translation>Eine Anfrage hat höchstens %1 Zeichen.</translation>
+    </message>
+    <message>
+        <source>More results</source>
+        <translation>Weitere Ergebnisse</translation>
+    </message>
+    <message>
+        <source>Check the spelling, or search for a part of the name.</source>
+        <translation>Prüfen Sie die Schreibweise, oder suchen Sie nach einem Teil des Namens.</translation>
+    </message>
+</context>
+<context>
+    <name>ZelkoApp</name>
+    <message>
+        <source>Zelko</source>
+        <translation>Zelko</translation>
     </message>
 </context>
 </TS>

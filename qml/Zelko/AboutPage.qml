@@ -3,10 +3,9 @@ import QtQuick.Controls 2.15
 import Zelko 1.0
 import "Config.js" as Config
 import "Protocol.js" as Protocol
-import "Theme.js" as Theme
 
-// The client's identity as the back end reports it, and a feedback form posted
-// over HTTPS.
+// The client's identity and the device's as the back end reports them, in rows a person
+// reads, and a feedback form posted over HTTPS.
 Rectangle {
     id: aboutPage
     color: Theme.page
@@ -18,6 +17,7 @@ Rectangle {
     signal back()
 
     property int _key: 0
+    property string _sent: ""
 
     Settings { id: settings }
 
@@ -30,8 +30,10 @@ Rectangle {
     function sendFeedback(text) {
         if (_key !== 0 || text.trim() === "")
             return
+        _sent = text
         feedbackState = "sending"
         feedbackMessage = qsTr("Sending…")
+        request.timeout = Config.requestTimeout
         _key = request.requestHttps(JSON.stringify({ text: text, pid: settings.pid(), vid: settings.vid() }),
                                     feedbackUrl)
     }
@@ -51,6 +53,7 @@ Rectangle {
             feedbackMessage = answer && answer.error ? String(answer.error)
                                                      : qsTr("The feedback service sent an answer that could not be read.")
         }
+        feedbackStatus.forceActiveFocus()
     }
 
     function _onError(errCode, key) {
@@ -59,6 +62,16 @@ Rectangle {
         _key = 0
         feedbackState = "error"
         feedbackMessage = qsTr("Feedback not sent: %1").arg(Protocol.transportMessage(errCode))
+        feedbackStatus.forceActiveFocus()
+    }
+
+    // The fields of info() ({imei:"…",productName:"…",…}: not JSON), by name.
+    function _device() {
+        var fields = {}
+        var pattern = /(\w+):"((?:[^"\\]|\\.)*)"/g
+        for (var m = pattern.exec(settings.info()); m !== null; m = pattern.exec(settings.info()))
+            fields[m[1]] = m[2]
+        return fields
     }
 
     PageHeader {
@@ -84,43 +97,56 @@ Rectangle {
             spacing: 10
 
             Repeater {
+                readonly property var device: aboutPage._device()
                 model: [
-                    { key: "pid", label: qsTr("pid"), value: settings.pid() },
-                    { key: "cid", label: qsTr("cid"), value: settings.cid() },
-                    { key: "vid", label: qsTr("vid"), value: settings.vid() },
-                    { key: "uid", label: qsTr("uid"), value: settings.uid() }
+                    { key: "heading", label: qsTr("This client") },
+                    { key: "pid", label: qsTr("Product"), value: settings.pid() },
+                    { key: "cid", label: qsTr("Channel"), value: settings.cid() },
+                    { key: "vid", label: qsTr("Version"), value: settings.vid() },
+                    { key: "heading", label: qsTr("This device") },
+                    { key: "productName", label: qsTr("System"), value: device.productName || "" },
+                    { key: "model", label: qsTr("Model"), value: device.model || "" },
+                    { key: "osVersion", label: qsTr("System version"), value: device.osVersion || "" },
+                    { key: "firmwareVersion", label: qsTr("Kernel"), value: device.firmwareVersion || "" },
+                    { key: "uid", label: qsTr("IMEI"), value: settings.uid() }
                 ]
-                delegate: Row {
+                // A heading, or a label with its value under it; the two read as one.
+                delegate: Column {
                     width: content.width
-                    spacing: 12
-                    Text { id: keyText; width: 48; text: modelData.label; font.pixelSize: 18; color: Theme.muted }
-                    Text {
+                    spacing: 2
+                    Label {
+                        width: parent.width
+                        text: modelData.label
+                        font.pixelSize: modelData.key === "heading" ? 20 : 14
+                        font.bold: modelData.key === "heading"
+                        color: modelData.key === "heading" ? Theme.text : Theme.muted
+                        Accessible.role: modelData.key === "heading" ? Accessible.Heading : Accessible.StaticText
+                        Accessible.name: modelData.key === "heading" ? text : text + ": " + valueText.text
+                    }
+                    Label {
+                        id: valueText
                         objectName: modelData.key + "Text"
-                        width: parent.width - keyText.width - parent.spacing
-                        text: modelData.value !== "" ? modelData.value : qsTr("(not reported)")
+                        width: parent.width
+                        visible: modelData.key !== "heading"
+                        text: modelData.value ? modelData.value : qsTr("(not reported)")
                         textFormat: Text.PlainText
                         wrapMode: Text.WrapAnywhere
-                        font.pixelSize: 18
+                        font.pixelSize: 17
                         color: Theme.text
+                        Accessible.ignored: true
                     }
                 }
             }
 
-            Text { text: qsTr("Device"); font.pixelSize: 18; color: Theme.muted }
-            Text {
-                objectName: "infoText"
-                width: parent.width
-                text: settings.info()
-                textFormat: Text.PlainText
-                wrapMode: Text.WrapAnywhere
-                font.pixelSize: 15
-                font.family: "monospace"
-                color: Theme.text
-            }
-
             Rectangle { width: parent.width; height: 1; color: Theme.line }
 
-            Text { text: qsTr("Feedback"); font.pixelSize: 20; font.bold: true; color: Theme.text }
+            Label {
+                text: qsTr("Feedback")
+                font.pixelSize: 20
+                font.bold: true
+                color: Theme.text
+                Accessible.role: Accessible.Heading
+            }
             TextArea {
                 id: feedbackField
                 objectName: "feedbackField"
@@ -134,14 +160,27 @@ Rectangle {
             }
             Row {
                 spacing: 12
+                // Never disabled: Qt's screen-reader bridge would still call it enabled. With
+                // nothing to send it says so; after a failure it sends the same again.
                 TouchButton {
                     id: sendButton
                     objectName: "sendButton"
-                    text: qsTr("Send")
-                    enabled: aboutPage.feedbackState !== "sending" && feedbackField.text.trim() !== ""
-                    onClicked: aboutPage.sendFeedback(feedbackField.text)
+                    text: aboutPage.feedbackState === "error" ? qsTr("Retry") : qsTr("Send")
+                    onClicked: {
+                        if (aboutPage.feedbackState === "sending")
+                            return
+                        var text = feedbackField.text.trim() !== "" ? feedbackField.text
+                                 : aboutPage.feedbackState === "error" ? aboutPage._sent : ""
+                        if (text !== "") {
+                            aboutPage.sendFeedback(text)
+                        } else {
+                            aboutPage.feedbackMessage = qsTr("Write your feedback first.")
+                            feedbackField.forceActiveFocus()
+                        }
+                    }
                 }
-                Text {
+                Label {
+                    id: feedbackStatus
                     objectName: "feedbackStatus"
                     anchors.verticalCenter: parent.verticalCenter
                     width: content.width - sendButton.width - parent.spacing
@@ -150,15 +189,9 @@ Rectangle {
                     wrapMode: Text.WordWrap
                     font.pixelSize: 15
                     color: aboutPage.feedbackState === "error" ? Theme.errorText : Theme.text
+                    Accessible.role: aboutPage.feedbackState === "error" ? Accessible.AlertMessage : Accessible.StaticText
+                    Accessible.focusable: true
                 }
-            }
-
-            Rectangle { width: parent.width; height: 1; color: Theme.line }
-
-            TouchButton {
-                objectName: "quitButton"
-                text: qsTr("Quit")
-                onClicked: Qt.quit()
             }
         }
     }

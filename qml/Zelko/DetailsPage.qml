@@ -2,7 +2,6 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import Zelko 1.0
 import "Protocol.js" as Protocol
-import "Theme.js" as Theme
 
 // One package in full, asked for with a details query.
 Rectangle {
@@ -23,6 +22,7 @@ Rectangle {
             if (answer) {
                 detailsPage.details = answer
                 detailsPage.status = "shown"
+                announcer.restart()
             } else {
                 detailsPage._fail(Request.Error, false)
             }
@@ -38,9 +38,17 @@ Rectangle {
     function _fail(code, fromService) {
         message = Protocol.failureMessage(code, fromService)
         status = "error"
+        announcer.restart()
     }
 
     Component.onCompleted: load()
+
+    // What arrived takes the focus once it is laid out, so that a screen reader says it.
+    Timer {
+        id: announcer
+        interval: 0
+        onTriggered: (detailsPage.status === "shown" ? nameText : bannerText).forceActiveFocus()
+    }
 
     PageHeader {
         id: header
@@ -61,17 +69,28 @@ Rectangle {
         height: Math.max(56, bannerText.implicitHeight + 24)
         visible: detailsPage.status === "error"
         color: Theme.errorBack
-        Text {
+        Label {
             id: bannerText
             objectName: "statusText"
             anchors.left: parent.left
-            anchors.right: parent.right
+            anchors.right: retryButton.left
             anchors.margins: 12
             anchors.verticalCenter: parent.verticalCenter
             text: detailsPage.message
             wrapMode: Text.WordWrap
             font.pixelSize: 15
             color: Theme.errorText
+            Accessible.role: Accessible.AlertMessage
+            Accessible.focusable: true
+        }
+        TouchButton {
+            id: retryButton
+            objectName: "retryButton"
+            anchors.right: parent.right
+            anchors.rightMargin: 12
+            anchors.verticalCenter: parent.verticalCenter
+            text: qsTr("Retry")
+            onClicked: detailsPage.load()
         }
     }
 
@@ -104,7 +123,8 @@ Rectangle {
                 Column {
                     anchors.verticalCenter: parent.verticalCenter
                     width: parent.width - 48 - parent.spacing
-                    Text {
+                    Label {
+                        id: nameText
                         objectName: "detailsName"
                         width: parent.width
                         text: detailsPage.details.name || ""
@@ -113,8 +133,10 @@ Rectangle {
                         font.pixelSize: 22
                         font.bold: true
                         color: Theme.text
+                        Accessible.role: Accessible.Heading
+                        Accessible.focusable: true
                     }
-                    Text {
+                    Label {
                         width: parent.width
                         text: detailsPage.details.version || ""
                         textFormat: Text.PlainText
@@ -124,7 +146,7 @@ Rectangle {
                     }
                 }
             }
-            Text {
+            Label {
                 width: parent.width
                 text: detailsPage.details.summary || ""
                 textFormat: Text.PlainText
@@ -142,18 +164,19 @@ Rectangle {
                     { label: qsTr("Homepage"), value: detailsPage.details.homepage },
                     { label: qsTr("Depends on"), value: detailsPage.details.depends }
                 ]
-                delegate: Text {
+                delegate: Label {
                     width: body.width
                     visible: !!modelData.value
                     text: qsTr("<b>%1:</b> %2").arg(modelData.label)
                               .arg(String(modelData.value || "").replace(/&/g, "&amp;").replace(/</g, "&lt;"))
                     textFormat: Text.StyledText
+                    Accessible.name: qsTr("%1: %2").arg(modelData.label).arg(String(modelData.value || ""))
                     wrapMode: Text.Wrap
                     font.pixelSize: 14
                     color: Theme.text
                 }
             }
-            Text {
+            Label {
                 width: parent.width
                 text: detailsPage.details.description || ""
                 textFormat: Text.PlainText

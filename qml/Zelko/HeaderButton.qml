@@ -1,5 +1,4 @@
 import QtQuick 2.15
-import "Theme.js" as Theme
 
 // A text button for the blue title bars, where the toolkit's buttons would be dark on dark.
 Rectangle {

@@ -1,5 +1,5 @@
 import QtQuick 2.15
-import "Theme.js" as Theme
+import QtQuick.Controls 2.15
 
 // Title bar of the pages pushed over the search page.
 Rectangle {
@@ -18,7 +18,8 @@ Rectangle {
         text: qsTr("‹ Back")
         onClicked: bar.back()
     }
-    Text {
+    Label {
+        objectName: "pageTitle"
         anchors.left: backButton.right
         anchors.leftMargin: 8
         anchors.right: parent.right
@@ -30,5 +31,6 @@ Rectangle {
         font.pixelSize: 22
         font.bold: true
         color: "white"
+        Accessible.role: Accessible.Heading
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import Zelko 1.0
+import "Config.js" as Config
 
 // One service call at a time on a Request element of its own, ending in exactly
 // one outcome, read from the element's finished():
@@ -32,9 +33,11 @@ Item {
         onFinished: function (key, outcome) { call._onFinished(key, outcome) }
     }
 
-    // Posts the query text; returns its key.
+    // Posts the query text; returns its key. Past the screens' limit the call fails with
+    // Request.TimeOut, whatever the network does.
     function start(text) {
         abandon()
+        request.timeout = Config.requestTimeout
         _key = request.request(text)
         return _key
     }

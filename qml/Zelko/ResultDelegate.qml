@@ -1,5 +1,4 @@
 import QtQuick 2.15
-import "Theme.js" as Theme
 
 // One package in the results list: thumbnail from the answer's resources, name,
 // version and summary. The name is never cut: it wraps where the row is narrow, and the
@@ -14,11 +13,30 @@ Rectangle {
     signal activated()
 
     height: Math.max(76, column.implicitHeight + 20)
-    color: area.pressed ? "#e3ebf5" : Theme.card
+    color: area.pressed ? Theme.chip : Theme.card
 
+    // The row speaks for its texts: name, version, summary.
     Accessible.role: Accessible.ListItem
-    Accessible.name: row.summary !== "" ? row.name + ", " + row.summary : row.name
+    Accessible.name: (row.version !== "" ? row.name + " " + row.version : row.name)
+                     + (row.summary !== "" ? ", " + row.summary : "")
     Accessible.onPressAction: row.activated()
+
+    // A thumbnail the cache no longer holds (after more than a hundred newer ones) shows
+    // the name's first letter.
+    Rectangle {
+        anchors.fill: thumb
+        visible: thumb.status !== Image.Ready
+        radius: 8
+        color: Theme.chip
+        Text {
+            anchors.centerIn: parent
+            text: row.name.charAt(0).toUpperCase()
+            font.pixelSize: 24
+            font.bold: true
+            color: Theme.link
+            Accessible.ignored: true
+        }
+    }
 
     Image {
         id: thumb
@@ -54,6 +72,7 @@ Rectangle {
                 color: Theme.text
                 // Package names have no spaces to break at.
                 wrapMode: Text.WrapAnywhere
+                Accessible.ignored: true
             }
             Text {
                 id: versionText
@@ -65,6 +84,7 @@ Rectangle {
                 font.pixelSize: 13
                 color: Theme.muted
                 elide: Text.ElideRight
+                Accessible.ignored: true
             }
         }
         FontMetrics { id: versionMetrics; font: versionText.font }
@@ -75,6 +95,7 @@ Rectangle {
             font.pixelSize: 14
             color: Theme.muted
             elide: Text.ElideRight
+            Accessible.ignored: true
         }
     }
 

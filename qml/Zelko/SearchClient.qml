@@ -4,8 +4,9 @@ import "Config.js" as Config
 import "Protocol.js" as Protocol
 
 // One search at a time: sends signed queries and turns the Request element's
-// signals for the current key into a state the page shows. Keeps the last
-// results on screen when a later request fails.
+// signals for the current key into a state the page shows. Pages of a query are
+// appended to its results as they are asked for (loadMore). Keeps the results on
+// screen when a later request fails.
 Item {
     id: client
     visible: false
@@ -13,12 +14,15 @@ Item {
     // "idle", "loading", "results", "error" or "cancelled"
     property string status: "idle"
     readonly property bool busy: status === "loading"
+    // The request in flight asks for a further page of the results shown.
+    readonly property bool loadingMore: busy && _wantedPage > 0
+    readonly property bool canLoadMore: status === "results" && page + 1 < pages
     property string message: ""
     // errCode of the Request element, or the service's error byte when serviceError.
     property int errorCode: 0
     property bool serviceError: false
 
-    // The page on screen.
+    // The results on screen: pages 0 to page of query.
     property string query: ""
     property int page: 0
     property int pages: 0
@@ -29,6 +33,7 @@ Item {
     // Replaces the signing rule; tests use it to send a wrong signature.
     property var signer: null
 
+    // A page arrived: count results of it, appended when it is not the first.
     signal answered(int count)
 
     property string _wantedQuery: ""
@@ -43,21 +48,28 @@ Item {
     }
 
     // A newer search replaces one in flight without showing it as cancelled.
-    function search(q, pageIndex) {
+    function search(q) {
+        _ask(q, 0)
+    }
+
+    function loadMore() {
+        if (canLoadMore)
+            _ask(query, page + 1)
+    }
+
+    function retry() { _ask(_wantedQuery, _wantedPage) }
+
+    function cancel() { call.cancel() }
+
+    function _ask(q, pageIndex) {
         call.abandon()
         _wantedQuery = q
-        _wantedPage = Math.max(0, pageIndex || 0)
+        _wantedPage = pageIndex
         var sign = signer ? signer : function (text) { return call.request.getEncryptString(text) }
         status = "loading"
         message = ""
         call.start(Protocol.searchQuery(_wantedQuery, _wantedPage, pageSize, sign))
     }
-
-    function retry() { search(_wantedQuery, _wantedPage) }
-    function nextPage() { if (page + 1 < pages) search(query, page + 1) }
-    function previousPage() { if (page > 0) search(query, page - 1) }
-
-    function cancel() { call.cancel() }
 
     function _fail(code, fromService) {
         serviceError = fromService
@@ -72,7 +84,8 @@ Item {
             _fail(Request.Error, false)
             return
         }
-        resultModel.clear()
+        if (_wantedPage === 0)
+            resultModel.clear()
         for (var i = 0; i < answer.results.length; ++i) {
             var r = answer.results[i]
             resultModel.append({ name: String(r.name), version: String(r.version || ""),
@@ -84,6 +97,6 @@ Item {
         pages = answer.pages
         total = answer.total
         status = "results"
-        answered(resultModel.count)
+        answered(answer.results.length)
     }
 }

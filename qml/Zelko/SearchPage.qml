@@ -2,10 +2,10 @@ import QtQuick 2.15
 import QtQuick.Controls 2.15
 import QtQuick.Window 2.15
 import "Config.js" as Config
-import "Theme.js" as Theme
 
-// The start page: query field, recent queries, results with thumbnails, paging,
-// and a banner for every failure. It runs the default query at once.
+// The start page: query field, recent queries, results with thumbnails that go on as the
+// list is scrolled, and a banner for every failure. It runs the default query at once, and
+// a query as it is typed.
 Rectangle {
     id: searchPage
     color: Theme.page
@@ -22,10 +22,27 @@ Rectangle {
     // A frame showing a page of results with its thumbnails has been drawn.
     signal resultsShown(int count)
 
+    // A search the user asked for (Enter, Search, a recent query, Retry): it is remembered
+    // once it finds something, and its outcome takes the focus, so that a screen reader
+    // says it and the on-screen keyboard goes away.
     function search(q) {
+        typing.stop()
         recent.save()
         field.text = q
-        client.search(q, 0)
+        _explicit = true
+        _typedSince = false
+        // What the field holds: never more than the service takes.
+        client.search(field.text)
+    }
+
+    function retry() {
+        _explicit = true
+        client.retry()
+    }
+
+    function loadMore() {
+        _explicit = false
+        client.loadMore()
     }
 
     // Thumbnails of the delegates wholly inside the list, in window coordinates.
@@ -50,22 +67,76 @@ Rectangle {
         return rects.length > 0 && rects.every(function (r) { return r.ready })
     }
 
+    function _announce(item) {
+        _announced = item
+        announcer.restart()
+    }
+
+    // Once the page has laid out what arrived (a banner becomes visible only then); not
+    // from under a user who has typed since.
+    Timer {
+        id: announcer
+        interval: 0
+        onTriggered: {
+            if (searchPage._typedSince || !searchPage._announced)
+                return
+            // Off the field, the on-screen keyboard goes too.
+            field.focus = false
+            searchPage._announced.forceActiveFocus()
+        }
+    }
+    // The list holds what arrived only once it has laid it out.
+    Timer {
+        id: nearEnd
+        interval: 0
+        onTriggered: searchPage._nearEnd()
+    }
+
+    // As the end of the list nears, the next page is asked for.
+    function _nearEnd() {
+        if (client.canLoadMore && list.contentY + list.height >= list.contentHeight - 2 * 76)
+            loadMore()
+    }
+
+    property Item _announced: null
+    property bool _explicit: false
+    property bool _typedSince: false
     property bool _showPending: false
     property int _readyFrames: 0
 
     SearchClient {
         id: client
         onAnswered: function (count) {
+            if (client.page > 0) {
+                nearEnd.restart()
+                return
+            }
             // Written once the results are on screen, when there are some to draw.
-            if (total > 0)
+            if (searchPage._explicit && total > 0)
                 recent.add(query, count > 0)
             list.positionViewAtBeginning()
             searchPage._readyFrames = 0
             searchPage._showPending = count > 0
+            if (searchPage._explicit)
+                searchPage._announce(total > 0 ? summary : emptyText)
+            nearEnd.restart()
+        }
+        onStatusChanged: {
+            if ((status === "error" || status === "cancelled") && searchPage._explicit)
+                searchPage._announce(bannerText)
         }
     }
 
     RecentQueries { id: recent }
+
+    Timer {
+        id: typing
+        interval: Config.typingDelay
+        onTriggered: {
+            searchPage._explicit = false
+            client.search(field.text)
+        }
+    }
 
     // Frame signals come from the render thread and may arrive in bursts for frames
     // drawn before the results; a few more after readiness make sure one was drawn
@@ -92,7 +163,7 @@ Rectangle {
         height: 56
         color: Theme.brand
 
-        Text {
+        Label {
             id: title
             anchors.left: parent.left
             anchors.leftMargin: 16
@@ -101,6 +172,7 @@ Rectangle {
             font.pixelSize: 26
             font.bold: true
             color: "white"
+            Accessible.role: Accessible.Heading
         }
         HeaderButton {
             id: aboutButton
@@ -114,11 +186,13 @@ Rectangle {
     Item {
         id: searchRow
         // A phone held sideways leaves too little height for two bars: the query goes into
-        // the title bar, between the name and About.
+        // the title bar, between the name and About, where that leaves it half the width.
+        readonly property real headerRoom: aboutButton.x - title.x - title.width - 4
         readonly property bool inHeader: searchPage.height < 480
+                                         && headerRoom - actions.width - 36 >= searchPage.width / 2
         anchors.top: inHeader ? header.top : header.bottom
         x: inHeader ? header.x + title.x + title.width + 4 : 0
-        width: inHeader ? header.x + aboutButton.x - x : parent.width
+        width: inHeader ? headerRoom : parent.width
         height: inHeader ? header.height : 68
 
         TextField {
@@ -132,10 +206,19 @@ Rectangle {
             placeholderText: qsTr("Search installed packages")
             font.pixelSize: 18
             selectByMouse: true
+            maximumLength: Config.maxQueryLength
             // The query is sent as typed: a phone's keyboard must neither complete nor
             // capitalise it (package names are lower case).
             inputMethodHints: Qt.ImhNoPredictiveText | Qt.ImhNoAutoUppercase
             Accessible.name: qsTr("Search query")
+            Accessible.searchEdit: true
+            onTextEdited: {
+                searchPage._typedSince = true
+                if (text.trim() !== "")
+                    typing.restart()
+                else
+                    typing.stop()
+            }
             onAccepted: searchPage.search(text)
         }
         Item {
@@ -174,7 +257,7 @@ Rectangle {
         visible: height > 0
         clip: true
 
-        Text {
+        Label {
             id: recentLabel
             anchors.left: parent.left
             anchors.leftMargin: 12
@@ -207,7 +290,7 @@ Rectangle {
                     width: parent.width
                     height: 32
                     radius: 16
-                    color: chipArea.pressed ? Theme.line : "#e3ebf5"
+                    color: chipArea.pressed ? Theme.line : Theme.chip
                 }
                 Text {
                     id: chipText
@@ -215,7 +298,7 @@ Rectangle {
                     text: modelData
                     textFormat: Text.PlainText
                     font.pixelSize: 14
-                    color: Theme.brand
+                    color: Theme.link
                 }
                 MouseArea {
                     id: chipArea
@@ -236,7 +319,7 @@ Rectangle {
         visible: shown
         color: client.status === "error" ? Theme.errorBack : Theme.noticeBack
 
-        Text {
+        Label {
             id: bannerText
             objectName: "statusText"
             anchors.left: parent.left
@@ -247,6 +330,8 @@ Rectangle {
             wrapMode: Text.WordWrap
             font.pixelSize: 15
             color: client.status === "error" ? Theme.errorText : Theme.text
+            Accessible.role: Accessible.AlertMessage
+            Accessible.focusable: true
         }
         TouchButton {
             id: retryButton
@@ -255,11 +340,11 @@ Rectangle {
             anchors.rightMargin: 12
             anchors.verticalCenter: parent.verticalCenter
             text: qsTr("Retry")
-            onClicked: client.retry()
+            onClicked: searchPage.retry()
         }
     }
 
-    Text {
+    Label {
         id: summary
         objectName: "summaryText"
         anchors.top: banner.bottom
@@ -272,18 +357,19 @@ Rectangle {
         color: Theme.muted
         elide: Text.ElideRight
         textFormat: Text.PlainText
-        text: client.status === "loading" && list.count === 0 ? qsTr("Searching…")
+        text: field.length >= Config.maxQueryLength ? qsTr("A query has at most %1 characters.").arg(Config.maxQueryLength)
+            : client.status === "loading" && list.count === 0 ? qsTr("Searching…")
             : client.total === 1 ? qsTr("1 package for “%1”").arg(client.query)
             : client.total > 1 ? qsTr("%1 packages for “%2”").arg(client.total).arg(client.query)
-            : client.status === "results" ? qsTr("No installed package matches “%1”.").arg(client.query)
             : ""
+        Accessible.focusable: true
     }
 
     ListView {
         id: list
         objectName: "resultsList"
         anchors.top: summary.bottom
-        anchors.bottom: pager.top
+        anchors.bottom: parent.bottom
         width: parent.width
         clip: true
         model: client.results
@@ -297,48 +383,63 @@ Rectangle {
             res: model.res
             onActivated: searchPage.detailsRequested(name)
         }
+        onContentYChanged: searchPage._nearEnd()
         ScrollIndicator.vertical: ScrollIndicator {}
+
+        // For whoever does not scroll (a keyboard, a screen reader): more at the end.
+        footer: Item {
+            width: list.width
+            height: client.canLoadMore || client.loadingMore ? 72 : 0
+            visible: height > 0
+            TouchButton {
+                objectName: "moreButton"
+                anchors.centerIn: parent
+                text: qsTr("More results")
+                visible: client.canLoadMore
+                onClicked: searchPage.loadMore()
+            }
+            BusyIndicator {
+                anchors.centerIn: parent
+                running: client.loadingMore
+                visible: running
+            }
+        }
 
         BusyIndicator {
             anchors.centerIn: parent
-            running: client.busy
+            running: client.busy && !client.loadingMore
             visible: running
         }
     }
 
-    Rectangle {
-        id: pager
-        anchors.bottom: parent.bottom
-        width: parent.width
-        height: 56
-        color: Theme.card
+    Column {
+        id: empty
+        anchors.top: summary.bottom
+        anchors.topMargin: 24
+        anchors.horizontalCenter: parent.horizontalCenter
+        width: parent.width - 48
+        spacing: 8
+        visible: client.status === "results" && client.total === 0
 
-        Rectangle { width: parent.width; height: 1; color: Theme.line }
-
-        TouchButton {
-            objectName: "previousButton"
-            anchors.left: parent.left
-            anchors.leftMargin: 12
-            anchors.verticalCenter: parent.verticalCenter
-            text: qsTr("‹ Previous")
-            enabled: client.page > 0 && !client.busy
-            onClicked: client.previousPage()
+        Label {
+            id: emptyText
+            objectName: "emptyText"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("No installed package matches “%1”.").arg(client.query)
+            textFormat: Text.PlainText
+            wrapMode: Text.Wrap
+            font.pixelSize: 20
+            color: Theme.text
+            Accessible.focusable: true
         }
-        Text {
-            objectName: "pageText"
-            anchors.centerIn: parent
-            text: client.pages > 0 ? qsTr("Page %1 of %2").arg(client.page + 1).arg(client.pages) : ""
-            font.pixelSize: 14
+        Label {
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            text: qsTr("Check the spelling, or search for a part of the name.")
+            wrapMode: Text.Wrap
+            font.pixelSize: 15
             color: Theme.muted
-        }
-        TouchButton {
-            objectName: "nextButton"
-            anchors.right: parent.right
-            anchors.rightMargin: 12
-            anchors.verticalCenter: parent.verticalCenter
-            text: qsTr("Next ›")
-            enabled: client.page + 1 < client.pages && !client.busy
-            onClicked: client.nextPage()
         }
     }
 

@@ -1,6 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
-import "Theme.js" as Theme
+import QtQuick.Window 2.15
 
 // The whole client: the search page, with the about and details pages pushed over it.
 Rectangle {
@@ -17,13 +17,40 @@ Rectangle {
 
     function openAbout() { return stack.push(aboutComponent) }
     function openDetails(name) { return stack.push(detailsComponent, { name: name }) }
+    function back() {
+        if (stack.depth > 1)
+            stack.pop()
+    }
 
     StackView {
         id: stack
         anchors.fill: parent
         initialItem: searchPage
         focus: true
-        Keys.onBackPressed: if (depth > 1) pop()
+        Keys.onBackPressed: app.back()
+        // The toolkit's controls (fields, buttons) in the screens' colours, dark ones too.
+        palette.window: Theme.page
+        palette.windowText: Theme.text
+        palette.base: Theme.card
+        palette.text: Theme.text
+        palette.button: Theme.noticeBack
+        palette.buttonText: Theme.text
+        palette.highlight: Theme.brand
+        palette.highlightedText: "white"
+        palette.mid: Theme.line
+        palette.dark: Theme.brand
+        palette.brightText: "white"
+    }
+
+    // Back as a desktop and a keyboard know it, besides the phone's Back key.
+    Shortcut {
+        sequences: ["Esc", "Alt+Left"]
+        enabled: stack.depth > 1
+        onActivated: app.back()
+    }
+    TapHandler {
+        acceptedButtons: Qt.BackButton
+        onTapped: app.back()
     }
 
     SearchPage {
@@ -42,10 +69,18 @@ Rectangle {
 
     Component {
         id: aboutComponent
-        AboutPage { onBack: stack.pop() }
+        AboutPage { onBack: app.back() }
     }
     Component {
         id: detailsComponent
-        DetailsPage { onBack: stack.pop() }
+        DetailsPage { onBack: app.back() }
     }
+
+    // What a window list and a screen reader call the window.
+    function _nameWindow() {
+        if (Window.window)
+            Window.window.title = qsTr("Zelko")
+    }
+    Window.onWindowChanged: _nameWindow()
+    Component.onCompleted: _nameWindow()
 }

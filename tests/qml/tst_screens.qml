@@ -19,6 +19,12 @@ TestCase {
     Component { id: searchComponent; SearchPage { width: 480; height: 800 } }
     Settings { id: settings }
 
+    // Whatever a test did to the service and the limit, undone.
+    function cleanup() {
+        referenceService.pause(false)
+        Config.requestTimeout = 15000
+    }
+
     function initTestCase() {
         if (!referenceService.startAsService())
             fail("the reference service did not start: " + referenceService.log)
@@ -66,8 +72,6 @@ TestCase {
     function test_failuresShowErrorState_data() {
         return [
             { tag: "bad signature", q: "zlib", badSign: true, fromService: true, code: 2 },
-            { tag: "query longer than the service takes", q: "x".repeat(300), badSign: false, fromService: true, code: 1 },
-            { tag: "body over the size limit", q: "x".repeat(9000), badSign: false, fromService: false, code: Request.OtherError },
         ]
     }
 
@@ -108,23 +112,109 @@ TestCase {
         verify(!page.cancelButton.visible)
     }
 
-    function test_pagingMovesThroughResults() {
+    // The next page is asked for as the end of the list nears; a button asks too.
+    function test_resultsGoOnAsTheListScrolls() {
         var page = searchPage()
         page.search("lib")
         tryCompare(page.client, "status", "results", 20000)
-        verify(page.client.pages > 1)
-        var first = shownNames(page)
-        compare(first.length, Config.pageSize)
-        findChild(page, "nextButton").clicked()
-        tryCompare(page.client, "page", 1, 20000)
+        verify(page.client.pages > 3)
+        compare(page.client.results.count, Config.pageSize)
+        page.resultsList.positionViewAtEnd()
+        tryCompare(page.client.results, "count", 2 * Config.pageSize, 20000)
         tryCompare(page.client, "status", "results", 20000)
-        var second = shownNames(page)
-        verify(second.every(function (n) { return first.indexOf(n) < 0 }))
-        compare(findChild(page, "pageText").text, "Page 2 of " + page.client.pages)
-        findChild(page, "previousButton").clicked()
-        tryCompare(page.client, "page", 0, 20000)
+        findChild(page.resultsList, "moreButton").clicked()
+        tryCompare(page.client.results, "count", 3 * Config.pageSize, 20000)
+        var names = shownNames(page)
+        verify(names.every(function (n, i) { return names.indexOf(n) === i }))
+    }
+
+    // Typed, a query goes by itself and leaves the keyboard up; Enter sends it at once,
+    // hands the focus (and with it the screen reader) to what arrived, and keeps it.
+    function test_typingSearches() {
+        var page = searchPage()
+        page.recent.clear()
+        tryVerify(function () { return findChild(page, "summaryText").activeFocus })
+        page.queryField.forceActiveFocus()
+        page.queryField.selectAll()
+        "zlib".split("").forEach(function (c) { keyClick(c) })
+        tryCompare(page.client, "query", "zlib", 20000)
+        verify(page.queryField.activeFocus)
+        verify(page.recent.items.indexOf("zlib") < 0)
+        keyClick(Qt.Key_Return)
+        tryVerify(function () { return findChild(page, "summaryText").activeFocus }, 20000)
+        verify(!page.queryField.activeFocus)
+        compare(page.recent.items[0], "zlib")
+    }
+
+    function test_queryBoundedAsTheServiceTakesIt() {
+        var page = searchPage()
+        page.search("x".repeat(Config.maxQueryLength + 44))
         tryCompare(page.client, "status", "results", 20000)
-        compare(shownNames(page), first)
+        compare(page.client.query.length, Config.maxQueryLength)
+        compare(findChild(page, "summaryText").text, "A query has at most 256 characters.")
+    }
+
+    function test_emptyResultShowsAHint() {
+        var page = searchPage()
+        page.search("no-such-package-anywhere")
+        tryCompare(page.client, "status", "results", 20000)
+        verify(findChild(page, "emptyText").visible)
+        compare(findChild(page, "emptyText").text, "No installed package matches “no-such-package-anywhere”.")
+    }
+
+    // A stalled service ends every request at the client's own limit with a message, and
+    // Retry works once it answers again.
+    function test_stalledServiceEndsInRetry_data() {
+        return [ { tag: "search" }, { tag: "details" }, { tag: "feedback" } ]
+    }
+
+    function test_stalledServiceEndsInRetry(data) {
+        var app = createTemporaryObject(appComponent, testCase)
+        tryCompare(app.searchPage.client, "status", "results", 20000)
+        // The screens' limit, for the requests from here on.
+        Config.requestTimeout = 400
+        referenceService.pause(true)
+        var screen = app.searchPage, state = "status"
+        if (data.tag === "search") {
+            app.searchPage.search("zlib")
+        } else if (data.tag === "details") {
+            screen = app.openDetails("dpkg")
+        } else {
+            screen = app.openAbout()
+            screen.feedbackUrl = stallUrl
+            findChild(screen, "feedbackField").text = "Stuck?"
+            findChild(screen, "sendButton").clicked()
+            state = "feedbackState"
+        }
+        tryCompare(screen.client || screen, state, "error", 10000)
+        cleanup()
+        verify(findChild(screen, data.tag === "feedback" ? "feedbackStatus" : "statusText").text.indexOf(
+                   Protocol.transportMessage(Request.TimeOut)) >= 0)
+        if (data.tag === "feedback")
+            screen.feedbackUrl = referenceService.feedbackUrl
+        findChild(screen, data.tag === "feedback" ? "sendButton" : "retryButton").clicked()
+        tryCompare(screen.client || screen, state, data.tag === "search" ? "results" : data.tag === "details" ? "shown" : "sent", 20000)
+    }
+
+    // Back as a phone, a keyboard and a mouse know it.
+    function test_backFromAnyPage_data() {
+        return [
+            { tag: "Back key", key: Qt.Key_Back, modifiers: Qt.NoModifier },
+            { tag: "Escape", key: Qt.Key_Escape, modifiers: Qt.NoModifier },
+            { tag: "Alt+Left", key: Qt.Key_Left, modifiers: Qt.AltModifier },
+            { tag: "mouse back button", key: 0 },
+        ]
+    }
+
+    function test_backFromAnyPage(data) {
+        var app = createTemporaryObject(appComponent, testCase)
+        app.openAbout()
+        tryCompare(app.stack, "busy", false)
+        if (data.key)
+            keyClick(data.key, data.modifiers)
+        else
+            mouseClick(app, 10, 10, Qt.BackButton)
+        tryCompare(app.stack, "depth", 1)
     }
 
     function test_recentQueriesAreKept() {
@@ -190,13 +280,21 @@ TestCase {
         }
     }
 
-    function test_feedbackTravelsOverHttps() {
+    function test_feedbackTravelsOverHttps_data() {
+        return [
+            { tag: "written", text: "Works well", state: "sent", status: "Thank you for your feedback." },
+            { tag: "nothing written", text: "", state: "idle", status: "Write your feedback first." },
+        ]
+    }
+
+    function test_feedbackTravelsOverHttps(data) {
         var app = createTemporaryObject(appComponent, testCase)
         var about = app.openAbout()
         about.feedbackUrl = referenceService.feedbackUrl
-        about.sendFeedback("Works well")
-        tryCompare(about, "feedbackState", "sent", 20000)
-        compare(findChild(about, "feedbackStatus").text, "Thank you for your feedback.")
+        findChild(about, "feedbackField").text = data.text
+        findChild(about, "sendButton").clicked()
+        tryCompare(about, "feedbackState", data.state, 20000)
+        compare(findChild(about, "feedbackStatus").text, data.status)
     }
 
     function test_detailsPage_data() {

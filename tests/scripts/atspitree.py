@@ -1,15 +1,20 @@
 #!/usr/bin/env python3
 """Prints, as JSON, the accessibility tree of the program with the given process id as a
-screen reader reads it over AT-SPI: [[role, name], ...] in tree order.
+screen reader reads it over AT-SPI: [[role, name, [state, ...]], ...] in tree order, the
+states among enabled, sensitive, focused, showing.
   atspitree.py PID"""
 import json
 import sys
 
 import pyatspi
 
+STATES = {pyatspi.STATE_ENABLED: "enabled", pyatspi.STATE_SENSITIVE: "sensitive",
+          pyatspi.STATE_FOCUSED: "focused", pyatspi.STATE_SHOWING: "showing"}
+
 
 def walk(node, out):
-    out.append([node.getRoleName(), node.name])
+    states = node.getState()
+    out.append([node.getRoleName(), node.name, [n for s, n in STATES.items() if states.contains(s)]])
     for i in range(node.childCount):
         child = node.getChildAtIndex(i)
         if child is not None:

@@ -103,7 +103,7 @@ Item {
         var results = []
         for (var i = 0; i < client().results.count; ++i) {
             var r = client().results.get(i)
-            results.push({ name: r.name, summary: r.summary })
+            results.push({ name: r.name, version: r.version, summary: r.summary })
         }
         cue.requestHttps(JSON.stringify({ step: steps[step], walk: TreeWalk.walk(app),
                                           thumbnails: app.searchPage.thumbnailRects(), results: results }),

@@ -9,7 +9,8 @@ DrivenClient::DrivenClient()
 {
     m_valid = m_tree.isValid() && m_cue.isListening();
     const QDir qml(QStringLiteral(ZELKO_QML_DIR));
-    for (const QString &file : qml.entryList({QStringLiteral("*.qml"), QStringLiteral("*.js")}, QDir::Files))
+    for (const QString &file : qml.entryList(
+             {QStringLiteral("*.qml"), QStringLiteral("*.js"), QStringLiteral("qmldir")}, QDir::Files))
         if (file != QLatin1String("main.qml"))
             m_valid =
                 m_valid

@@ -5,6 +5,8 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
+#include <csignal>
+
 ReferenceService::ReferenceService(QObject *parent)
     : QObject(parent)
 {
@@ -80,6 +82,12 @@ void ReferenceService::stop()
             m_process.waitForFinished(10000);
         }
     }
+}
+
+void ReferenceService::pause(bool paused)
+{
+    if (m_process.state() == QProcess::Running)
+        ::kill(pid_t(m_process.processId()), paused ? SIGSTOP : SIGCONT);
 }
 
 QString ReferenceService::searchUrl() const

@@ -27,6 +27,9 @@ public:
     // (whatever address the build compiled in) until it stops.
     Q_INVOKABLE bool startAsService();
     void stop();
+    // Stopped (SIGSTOP), the service still takes connections, through the kernel, and
+    // answers none: a stalled service, until it goes on.
+    Q_INVOKABLE void pause(bool paused);
 
     int port() const { return m_port; }
     qint64 pid() const { return m_process.processId(); }

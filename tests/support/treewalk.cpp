@@ -6,6 +6,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QRectF>
+#include <QTextDocumentFragment>
 
 namespace {
 
@@ -20,6 +21,7 @@ struct Walk
     QRectF window;
     QJsonArray findings;
     QJsonObject texts;
+    QJsonArray written;
 
     void find(const char *kind, const QQuickItem *item, const QRectF &rect)
     {
@@ -80,6 +82,9 @@ struct Walk
         if (!shown.isEmpty()) {
             if (!window.adjusted(-slack, -slack, slack, slack).contains(shown))
                 find("outside the window", item, shown);
+            // A field a finger writes in keeps half the window's width.
+            if (item->inherits("QQuickTextInput") && rect.width() < window.width() / 2 - slack)
+                find("narrow text field", item, rect);
             if (takesFinger(item)) {
                 if (rect.width() < minimumControl - slack || rect.height() < minimumControl - slack)
                     find("small control", item, rect);
@@ -93,6 +98,17 @@ struct Walk
         if (!item->objectName().isEmpty() && item->property("text").isValid()
             && !texts.contains(item->objectName()))
             texts.insert(item->objectName(), item->property("text").toString());
+        // What is written on screen, as a person reads it; what is typed, and a field's
+        // placeholder, belong to the field.
+        if (item->inherits("QQuickTextInput") || item->inherits("QQuickTextEdit"))
+            return;
+        if (item->inherits("QQuickText") && !shown.isEmpty()) {
+            QString text = item->property("text").toString();
+            if (item->property("textFormat").toInt() != Qt::PlainText)
+                text = QTextDocumentFragment::fromHtml(text).toPlainText();
+            if (!text.trimmed().isEmpty())
+                written.append(text.trimmed());
+        }
         const bool clips = item->clip();
         const QRectF inner = clips ? clip & rect : clip;
         const QRectF innerFixed = clips && !item->inherits("QQuickFlickable") ? fixed & rect : fixed;
@@ -115,7 +131,8 @@ QJsonObject TreeWalk::walk(QQuickWindow *window, const QStringList &readWhole)
     return QJsonObject{{"window", QJsonArray{window->width(), window->height()}},
                        {"dpr", window->devicePixelRatio()},
                        {"findings", w.findings},
-                       {"texts", w.texts}};
+                       {"texts", w.texts},
+                       {"written", w.written}};
 }
 
 QVariantMap TreeWalker::walk(QQuickItem *item) const

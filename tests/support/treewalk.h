@@ -11,10 +11,11 @@ class QQuickWindow;
 
 // What a person meets on a small touch screen, read off a window's item tree as drawn:
 // findings are controls (touch areas, buttons, text fields, scrolling views) smaller than a
-// fingertip (44x44 logical pixels) or that a screen reader cannot name, items showing outside the window, and
+// fingertip (44x44 logical pixels) or that a screen reader cannot name, text fields narrower than half the
+// window, items showing outside the window, and
 // texts cut off (clipped, elided or overflowing) among those that must be read whole, named by objectName.
 // Gives {"window": [w, h], "dpr": r, "findings": [{kind, item, rect}],
-//        "texts": {objectName: text}}.
+//        "texts": {objectName: text}, "written": [every text shown, as plain text]}.
 namespace TreeWalk {
 
 QJsonObject walk(QQuickWindow *window, const QStringList &readWhole);
