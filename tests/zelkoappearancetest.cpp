@@ -1,5 +1,9 @@
 #include "fakedbus.h"
 #include "zelkoappearance.h"
+#include "zelkoregistration.h"
+
+#include <QQmlComponent>
+#include <QQmlEngine>
 
 #include <QDBusPendingCallWatcher>
 #include <QtTest>
@@ -30,6 +34,7 @@ private slots:
     void atStart_data();
     void atStart();
     void followsChanges();
+    void screensFollow();
 
 private:
     // ReadOne and Read run the given Python code; empty: no such method.
@@ -152,6 +157,26 @@ void ZelkoAppearanceTest::followsChanges()
     QVERIFY(waitFor([&] { return schemes.value(schemes.size() - 1, -1) == 0; }));
     QCOMPARE(schemes, (QList<int>{2, 1, 0}));
     QCOMPARE(darks, (QList<bool>{false, true, false}));
+}
+
+// The screens' colours follow, live: their Theme, with the module's own singleton.
+void ZelkoAppearanceTest::screensFollow()
+{
+    QString error;
+    QVERIFY2(startPortal(QStringLiteral("ret = dbus.UInt32(2)"), QString(), &error), qPrintable(error));
+    zelkoRegisterQmlTypes();
+    QQmlEngine engine;
+    QQmlComponent component(&engine);
+    component.setData("import QtQuick 2.15\nimport \"file://" ZELKO_QML_DIR "\"\n"
+                      "QtObject { property color page: Theme.page }",
+                      QUrl());
+    const std::unique_ptr<QObject> screen(component.create());
+    QVERIFY2(screen, qPrintable(component.errorString()));
+    const auto page = [&screen] { return screen->property("page").value<QColor>().name(); };
+    for (const uint scheme : {1u, 2u, 1u}) {
+        QVERIFY(emitSetting("org.freedesktop.appearance", "color-scheme", scheme));
+        QVERIFY(waitFor([&] { return page() == (scheme == 1 ? "#121417" : "#f4f4f4"); }));
+    }
 }
 
 QTEST_GUILESS_MAIN(ZelkoAppearanceTest)
