@@ -160,7 +160,7 @@ int main(int argc, char **argv)
     QString error;
     QElapsedTimer clock;
     clock.start();
-    const IndexSource installedSource{IndexSource::Status, QStringLiteral("/var/lib/dpkg/status")};
+    const IndexSource installedSource{IndexSource::Installed, QString()};
     const PackageIndex installed = installedSource.read(&error);
     const double installedParseMs = msSince(clock);
     clock.restart();

@@ -8,7 +8,6 @@
 namespace {
 
 const char *const AptListsDir = "/var/lib/apt/lists";
-const char *const DpkgStatus = "/var/lib/dpkg/status";
 
 // The standard output of program, or empty with *error set.
 QByteArray output(const QString &program, const QStringList &arguments, QString *error)
@@ -64,6 +63,8 @@ QByteArray dumpAvailable(QString *error)
 QString IndexSource::describe() const
 {
     switch (kind) {
+    case Installed:
+        return QStringLiteral("installed packages");
     case Status:
         return QStringLiteral("dpkg status ") + path;
     case PackagesFile:
@@ -76,10 +77,11 @@ QString IndexSource::describe() const
 
 QDateTime IndexSource::lastModified() const
 {
+    if (kind == Installed)
+        return QDateTime::currentDateTimeUtc();
     if (kind != Archive)
         return QFileInfo(path).lastModified();
-    // The installed packages count too: apt shows those no list carries.
-    QDateTime newest = QFileInfo(QString::fromLatin1(DpkgStatus)).lastModified();
+    QDateTime newest;
     const QFileInfoList lists =
         QDir(QString::fromLatin1(AptListsDir)).entryInfoList({QStringLiteral("*_Packages*")}, QDir::Files);
     for (const QFileInfo &list : lists) {
@@ -94,6 +96,11 @@ PackageIndex IndexSource::read(QString *error) const
     if (kind == Archive) {
         const QByteArray text = dumpAvailable(error);
         return text.isEmpty() ? PackageIndex() : PackageIndex::fromPackagesText(text);
+    }
+    // dpkg's own interface to its database, which is dpkg's alone to read.
+    if (kind == Installed) {
+        const QByteArray text = output(QStringLiteral("dpkg-query"), {QStringLiteral("--status")}, error);
+        return text.isEmpty() ? PackageIndex() : PackageIndex::fromStatusText(text);
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

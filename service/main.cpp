@@ -110,8 +110,8 @@ int main(int argc, char **argv)
     const QCommandLineOption httpsOption("https-port",
                                          "Port of the HTTPS feedback endpoint (0: any free port).", "port",
                                          ZELKO_LOCAL_SERVICE_HTTPS_PORT);
-    const QCommandLineOption statusOption("status-file", "dpkg status file to search.", "path",
-                                          "/var/lib/dpkg/status");
+    const QCommandLineOption statusOption(
+        "status-file", "Search a dpkg status file instead of the installed packages (dpkg-query).", "path");
     const QCommandLineOption archiveOption(
         "archive", "Search every package apt knows of (its lists from apt-get update) instead.");
     const QCommandLineOption packagesOption("packages-file",
@@ -148,10 +148,10 @@ int main(int argc, char **argv)
         QString::number(SearchService::DefaultAnswerCacheBytes / (1024 * 1024)));
     const WebServer::Limits defaults;
     const QCommandLineOption maxConnectionsOption("max-connections",
-                                                  "Connections open at a time; past that a client gets 503.",
+                                                  "Connections open at a time on each endpoint; past that one with no request in progress is closed, or, when all are busy, a client gets 503.",
                                                   "count", QString::number(defaults.maxConnections));
     const QCommandLineOption maxPerAddressOption(
-        "max-per-address", "Connections open at a time from one address (a balancer is one address).",
+        "max-per-address", "The same, from one address (a balancer is one address).",
         "count", QString::number(defaults.maxPerAddress));
     // For tests: the bounds of a request (head and body, from its first byte) and of an
     // idle kept-alive connection, so that a slow client's end comes without a long wait.
@@ -171,7 +171,10 @@ int main(int argc, char **argv)
     parser.process(app);
 
     IndexSource source;
-    source.path = parser.value(statusOption);
+    if (parser.isSet(statusOption)) {
+        source.kind = IndexSource::Status;
+        source.path = parser.value(statusOption);
+    }
     if (parser.isSet(archiveOption) + parser.isSet(packagesOption) + parser.isSet(statusOption) > 1)
         return fail(QStringLiteral("--status-file, --packages-file and --archive exclude each other"));
     if (parser.isSet(archiveOption)) {
