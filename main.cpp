@@ -17,11 +17,11 @@ int main(int argc, char **argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.zelko"));
 
     // The screens in the system's language where a translation is installed beside the
-    // program; without one they stay as written.
+    // program (<its folder>/../translations); without one they stay as written.
     QTranslator translator;
     if (translator.load(QLocale(), QStringLiteral("zelko"), QStringLiteral("_"),
                         QCoreApplication::applicationDirPath()
-                            + QStringLiteral("/../share/zelko/translations")))
+                            + QStringLiteral("/../translations")))
         app.installTranslator(&translator);
 
     zelkoRegisterQmlTypes();

@@ -5,11 +5,16 @@
 # rebuild the tree under tests that are running from it.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
-install(TARGETS zelko RUNTIME DESTINATION bin)
+# The client in a folder of its own, where it finds its screens beside its program, and on
+# the PATH through a link.
+install(TARGETS zelko RUNTIME DESTINATION ${ZELKO_CLIENT_DIR}/bin)
 # The whole folder, as it is when installing: the screens are added to it freely.
-install(DIRECTORY qml/Zelko/ DESTINATION qml/Zelko
+install(DIRECTORY qml/Zelko/ DESTINATION ${ZELKO_CLIENT_DIR}/qml/Zelko
     PATTERN "*.qmlc" EXCLUDE
     PATTERN "*~" EXCLUDE)
+file(RELATIVE_PATH ZELKO_CLIENT_LINK /bin /${ZELKO_CLIENT_DIR}/bin/zelko)
+install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin\")
+file(CREATE_LINK ${ZELKO_CLIENT_LINK} \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/zelko\" SYMBOLIC)")
 
 # The desktop entry, its icons and the AppStream metainfo (desktop/), for launchers and
 # software centres. The 128 px icon is drawn from the SVG by the build, so that the two never
@@ -31,17 +36,40 @@ install(CODE "set(ZELKO_LAUNCHER_SOURCE \"${PROJECT_SOURCE_DIR}/desktop\")
 set(ZELKO_LAUNCHER_BUILD \"${ZELKO_LAUNCHER_BUILD}\")")
 install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/ZelkoLauncherInstall.cmake)
 
+# A manual page for each program, from one scdoc source each (docs/man/).
+find_program(ZELKO_SCDOC scdoc)
+if(NOT ZELKO_SCDOC)
+    message(FATAL_ERROR "scdoc not found (Debian: scdoc): it makes the manual pages")
+endif()
+set(ZELKO_MAN_PAGES zelko zelko-frame)
+if(ZELKO_BUILD_SERVICE)
+    list(APPEND ZELKO_MAN_PAGES zelko-service)
+endif()
+set(man_files)
+foreach(page ${ZELKO_MAN_PAGES})
+    set(man ${PROJECT_BINARY_DIR}/man/${page}.1)
+    add_custom_command(OUTPUT ${man}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/man
+        COMMAND sh -c "\"$0\" < \"$1\" > \"$2\"" ${ZELKO_SCDOC} ${PROJECT_SOURCE_DIR}/docs/man/${page}.1.scd ${man}
+        DEPENDS ${PROJECT_SOURCE_DIR}/docs/man/${page}.1.scd
+        VERBATIM)
+    list(APPEND man_files ${man})
+endforeach()
+add_custom_target(zelkoman ALL DEPENDS ${man_files})
+install(FILES ${man_files} DESTINATION ${ZELKO_MANDIR}/man1)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zelko)
 set(CPACK_PACKAGE_VENDOR Zelko)
 set(CPACK_PACKAGE_CONTACT "Zelko developers <dev@zelko.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Zelko search client for handsets")
-if(ZELKO_BUILD_SERVICE)
-    set(CPACK_PACKAGE_DESCRIPTION "Full-screen QML search client: the zelko program and its QML screens under\n/opt/zelko/qml/Zelko, the QML module Zelko 1.0 for other programs (import path\n/opt/zelko/lib/qml), the zelko-frame inspector for service response frames and\nthe zelko-service reference search service.")
-else()
-    set(CPACK_PACKAGE_DESCRIPTION "Full-screen QML search client: the zelko program and its QML screens under\n/opt/zelko/qml/Zelko, the QML module Zelko 1.0 for other programs (import path\n/opt/zelko/lib/qml) and the zelko-frame inspector for service response frames.")
-endif()
-set(CPACK_PACKAGING_INSTALL_PREFIX /opt/zelko)
+# The distribution's packages come from debian/; this one package of everything serves the
+# builds dpkg-buildpackage does not make here (Qt 6, the ARM handsets).
+set(CPACK_PACKAGE_DESCRIPTION "Full-screen QML search client: the zelko program and its QML screens, the QML\n\
+module Zelko 1.0 for other programs (in Qt's own QML folder), the zelko-frame\n\
+inspector for service response frames and, when built, the zelko-service\n\
+reference search service.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

@@ -29,8 +29,8 @@ field=$(dpkg-deb -f "$deb" Architecture)
 [ "$field" = "$arch" ] || fail "Architecture is '$field', not $arch"
 
 contents=$(dpkg-deb -c "$deb")
-for path in bin/zelko bin/zelko-frame lib/qml/Zelko/libzelkoplugin.so; do
-    grep -q " \./opt/zelko/$path\$" <<<"$contents" || fail "no /opt/zelko/$path in the package"
+for path in usr/lib/zelko/bin/zelko usr/bin/zelko-frame 'usr/lib/[^/]*/qt[56]/qml/Zelko/libzelkoplugin\.so'; do
+    grep -q " \./$path\$" <<<"$contents" || fail "no /$path in the package"
 done
 
 tmp=$(mktemp -d)

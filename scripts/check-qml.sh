@@ -49,7 +49,7 @@ if [ -z "$doc_command" ] || [ -z "$zelkotypes" ]; then
     exit 1
 fi
 doc_command=${doc_command//\/usr\/lib\/qt$major\/bin\/qmllint/$qmllint}
-doc_command=${doc_command//\/opt\/zelko\/lib\/qml/$work/imports}
+doc_command=${doc_command//\/usr\/lib\/x86_64-linux-gnu\/qt$major\/qml/$work/imports}
 documented() {
     local f
     for f in "$@"; do

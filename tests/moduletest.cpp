@@ -98,8 +98,9 @@ void ModuleTest::initTestCase()
                                &code);
     QVERIFY2(code == 0, log.constData());
     for (const char *file :
-         {"lib/qml/Zelko/qmldir", "lib/qml/Zelko/libzelkoplugin.so", "lib/qml/Zelko/plugins.qmltypes",
-          "bin/zelko", "bin/zelko-service", "qml/Zelko/main.qml"})
+         {ZELKO_INSTALL_QMLDIR "/Zelko/qmldir", ZELKO_INSTALL_QMLDIR "/Zelko/libzelkoplugin.so",
+          ZELKO_INSTALL_QMLDIR "/Zelko/plugins.qmltypes", "bin/zelko", "bin/zelko-service",
+          ZELKO_CLIENT_DIR "/qml/Zelko/main.qml"})
         QVERIFY2(QFile::exists(installed(QLatin1String(file))), file);
 }
 
@@ -154,7 +155,7 @@ QByteArray ModuleTest::runInOwnNetwork(const QStringList &command, const QString
         env.insert(QStringLiteral("INNETNS_SERVICE_ARGS"), QStringLiteral("--canned-answer ") + refusal);
     }
     if (runner == QLatin1String("zelko"))
-        env.insert(QStringLiteral("QML2_IMPORT_PATH"), installed(QStringLiteral("lib/qml")));
+        env.insert(QStringLiteral("QML2_IMPORT_PATH"), installed(QStringLiteral(ZELKO_INSTALL_QMLDIR)));
     // The compositor's socket is a path, which the command reaches from its own network.
     if (wayland)
         m_weston.addClientEnvironment(env);
@@ -200,7 +201,7 @@ void ModuleTest::scenario()
 
     QString file = m_home.filePath(QStringLiteral("scenario.qml"));
     QStringList command;
-    const QString imports = installed(QStringLiteral("lib/qml"));
+    const QString imports = installed(QStringLiteral(ZELKO_INSTALL_QMLDIR));
     if (runner == QLatin1String("viewer")) {
         if (viewer().isEmpty())
             ZELKO_SKIP_WITHOUT_TOOL(ZELKO_QML_VIEWER " (Debian: " ZELKO_QML_VIEWER_PACKAGE ")");
@@ -211,7 +212,7 @@ void ModuleTest::scenario()
             command << names.split(QLatin1Char('/'));
     } else {
         // The client's own folder holds the scenario as its main file.
-        file = installed(QStringLiteral("qml/Zelko/main.qml"));
+        file = installed(QStringLiteral(ZELKO_CLIENT_DIR "/qml/Zelko/main.qml"));
         command << installed(QStringLiteral("bin/zelko"));
     }
     QFile out(file);
@@ -292,7 +293,7 @@ void ModuleTest::documentedExamples()
     out.close();
     int code = 0;
     const QByteArray log =
-        runInOwnNetwork({viewer(), QStringLiteral("-I"), installed(QStringLiteral("lib/qml")), file},
+        runInOwnNetwork({viewer(), QStringLiteral("-I"), installed(QStringLiteral(ZELKO_INSTALL_QMLDIR)), file},
                         QStringLiteral("docs"), &code, Service(service));
     QVERIFY2(code == exitCode, log.constData());
     if (exitCode != 0)

@@ -12,46 +12,57 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
-// The Debian package as cpack built it: its name and control fields, its files,
-// and the client run from an unpacked copy, as it runs on a handset.
+// The Debian packages as built: the four of dpkg-buildpackage (debian/), named by
+// ZELKO_PACKAGES (colon-separated) once built, or else the one cpack makes of this build,
+// as the Qt 6 and ARM builds ship: their control fields, which holds what, and the client
+// run from an unpacked copy, as it runs on a handset.
 class PackageTest : public QObject
 {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void controlFields_data();
     void controlFields();
+    void holds_data();
+    void holds();
     void dependsOnLinkedLibraries_data();
     void dependsOnLinkedLibraries();
     void dependsOnNoOtherQt();
     void dependsOnImportedQmlModules();
     void installsQmlFolder_data();
     void installsQmlFolder();
-    void installsPrograms_data();
-    void installsPrograms();
     void installsFiles_data();
     void installsFiles();
+    void installsPrograms();
     void serviceAsConfigured();
     void launcherFiles_data();
     void launcherFiles();
     void desktopEntryStartsClient();
-    void everythingUnderPrefix();
+    void everythingWhereTheFhsSays();
     void installedClientRuns();
 
 private:
-    QString installed(const QString &relative) const
+    struct Package
     {
-        return m_root.filePath(QStringLiteral("opt/zelko/") + relative);
-    }
+        QMap<QString, QString> fields;
+        QStringList depends; // package names only, without versions
+        QStringList files;   // paths without the leading "./"
+    };
+    // The package that holds the path (relative to /), or "".
+    QString owner(const QString &path) const;
+    QString unpacked(const QString &path) const { return m_root.filePath(path); }
 
     QTemporaryDir m_root;
-    QMap<QString, QString> m_fields;
-    QStringList m_depends; // package names only, without versions
+    QMap<QString, Package> m_packages; // by name
 };
 
-static const QString packageFile = QStringLiteral(ZELKO_PACKAGE_FILE);
-// The build's ZELKO_BUILD_SERVICE: whether the package carries the reference service.
+// The build's ZELKO_BUILD_SERVICE: whether the packages carry the reference service.
 static const bool hasService = ZELKO_PACKAGE_HAS_SERVICE;
+// Where things are, relative to / (cmake/ZelkoInstallDirs.cmake, with the prefix /usr).
+static const QString client = QStringLiteral("usr/" ZELKO_CLIENT_DIR);
+static const QString module = QStringLiteral("usr/" ZELKO_INSTALL_QMLDIR "/Zelko");
+static const QString unit = QStringLiteral(ZELKO_SYSTEMD_UNITDIR).startsWith('/')
+                                ? QStringLiteral(ZELKO_SYSTEMD_UNITDIR "/zelko-service.service").mid(1)
+                                : QStringLiteral("usr/" ZELKO_SYSTEMD_UNITDIR "/zelko-service.service");
 
 static QByteArray run(const QString &program, const QStringList &args, int *exitCode = nullptr)
 {
@@ -61,58 +72,103 @@ static QByteArray run(const QString &program, const QStringList &args, int *exit
     return run.out;
 }
 
-void PackageTest::initTestCase()
+QString PackageTest::owner(const QString &path) const
 {
-    QVERIFY2(QFile::exists(packageFile), qPrintable(packageFile + QStringLiteral(" was not built")));
-    QVERIFY(m_root.isValid());
-    // Unpacked without dpkg's database: no root needed and the system stays untouched.
-    int code = 0;
-    run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), packageFile, m_root.path()}, &code);
-    QCOMPARE(code, 0);
-
-    for (const char *field : {"Package", "Version", "Architecture", "Depends"}) {
-        const QByteArray value = run(QStringLiteral("dpkg-deb"),
-                                     {QStringLiteral("-f"), packageFile, QString::fromLatin1(field)}, &code);
-        QCOMPARE(code, 0);
-        m_fields.insert(QString::fromLatin1(field), QString::fromUtf8(value).trimmed());
-    }
-    // "a (>= 1), b | c" -> a, b, c
-    for (const QString &item :
-         m_fields.value(QStringLiteral("Depends")).split(QRegularExpression(QStringLiteral("[,|]")))) {
-        const QString name = item.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char(':'), 0, 0);
-        if (!name.isEmpty())
-            m_depends.append(name);
-    }
+    for (auto it = m_packages.begin(); it != m_packages.end(); ++it)
+        if (it->files.contains(path))
+            return it.key();
+    return QString();
 }
 
-void PackageTest::controlFields_data()
+void PackageTest::initTestCase()
 {
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("name") << "Package"
-                          << "zelko";
-    QTest::newRow("version") << "Version" << ZELKO_VERSION;
-    QTest::newRow("architecture") << "Architecture" << ZELKO_DEB_ARCH;
-    QTest::newRow("file name") << "file"
-                               << QStringLiteral("zelko_%1_%2.deb").arg(ZELKO_VERSION, ZELKO_DEB_ARCH);
+    const QString named = qEnvironmentVariable("ZELKO_PACKAGES", QStringLiteral(ZELKO_PACKAGE_FILE));
+    QVERIFY(m_root.isValid());
+    for (const QString &file : named.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        QVERIFY2(QFile::exists(file), qPrintable(file + QStringLiteral(" was not built")));
+        // Unpacked without dpkg's database: no root needed and the system stays untouched.
+        int code = 0;
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), file, m_root.path()}, &code);
+        QCOMPARE(code, 0);
+        Package package;
+        for (const char *field : {"Package", "Version", "Architecture", "Depends"}) {
+            const QByteArray value =
+                run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), file, QString::fromLatin1(field)}, &code);
+            QCOMPARE(code, 0);
+            package.fields.insert(QString::fromLatin1(field), QString::fromUtf8(value).trimmed());
+        }
+        // "a (>= 1), b | c" -> a, b, c
+        for (const QString &item :
+             package.fields.value(QStringLiteral("Depends")).split(QRegularExpression(QStringLiteral("[,|]")))) {
+            const QString name = item.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char(':'), 0, 0);
+            if (!name.isEmpty())
+                package.depends.append(name);
+        }
+        // "-rwxr-xr-x root/root 1 2026-12-09 10:00 ./usr/bin/zelko -> ../lib/zelko/bin/zelko"
+        for (const QByteArray &line : run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), file}).split('\n')) {
+            const QString entry = QString::fromUtf8(line).section(QStringLiteral(" ./"), 1);
+            if (!entry.isEmpty() && !entry.endsWith(QLatin1Char('/')))
+                package.files.append(entry.section(QStringLiteral(" -> "), 0, 0));
+        }
+        m_packages.insert(package.fields.value(QStringLiteral("Package")), package);
+    }
+    QVERIFY(!m_packages.isEmpty());
 }
 
 void PackageTest::controlFields()
 {
-    QFETCH(QString, field);
-    QFETCH(QString, value);
-    if (field == QLatin1String("file"))
-        QCOMPARE(QFileInfo(packageFile).fileName(), value);
-    else
-        QCOMPARE(m_fields.value(field), value);
+    for (auto it = m_packages.begin(); it != m_packages.end(); ++it) {
+        QCOMPARE(it->fields.value(QStringLiteral("Version")), QStringLiteral(ZELKO_VERSION));
+        QCOMPARE(it->fields.value(QStringLiteral("Architecture")), QStringLiteral(ZELKO_DEB_ARCH));
+    }
+}
+
+// Split by who installs it: a phone that wants the client gets no server, a server no
+// Qt Quick, another program the module alone. One package when cpack made it.
+void PackageTest::holds_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("package");
+    const bool split = m_packages.size() > 1;
+    const auto row = [split](const QString &path, const char *package) {
+        QTest::newRow(qPrintable(path)) << path << QString::fromLatin1(split ? package : "zelko");
+    };
+    row(client + "/bin/zelko", "zelko");
+    row("usr/bin/zelko", "zelko");
+    row(client + "/qml/Zelko/main.qml", "zelko");
+    row(client + "/translations/zelko_de.qm", "zelko");
+    row("usr/share/applications/org.example.zelko.desktop", "zelko");
+    row("usr/share/man/man1/zelko.1" + QString(split ? ".gz" : ""), "zelko");
+    row(module + "/libzelkoplugin.so", "qml-module-zelko");
+    row(module + "/qmldir", "qml-module-zelko");
+    row("usr/bin/zelko-frame", "zelko-tools");
+    row("usr/share/man/man1/zelko-frame.1" + QString(split ? ".gz" : ""), "zelko-tools");
+    if (hasService) {
+        row("usr/bin/zelko-service", "zelko-service");
+        row(unit, "zelko-service");
+        row("usr/share/man/man1/zelko-service.1" + QString(split ? ".gz" : ""), "zelko-service");
+    }
+}
+
+void PackageTest::holds()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, package);
+    QCOMPARE(owner(path), package);
+    if (m_packages.size() > 1 && package == QLatin1String("zelko")) {
+        // The client alone installs no server: not the service, nor what only it needs.
+        for (const char *server : {"zelko-service", "libsqlite3-0", "libdeflate0", "libssl3", "libsystemd0"})
+            QVERIFY2(!m_packages.value(package).depends.contains(QLatin1String(server)), server);
+    }
 }
 
 void PackageTest::dependsOnLinkedLibraries_data()
 {
-    QTest::addColumn<QString>("package");
-    // What zelko links, as dpkg-shlibdeps names it on Debian 12, for the Qt of the build.
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("library");
+    // What each program links, as dpkg-shlibdeps names it on Debian 12, for the Qt of the build.
     for (const char *name : {"libc6", "libstdc++6", "zlib1g"})
-        QTest::newRow(name) << QString::fromLatin1(name);
+        QTest::addRow("zelko: %s", name) << client + "/bin/zelko" << QString::fromLatin1(name);
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
     for (const char *name :
          {"libqt6core6", "libqt6gui6", "libqt6network6", "libqt6qml6", "libqt6quick6", "libqt6dbus6"})
@@ -120,22 +176,22 @@ void PackageTest::dependsOnLinkedLibraries_data()
     for (const char *name :
          {"libqt5core5a", "libqt5gui5", "libqt5network5", "libqt5qml5", "libqt5quick5", "libqt5dbus5"})
 #endif
-        QTest::newRow(name) << QString::fromLatin1(name);
-    // zelko-service's search index, and what deflates its answers.
-    if (ZELKO_PACKAGE_HAS_SERVICE) {
-        QTest::newRow("libsqlite3-0") << QStringLiteral("libsqlite3-0");
-        QTest::newRow("libdeflate0") << QStringLiteral("libdeflate0");
+        QTest::addRow("zelko: %s", name) << client + "/bin/zelko" << QString::fromLatin1(name);
+    // zelko-service's search index, what deflates its answers, and its journal.
+    if (hasService) {
+        for (const char *name : {"libsqlite3-0", "libdeflate0", "libsystemd0"})
+            QTest::addRow("zelko-service: %s", name) << "usr/bin/zelko-service" << QString::fromLatin1(name);
     }
 }
 
 void PackageTest::dependsOnLinkedLibraries()
 {
-    QFETCH(QString, package);
-    QVERIFY2(m_depends.contains(package), qPrintable(m_fields.value(QStringLiteral("Depends"))));
+    QFETCH(QString, program);
+    QFETCH(QString, library);
+    const Package package = m_packages.value(owner(program));
+    QVERIFY2(package.depends.contains(library), qPrintable(package.fields.value(QStringLiteral("Depends"))));
 }
 
-// Nothing of the other Qt: neither its libraries nor its QML modules, which the
-// program could not load.
 void PackageTest::dependsOnNoOtherQt()
 {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
@@ -143,9 +199,9 @@ void PackageTest::dependsOnNoOtherQt()
 #else
     static const QRegularExpression other(QStringLiteral("^(libqt6|qml6-module-|qt6-)"));
 #endif
-    QVERIFY(!m_depends.isEmpty());
-    for (const QString &package : qAsConst(m_depends))
-        QVERIFY2(!other.match(package).hasMatch(), qPrintable(m_fields.value(QStringLiteral("Depends"))));
+    for (const Package &package : qAsConst(m_packages))
+        for (const QString &depends : package.depends)
+            QVERIFY2(!other.match(depends).hasMatch(), qPrintable(package.fields.value(QStringLiteral("Depends"))));
 }
 
 // QML modules load at run time, so no library dependency brings them in: every
@@ -158,11 +214,12 @@ void PackageTest::dependsOnImportedQmlModules()
     const QString qmlDir = QtInstall::qmlModules();
     int code = 0;
     const QByteArray scan = run(scanner,
-                                {QStringLiteral("-rootPath"), installed(QStringLiteral("qml/Zelko")),
+                                {QStringLiteral("-rootPath"), unpacked(client + "/qml/Zelko"),
                                  QStringLiteral("-importPath"), qmlDir},
                                 &code);
     QCOMPARE(code, 0);
     const QJsonArray imports = QJsonDocument::fromJson(scan).array();
+    const Package zelko = m_packages.value(owner(client + "/bin/zelko"));
     QStringList modules;
     for (const QJsonValue &v : imports) {
         const QJsonObject o = v.toObject();
@@ -180,10 +237,10 @@ void PackageTest::dependsOnImportedQmlModules()
             owners.append(o.trimmed().section(QLatin1Char(':'), 0, 0));
         bool covered = false;
         for (const QString &o : owners)
-            covered = covered || m_depends.contains(o);
+            covered = covered || zelko.depends.contains(o);
         QVERIFY2(covered, qPrintable(QStringLiteral("module %1 comes from %2, missing in Depends: %3")
                                          .arg(o.value(QStringLiteral("name")).toString(), owners.join(", "),
-                                              m_fields.value(QStringLiteral("Depends")))));
+                                              zelko.fields.value(QStringLiteral("Depends")))));
     }
     QVERIFY2(modules.contains(QStringLiteral("QtQuick")), scan.constData());
 }
@@ -205,37 +262,26 @@ void PackageTest::installsQmlFolder()
 {
     QFETCH(QString, relative);
     QFile source(QStringLiteral(ZELKO_SOURCE_DIR "/qml/Zelko/") + relative);
-    QFile copy(installed(QStringLiteral("qml/Zelko/") + relative));
+    QFile copy(unpacked(client + "/qml/Zelko/" + relative));
     QVERIFY(source.open(QIODevice::ReadOnly));
     QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(copy.fileName()));
     QCOMPARE(copy.readAll(), source.readAll());
 }
 
-void PackageTest::installsPrograms_data()
-{
-    QTest::addColumn<QString>("relative");
-    QTest::newRow("zelko") << "bin/zelko";
-    QTest::newRow("zelko-frame") << "bin/zelko-frame";
-    if (hasService)
-        QTest::newRow("zelko-service") << "bin/zelko-service";
-    QTest::newRow("the module's plugin") << "lib/qml/Zelko/libzelkoplugin.so";
-}
-
 void PackageTest::installsFiles_data()
 {
     QTest::addColumn<QString>("source");
-    QTest::addColumn<QString>("relative");
-    QTest::newRow("module qmldir") << "plugin/qmldir"
-                                   << "lib/qml/Zelko/qmldir";
-    QTest::newRow("module types") << ZELKO_MODULE_TYPES_SOURCE << "lib/qml/Zelko/plugins.qmltypes";
+    QTest::addColumn<QString>("path");
+    QTest::newRow("module qmldir") << "plugin/qmldir" << module + "/qmldir";
+    QTest::newRow("module types") << ZELKO_MODULE_TYPES_SOURCE << module + "/plugins.qmltypes";
 }
 
 void PackageTest::installsFiles()
 {
     QFETCH(QString, source);
-    QFETCH(QString, relative);
+    QFETCH(QString, path);
     QFile original(QStringLiteral(ZELKO_SOURCE_DIR "/") + source);
-    QFile copy(installed(relative));
+    QFile copy(unpacked(path));
     QVERIFY(original.open(QIODevice::ReadOnly));
     QVERIFY2(copy.open(QIODevice::ReadOnly), qPrintable(copy.fileName()));
     QCOMPARE(copy.readAll(), original.readAll());
@@ -243,47 +289,50 @@ void PackageTest::installsFiles()
 
 void PackageTest::installsPrograms()
 {
-    QFETCH(QString, relative);
-    const QFileInfo program(installed(relative));
-    // Libraries are not executable files (Debian's rule for shared objects).
-    QVERIFY2(program.isFile() && program.isExecutable() == relative.startsWith(QLatin1String("bin/")),
-             qPrintable(program.filePath()));
-    // Stripped: a debug build must not ship its symbols to handsets.
-    const QByteArray sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
-    if (!sections.isEmpty())
-        QVERIFY(!sections.contains(".debug_info"));
+    QStringList programs{client + "/bin/zelko", "usr/bin/zelko-frame", module + "/libzelkoplugin.so"};
+    if (hasService)
+        programs << QStringLiteral("usr/bin/zelko-service");
+    for (const QString &path : programs) {
+        const QFileInfo program(unpacked(path));
+        // Libraries are not executable files (Debian's rule for shared objects).
+        QVERIFY2(program.isFile() && program.isExecutable() == !path.endsWith(QLatin1String(".so")),
+                 qPrintable(path));
+        // Stripped: a debug build must not ship its symbols to handsets.
+        const QByteArray sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
+        if (!sections.isEmpty())
+            QVERIFY2(!sections.contains(".debug_info"), qPrintable(path));
+    }
 }
 
 // The reference service is packaged exactly when the build made it (ZELKO_BUILD_SERVICE).
 void PackageTest::serviceAsConfigured()
 {
-    for (const char *file : {"bin/zelko-service", "share/zelko/systemd/zelko-service.service"})
-        QVERIFY2(QFile::exists(installed(QLatin1String(file))) == hasService, file);
+    for (const QString &file : {QStringLiteral("usr/bin/zelko-service"), unit})
+        QVERIFY2(QFile::exists(unpacked(file)) == hasService, qPrintable(file));
     // No key to share: each installation's service makes its own.
-    QDirIterator files(installed(QString()), QDirIterator::Subdirectories);
+    QDirIterator files(m_root.path(), QDirIterator::Subdirectories);
     while (files.hasNext())
         QVERIFY2(!files.next().endsWith(QLatin1String(".key")), qPrintable(files.filePath()));
     if (!hasService)
         return;
     // The unit starts the packaged program, hardened: systemd's own measure of its
     // exposure at most 2.0 (the threshold counts tenths).
-    const QString unit = installed(QStringLiteral("share/zelko/systemd/zelko-service.service"));
-    QFile unitFile(unit);
+    QFile unitFile(unpacked(unit));
     QVERIFY(unitFile.open(QIODevice::ReadOnly));
-    QVERIFY(unitFile.readAll().contains("\nExecStart=/opt/zelko/bin/zelko-service "));
+    QVERIFY(unitFile.readAll().contains("\nExecStart=/usr/bin/zelko-service "));
     int code = -1;
     const QByteArray analysis = run(QStringLiteral("systemd-analyze"),
                                     {QStringLiteral("security"), QStringLiteral("--offline=true"),
-                                     QStringLiteral("--threshold=20"), unit},
+                                     QStringLiteral("--threshold=20"), unpacked(unit)},
                                     &code);
     QVERIFY2(code == 0, analysis.right(300).constData());
     // --help names the certificate the service makes for itself, which QML programs pin.
-    const QByteArray help = run(installed(QStringLiteral("bin/zelko-service")), {QStringLiteral("--help")});
+    const QByteArray help = run(unpacked(QStringLiteral("usr/bin/zelko-service")), {QStringLiteral("--help")});
     QVERIFY2(help.simplified().replace(' ', "").contains("zelko-service/zelko-service.crt,madewithitskey"),
              help.constData());
 }
 
-// Where launchers and software centres look (XDG_DATA_DIRS), outside the prefix.
+// Where launchers and software centres look (XDG_DATA_DIRS).
 static const QStringList launcherDirs{QStringLiteral("usr/share/applications/"),
                                       QStringLiteral("usr/share/metainfo/"),
                                       QStringLiteral("usr/share/icons/hicolor/scalable/apps/"),
@@ -305,7 +354,7 @@ void PackageTest::launcherFiles_data()
     QTest::newRow("128 px icon") << "usr/share/icons/hicolor/128x128/apps/org.example.zelko.png"
                                  << QStringList();
     // Checked here: a translation that loads.
-    QTest::newRow("German translation") << "opt/zelko/share/zelko/translations/zelko_de.qm" << QStringList();
+    QTest::newRow("German translation") << client + "/translations/zelko_de.qm" << QStringList();
 }
 
 void PackageTest::launcherFiles()
@@ -354,7 +403,7 @@ void PackageTest::desktopEntryStartsClient()
             .captured(1);
     };
     const QString exec = key("Exec");
-    QCOMPARE(exec, QStringLiteral("/opt/zelko/bin/zelko"));
+    QCOMPARE(exec, QStringLiteral("/usr/bin/zelko"));
     QVERIFY(QFileInfo(m_root.filePath(exec.mid(1))).isExecutable());
     const QString icon = key("Icon");
     for (const QString &dir : launcherDirs.mid(2))
@@ -362,31 +411,22 @@ void PackageTest::desktopEntryStartsClient()
                  qPrintable(dir + icon));
 }
 
-// Everything under the prefix but the launcher's files, which must be where launchers look.
-void PackageTest::everythingUnderPrefix()
+// Where the FHS puts it: nothing in /opt or /usr/local, the client's own folder private.
+void PackageTest::everythingWhereTheFhsSays()
 {
-    int code = 0;
-    const QByteArray listing = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), packageFile}, &code);
-    QCOMPARE(code, 0);
-    for (const QByteArray &line : listing.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QString path = QString::fromUtf8(line.mid(line.lastIndexOf(' ') + 1)).mid(2);
-        bool launcher = false;
-        for (const QString &dir : launcherDirs)
-            launcher = launcher || dir.startsWith(path) || path.startsWith(dir);
-        QVERIFY2(path.isEmpty() || path == "opt/" || path.startsWith("opt/zelko/") || launcher,
-                 line.constData());
-    }
+    static const QRegularExpression fhs(QStringLiteral("^(usr/(bin|share|lib)/|lib/systemd/system/)"));
+    for (const Package &package : qAsConst(m_packages))
+        for (const QString &path : package.files)
+            QVERIFY2(fhs.match(path).hasMatch(), qPrintable(path));
 }
 
 void PackageTest::installedClientRuns()
 {
     // The packaged first page is loaded by a main.qml that then quits, so the run ends by
-    // itself and shows both that <prefix>/qml/Zelko/main.qml was found and that the page loads.
-    const QString page = installed(QStringLiteral("qml/Zelko/Packaged.qml"));
-    QVERIFY(QFile::rename(installed(QStringLiteral("qml/Zelko/main.qml")), page));
-    QFile main(installed(QStringLiteral("qml/Zelko/main.qml")));
+    // itself and shows both that the client's qml/Zelko/main.qml was found and that the page loads.
+    const QString page = unpacked(client + "/qml/Zelko/Packaged.qml");
+    QVERIFY(QFile::rename(unpacked(client + "/qml/Zelko/main.qml"), page));
+    QFile main(unpacked(client + "/qml/Zelko/main.qml"));
     QVERIFY(main.open(QIODevice::WriteOnly));
     main.write("import QtQuick 2.15\n"
                "Item {\n"
@@ -412,7 +452,8 @@ void PackageTest::installedClientRuns()
     zelko.setProcessEnvironment(env);
     // An unrelated working directory: only the install-relative lookup can find main.qml.
     zelko.setWorkingDirectory(home.path());
-    zelko.start(installed(QStringLiteral("bin/zelko")), QStringList());
+    // Through its link on the PATH, as a launcher starts it.
+    zelko.start(unpacked(QStringLiteral("usr/bin/zelko")), QStringList());
     QVERIFY2(zelko.waitForFinished(60000), "the installed zelko did not quit");
     const QString log = QString::fromUtf8(zelko.readAllStandardError());
     QCOMPARE(zelko.exitStatus(), QProcess::NormalExit);

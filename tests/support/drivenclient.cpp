@@ -18,7 +18,7 @@ DrivenClient::DrivenClient()
     m_valid = m_valid && QFile::copy(QStringLiteral(ZELKO_DRIVER_QML), m_tree.mainQml());
     // Where main looks for them.
     const QDir translations(QStringLiteral(ZELKO_TRANSLATIONS_DIR));
-    const QString installed = m_tree.root() + QStringLiteral("/share/zelko/translations/");
+    const QString installed = m_tree.root() + QStringLiteral("/translations/");
     QDir().mkpath(installed);
     for (const QString &file : translations.entryList({QStringLiteral("*.qm")}, QDir::Files))
         m_valid = m_valid && QFile::copy(translations.filePath(file), installed + file);
