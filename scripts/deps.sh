@@ -11,6 +11,8 @@ packages=(
     zlib1g-dev libdeflate-dev libssl3 libssl-dev openssl libboost-dev libsqlite3-dev
     xvfb xauth x11-utils imagemagick haproxy systemd
     dpkg-dev qtdeclarative5-dev-tools qmlscene clang-format iproute2 python3
+    # The Debian source package (debian/): its build, its manual pages, its check.
+    debhelper scdoc lintian
     dbus python3-dbusmock libsystemd-dev
     clang libclang-rt-14-dev wrk qemu-user g++-arm-linux-gnueabihf
     # The same tree built and tested with Qt 6 (ZELKO_QT_VERSION=6): private headers for

@@ -2,23 +2,36 @@
 # Sets everything up on a fresh Debian 12 machine and runs the whole test suite.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${ZELKO_TEST_BUILD_DIR:-$top/build-test}
 "$top/scripts/deps.sh"
 "$top/scripts/check-format.sh"
 
-# The default configuration, as a packager builds it (the service address stays the
-# compiled-in default): the suites reach their own servers on free ports whatever it is.
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -UZELKO_SERVICE_URL >/dev/null
-cmake --build "$build" -j"$(nproc)"
-rm -f "$build"/tests/results/*.txt
-(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)")
+# Qt 5, as a distribution builds it: the Debian source package (debian/), whose build runs
+# the whole suite (dh_auto_test) but for the checks of the packages themselves, which need
+# them built. The service address stays the compiled-in default: the suites reach their own
+# servers on free ports whatever it is.
+(cd "$top" && dpkg-buildpackage -us -uc -b -j"$(nproc)")
+build=$top/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
 "$top/scripts/check-skips.sh" "$build/tests/results"
-# The package the suite built, installed with apt as a user would, against its own service.
-"$top/scripts/check-package-install.sh" "$build"
+# What dpkg-buildpackage left beside the tree, kept in build-deb/.
+version=$(dpkg-parsechangelog -l "$top/debian/changelog" -S Version)
+arch=$(dpkg --print-architecture)
+debs=$top/build-deb
+rm -rf "$debs" && mkdir -p "$debs"
+mv "$top"/../zelko_"$version"_"$arch".{changes,buildinfo} "$top"/../*_"$version"_"$arch".deb "$debs"/
+lintian --pedantic --fail-on error,warning "$debs/zelko_${version}_${arch}.changes"
+packages=()
+for name in zelko qml-module-zelko zelko-service zelko-tools; do
+    packages+=("$debs/${name}_${version}_${arch}.deb")
+    "$top/scripts/check-package-arch.sh" "${packages[-1]}" "$arch"
+done
+(cd "$build" && ZELKO_PACKAGES=$(IFS=:; echo "${packages[*]}") QT_QPA_PLATFORM=offscreen \
+    ctest --output-on-failure -R '^packagetest$' --fixture-exclude-setup deb_package)
+# Installed with apt, one by one, as a user would, against its own service.
+"$top/scripts/check-package-install.sh" "$build" "${packages[@]}"
 
-# The same tree with Qt 6, configured the same way: the whole suite again (the QML suites,
-# qmllint 6 and the end-to-end run under Xvfb included) and its package, which has the same
-# name as the Qt 5 one and so is installed only once that one is removed.
+# The same tree with Qt 6: the whole suite again (the QML suites, qmllint 6 and the
+# end-to-end run under Xvfb included) and the one package cpack makes of it, installed once
+# the Qt 5 ones are removed (it holds the same files).
 build6=${ZELKO_TEST_QT6_BUILD_DIR:-$top/build-test-qt6}
 qt6_started=$SECONDS
 cmake -S "$top" -B "$build6" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELKO_QT_VERSION=6 -UZELKO_SERVICE_URL >/dev/null
