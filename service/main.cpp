@@ -147,12 +147,14 @@ int main(int argc, char **argv)
         "answer-cache", "Memory for answers kept to be given again, in MiB (0: none).", "MiB",
         QString::number(SearchService::DefaultAnswerCacheBytes / (1024 * 1024)));
     const WebServer::Limits defaults;
-    const QCommandLineOption maxConnectionsOption("max-connections",
-                                                  "Connections open at a time on each endpoint; past that one with no request in progress is closed, or, when all are busy, a client gets 503.",
-                                                  "count", QString::number(defaults.maxConnections));
-    const QCommandLineOption maxPerAddressOption(
-        "max-per-address", "The same, from one address (a balancer is one address).",
-        "count", QString::number(defaults.maxPerAddress));
+    const QCommandLineOption maxConnectionsOption(
+        "max-connections",
+        "Connections open at a time on each endpoint; past that one with no request in progress is closed, "
+        "or, when all are busy, a client gets 503.",
+        "count", QString::number(defaults.maxConnections));
+    const QCommandLineOption maxPerAddressOption("max-per-address",
+                                                 "The same, from one address (a balancer is one address).",
+                                                 "count", QString::number(defaults.maxPerAddress));
     // For tests: the bounds of a request (head and body, from its first byte) and of an
     // idle kept-alive connection, so that a slow client's end comes without a long wait.
     QCommandLineOption requestTimeOption("request-time", "Milliseconds a request may take to arrive.", "ms",

@@ -292,9 +292,9 @@ void ModuleTest::documentedExamples()
     out.write(qml);
     out.close();
     int code = 0;
-    const QByteArray log =
-        runInOwnNetwork({viewer(), QStringLiteral("-I"), installed(QStringLiteral(ZELKO_INSTALL_QMLDIR)), file},
-                        QStringLiteral("docs"), &code, Service(service));
+    const QByteArray log = runInOwnNetwork(
+        {viewer(), QStringLiteral("-I"), installed(QStringLiteral(ZELKO_INSTALL_QMLDIR)), file},
+        QStringLiteral("docs"), &code, Service(service));
     QVERIFY2(code == exitCode, log.constData());
     if (exitCode != 0)
         QVERIFY2(log.contains(serviceUrl.toUtf8()), log.constData());

@@ -92,20 +92,22 @@ void PackageTest::initTestCase()
         QCOMPARE(code, 0);
         Package package;
         for (const char *field : {"Package", "Version", "Architecture", "Depends"}) {
-            const QByteArray value =
-                run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), file, QString::fromLatin1(field)}, &code);
+            const QByteArray value = run(QStringLiteral("dpkg-deb"),
+                                         {QStringLiteral("-f"), file, QString::fromLatin1(field)}, &code);
             QCOMPARE(code, 0);
             package.fields.insert(QString::fromLatin1(field), QString::fromUtf8(value).trimmed());
         }
         // "a (>= 1), b | c" -> a, b, c
-        for (const QString &item :
-             package.fields.value(QStringLiteral("Depends")).split(QRegularExpression(QStringLiteral("[,|]")))) {
-            const QString name = item.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char(':'), 0, 0);
+        for (const QString &item : package.fields.value(QStringLiteral("Depends"))
+                                       .split(QRegularExpression(QStringLiteral("[,|]")))) {
+            const QString name =
+                item.trimmed().section(QLatin1Char(' '), 0, 0).section(QLatin1Char(':'), 0, 0);
             if (!name.isEmpty())
                 package.depends.append(name);
         }
         // "-rwxr-xr-x root/root 1 2026-12-09 10:00 ./usr/bin/zelko -> ../lib/zelko/bin/zelko"
-        for (const QByteArray &line : run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), file}).split('\n')) {
+        for (const QByteArray &line :
+             run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), file}).split('\n')) {
             const QString entry = QString::fromUtf8(line).section(QStringLiteral(" ./"), 1);
             if (!entry.isEmpty() && !entry.endsWith(QLatin1Char('/')))
                 package.files.append(entry.section(QStringLiteral(" -> "), 0, 0));
@@ -201,7 +203,8 @@ void PackageTest::dependsOnNoOtherQt()
 #endif
     for (const Package &package : qAsConst(m_packages))
         for (const QString &depends : package.depends)
-            QVERIFY2(!other.match(depends).hasMatch(), qPrintable(package.fields.value(QStringLiteral("Depends"))));
+            QVERIFY2(!other.match(depends).hasMatch(),
+                     qPrintable(package.fields.value(QStringLiteral("Depends"))));
 }
 
 // QML modules load at run time, so no library dependency brings them in: every
@@ -213,10 +216,10 @@ void PackageTest::dependsOnImportedQmlModules()
         ZELKO_SKIP_WITHOUT_TOOL("qmlimportscanner (Debian: " ZELKO_QML_TOOLS_PACKAGE ")");
     const QString qmlDir = QtInstall::qmlModules();
     int code = 0;
-    const QByteArray scan = run(scanner,
-                                {QStringLiteral("-rootPath"), unpacked(client + "/qml/Zelko"),
-                                 QStringLiteral("-importPath"), qmlDir},
-                                &code);
+    const QByteArray scan = run(
+        scanner,
+        {QStringLiteral("-rootPath"), unpacked(client + "/qml/Zelko"), QStringLiteral("-importPath"), qmlDir},
+        &code);
     QCOMPARE(code, 0);
     const QJsonArray imports = QJsonDocument::fromJson(scan).array();
     const Package zelko = m_packages.value(owner(client + "/bin/zelko"));
@@ -298,7 +301,8 @@ void PackageTest::installsPrograms()
         QVERIFY2(program.isFile() && program.isExecutable() == !path.endsWith(QLatin1String(".so")),
                  qPrintable(path));
         // Stripped: a debug build must not ship its symbols to handsets.
-        const QByteArray sections = run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
+        const QByteArray sections =
+            run(QStringLiteral("readelf"), {QStringLiteral("-S"), program.filePath()});
         if (!sections.isEmpty())
             QVERIFY2(!sections.contains(".debug_info"), qPrintable(path));
     }
@@ -327,7 +331,8 @@ void PackageTest::serviceAsConfigured()
                                     &code);
     QVERIFY2(code == 0, analysis.right(300).constData());
     // --help names the certificate the service makes for itself, which QML programs pin.
-    const QByteArray help = run(unpacked(QStringLiteral("usr/bin/zelko-service")), {QStringLiteral("--help")});
+    const QByteArray help =
+        run(unpacked(QStringLiteral("usr/bin/zelko-service")), {QStringLiteral("--help")});
     QVERIFY2(help.simplified().replace(' ', "").contains("zelko-service/zelko-service.crt,madewithitskey"),
              help.constData());
 }
