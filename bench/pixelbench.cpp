@@ -15,8 +15,8 @@
 #include "benchsupport.h"
 #include "cannedrequests.h"
 #include "qmlapplicationviewer.h"
+#include "querysigning.h"
 #include "referenceservice.h"
-#include "zelkoencrypt.h"
 #include "zelkoimageprovider.h"
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
@@ -28,8 +28,6 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QJSValue>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -248,17 +246,11 @@ private:
 
 namespace {
 
-// What Protocol.searchQuery sends for the first page, byte for byte for the plain
-// queries used here: the canned server knows a query by its body.
+// What Protocol.searchQuery sends for the first page, byte for byte: the canned server
+// knows a query by its body.
 QByteArray searchBody(const QString &query, int pageSize)
 {
-    const QString signed_ = QStringLiteral("1|%1|0|%2").arg(query).arg(pageSize);
-    const QString sign = ZelkoEncrypt().zelkoLib_getEncryptString(signed_);
-    const QByteArray q = QJsonDocument(QJsonObject{{"q", query}}).toJson(QJsonDocument::Compact);
-    // {"q":"..."} -> "..." as JSON.stringify writes it.
-    const QByteArray quoted = q.mid(5, q.size() - 6);
-    return "{\"service\":1,\"q\":" + quoted + ",\"page\":0,\"pageSize\":" + QByteArray::number(pageSize)
-           + ",\"sign\":\"" + sign.toLatin1() + "\"}";
+    return QuerySigning::searchQuery(query, 0, pageSize);
 }
 
 // The service's answer to body, or empty when it gave none.

@@ -6,13 +6,12 @@
 #include "benchsupport.h"
 
 #include "indexsource.h"
+#include "querysigning.h"
 #include "referenceservice.h"
 #include "searchservice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -67,9 +66,7 @@ const char *const Mix[] = {
 
 QByteArray searchBody(const QString &q)
 {
-    const QString sign = ServiceProtocol::sign(ServiceProtocol::searchSigningText(q, 0, 10));
-    return QJsonDocument(QJsonObject{{"service", 1}, {"q", q}, {"page", 0}, {"pageSize", 10}, {"sign", sign}})
-        .toJson(QJsonDocument::Compact);
+    return QuerySigning::searchQuery(q, 0, 10);
 }
 
 struct Percentiles

@@ -1,14 +1,11 @@
 # shellcheck shell=bash
 # What scripts/load.sh and the balancer test share: sourced, not run. Needs $work (a
-# folder of the caller's) and, for start_service, $service (the zelko-service binary).
+# folder of the caller's), $frame (the zelko-frame binary) and, for start_service,
+# $service (the zelko-service binary).
 
-# The search query every load posts, signed by the client's rule, computed here with
-# coreutils rather than with our code.
-load_md5() { printf '%s' "$1" | md5sum | cut -d' ' -f1; }
-load_key=5C3A9E17D0B84F26A1E3C7B95D08F4A2E6C1B739
-load_keypart=$(printf '%s' "$(load_md5 "$load_key")" | sha1sum | cut -d' ' -f1 | tr a-f A-F)
-load_sign=$(load_md5 "$load_keypart$(load_md5 "1|lib|0|20")")
-export ZELKO_LOAD_BODY="{\"service\":1,\"q\":\"lib\",\"page\":0,\"pageSize\":20,\"sign\":\"$load_sign\"}"
+# The search query every load posts, signed by the client's rule.
+ZELKO_LOAD_BODY=$("$frame" --search-query lib --page-size 20)
+export ZELKO_LOAD_BODY
 export ZELKO_LOAD_DIR=$work
 load_lua=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/load-check.lua
 

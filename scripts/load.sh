@@ -15,6 +15,7 @@ build=${ZELKO_BUILD_DIR:-$top/build}
 seconds=${1:-10}
 connections=${2:-8}
 service=$build/service/zelko-service
+frame=$build/tools/zelko-frame
 floor=${ZELKO_LOAD_FLOOR:-1}
 wide=${ZELKO_LOAD_WIDE:-0}
 work=$(mktemp -d)

@@ -2,9 +2,9 @@
 
 #include "bytecache.h"
 #include "framewriter.h"
+#include "querysigning.h"
 #include "thumbnail.h"
 
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,36 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <string_view>
-
-namespace ServiceProtocol {
-
-namespace {
-const char *const KEY = "5C3A9E17D0B84F26A1E3C7B95D08F4A2E6C1B739";
-
-QByteArray md5Hex(const QByteArray &data)
-{
-    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
-}
-} // namespace
-
-QString sign(const QString &text)
-{
-    static const QByteArray keyPart =
-        QCryptographicHash::hash(md5Hex(QByteArray(KEY)), QCryptographicHash::Sha1).toHex().toUpper();
-    return QString::fromLatin1(md5Hex(keyPart + md5Hex(text.toUtf8())));
-}
-
-QString searchSigningText(const QString &q, int page, int pageSize)
-{
-    return QStringLiteral("1|%1|%2|%3").arg(q).arg(page).arg(pageSize);
-}
-
-QString detailsSigningText(const QString &name)
-{
-    return QStringLiteral("2|") + name;
-}
-
-} // namespace ServiceProtocol
 
 using namespace ServiceProtocol;
 
@@ -73,7 +43,7 @@ QString stringField(const QJsonObject &object, const char *name, int maxLength)
 void checkSignature(const QJsonObject &query, const QString &signingText)
 {
     const QString given = stringField(query, "sign", 64);
-    if (given.compare(sign(signingText), Qt::CaseInsensitive) != 0)
+    if (given.compare(QuerySigning::sign(signingText), Qt::CaseInsensitive) != 0)
         throw Refusal{BadSignature};
 }
 
@@ -244,7 +214,7 @@ QByteArray SearchService::search(const QJsonObject &query) const
     const QString q = stringField(query, "q", MaxQueryLength);
     const int page = int(integerField(query, "page", 0, MaxPage));
     const int pageSize = int(integerField(query, "pageSize", 1, MaxPageSize));
-    checkSignature(query, searchSigningText(q, page, pageSize));
+    checkSignature(query, QuerySigning::searchText(q, page, pageSize));
 
     int total = 0;
     const QVector<int> hits = m_index.search(q, page * pageSize, pageSize, &total);
@@ -297,7 +267,7 @@ QByteArray SearchService::details(const QJsonObject &query) const
     const QString name = stringField(query, "name", MaxNameBytes);
     if (name.toUtf8().size() > MaxNameBytes)
         throw Refusal{MalformedQuery};
-    checkSignature(query, detailsSigningText(name));
+    checkSignature(query, QuerySigning::detailsText(name));
     const int at = m_index.find(name);
     if (at < 0)
         throw Refusal{NotFound};

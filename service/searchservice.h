@@ -41,12 +41,6 @@ constexpr int MaxFeedbackLength = 2000;
 // Answers larger than this travel zlib-compressed.
 constexpr int CompressAbove = 1024;
 
-// The client's signing rule, computed here independently: the service is its peer
-// and must not trust the client's code to define what a valid signature is.
-QString sign(const QString &text);
-QString searchSigningText(const QString &q, int page, int pageSize);
-QString detailsSigningText(const QString &name);
-
 } // namespace ServiceProtocol
 
 // Turns one posted query into one service response frame, and one feedback post into

@@ -3,10 +3,11 @@
 # service/README.md says, under a checked wrk load (scripts/load-check.lua); one instance
 # is killed in the middle. Every answer that arrives must be right; haproxy must mark the
 # dead one down, and then no request may fail.
-#   balancer.sh SERVICE_BINARY STATUS_FILE
+#   balancer.sh SERVICE_BINARY STATUS_FILE FRAME_BINARY
 set -euo pipefail
-service=${1:?usage: balancer.sh SERVICE_BINARY STATUS_FILE}
-status=${2:?usage: balancer.sh SERVICE_BINARY STATUS_FILE}
+service=${1:?usage: balancer.sh SERVICE_BINARY STATUS_FILE FRAME_BINARY}
+status=${2:?usage: balancer.sh SERVICE_BINARY STATUS_FILE FRAME_BINARY}
+frame=${3:?usage: balancer.sh SERVICE_BINARY STATUS_FILE FRAME_BINARY}
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 pids=()

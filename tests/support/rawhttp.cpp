@@ -1,4 +1,5 @@
 #include "rawhttp.h"
+#include "querysigning.h"
 #include "zelkoservicehelper.h"
 
 QList<RawAnswer> takeAnswers(QByteArray &data)
@@ -46,13 +47,8 @@ QByteArray signedSearch(const QString &q, int page, int pageSize)
 {
     // Signed with the client's own code, as a handset would.
     ZelkoServiceHelper client;
-    const QString sign = client.getEncryptString(QStringLiteral("1|%1|%2|%3").arg(q).arg(page).arg(pageSize));
-    return QStringLiteral("{\"service\":1,\"q\":\"%1\",\"page\":%2,\"pageSize\":%3,\"sign\":\"%4\"}")
-        .arg(q)
-        .arg(page)
-        .arg(pageSize)
-        .arg(sign)
-        .toUtf8();
+    return QuerySigning::searchQuery(
+        q, page, pageSize, [&client](const QString &text) { return client.getEncryptString(text); });
 }
 
 QByteArray postSearch(const QByteArray &body, const QByteArray &version, const QByteArray &extraHeaders)

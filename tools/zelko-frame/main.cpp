@@ -2,6 +2,7 @@
 // The frame goes through ZelkoFrameReport::decode, the client's own
 // decoding pass, so what is printed here is exactly what the client would see.
 
+#include "querysigning.h"
 #include "zelkoencrypt.h"
 #include "zelkoframereport.h"
 
@@ -459,30 +460,21 @@ int printQuery(const QCommandLineParser &parser, const QCommandLineOption &sign,
         out << encrypt.zelkoLib_getEncryptString(parser.value(sign)) << '\n';
         return Decoded;
     }
-    QJsonObject query;
+    const QuerySigning::Signer clientSign = [&encrypt](const QString &text) {
+        return encrypt.zelkoLib_getEncryptString(text);
+    };
     if (parser.isSet(details)) {
-        const QString name = parser.value(details);
-        query = {{QStringLiteral("service"), 2},
-                 {QStringLiteral("name"), name},
-                 {QStringLiteral("sign"), encrypt.zelkoLib_getEncryptString(QStringLiteral("2|") + name)}};
-    } else {
-        bool pageOk = false, sizeOk = false;
-        const int pageNumber = parser.value(page).toInt(&pageOk);
-        const int size = parser.value(pageSize).toInt(&sizeOk);
-        if (!pageOk || !sizeOk || pageNumber < 0 || size < 1) {
-            err << "zelko-frame: --page takes a number from 0, --page-size one from 1\n";
-            return UsageOrIo;
-        }
-        const QString words = parser.value(search);
-        query = {
-            {QStringLiteral("service"), 1},
-            {QStringLiteral("q"), words},
-            {QStringLiteral("page"), pageNumber},
-            {QStringLiteral("pageSize"), size},
-            {QStringLiteral("sign"), encrypt.zelkoLib_getEncryptString(
-                                         QStringLiteral("1|%1|%2|%3").arg(words).arg(pageNumber).arg(size))}};
+        out << QuerySigning::detailsQuery(parser.value(details), clientSign) << '\n';
+        return Decoded;
     }
-    out << QJsonDocument(query).toJson(QJsonDocument::Compact) << '\n';
+    bool pageOk = false, sizeOk = false;
+    const int pageNumber = parser.value(page).toInt(&pageOk);
+    const int size = parser.value(pageSize).toInt(&sizeOk);
+    if (!pageOk || !sizeOk || pageNumber < 0 || size < 1) {
+        err << "zelko-frame: --page takes a number from 0, --page-size one from 1\n";
+        return UsageOrIo;
+    }
+    out << QuerySigning::searchQuery(parser.value(search), pageNumber, size, clientSign) << '\n';
     return Decoded;
 }
 
