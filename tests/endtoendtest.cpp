@@ -37,6 +37,7 @@ private:
 // quitting once the test has looked (it answers the request only then).
 static const char wrapper[] = R"(import QtQuick 2.15
 import Zelko 1.0
+import "Screens.js" as Screens
 
 ZelkoApp {
     id: app
@@ -45,10 +46,14 @@ ZelkoApp {
         onSslResponse: Qt.quit()
         onError: { console.log("E2E cue failed " + errCode); Qt.quit() }
     }
-    onFirstResultsShown: {
-        console.log("E2E thumbnails " + JSON.stringify(app.searchPage.thumbnailRects()))
-        cue.requestHttps("looked?", "%1")
+    AfterFrames {
+        id: drawn
+        onDone: {
+            console.log("E2E thumbnails " + JSON.stringify(Screens.thumbnailRects(app.searchPage)))
+            cue.requestHttps("looked?", "%1")
+        }
     }
+    onFirstResultsShown: drawn.start()
 }
 )";
 
@@ -103,6 +108,9 @@ void EndToEndTest::resultsWithThumbnailsOnScreen()
     for (const QString &file : source.entryList({"*.qml", "*.js", "qmldir"}, QDir::Files))
         QVERIFY(QFile::copy(source.filePath(file), QDir(tree.root()).filePath("qml/Zelko/" + file)));
     QVERIFY(QFile::remove(tree.mainQml()));
+    for (const char *file : {"Screens.js", "AfterFrames.qml"})
+        QVERIFY(QFile::copy(QStringLiteral(ZELKO_TEST_SUPPORT_DIR "/") + file,
+                            QDir(tree.root()).filePath(QStringLiteral("qml/Zelko/") + file)));
 
     MiniHttpServer cue(true);
     QPointer<QTcpSocket> held;

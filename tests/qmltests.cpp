@@ -57,6 +57,8 @@ public slots:
         });
         auto *stall = new MiniHttpServer(false, 0, this);
         stall->setResponder([](QTcpSocket *, const ReceivedRequest &) {});
+        auto *refusing = new MiniHttpServer(false, 0, this);
+        refusing->setCannedResponse(MiniHttpServer::response(FrameWriter::serviceError(1, 2)));
         auto *tls = new MiniHttpServer(true, 0, this);
         tls->setCannedResponse(MiniHttpServer::response("{\"feedback\":\"thanks\"}"));
 
@@ -64,6 +66,7 @@ public slots:
         context->setContextProperty(QStringLiteral("echoUrl"), echo->url());
         context->setContextProperty(QStringLiteral("stallUrl"), stall->url());
         context->setContextProperty(QStringLiteral("tlsUrl"), tls->url());
+        context->setContextProperty(QStringLiteral("refusingUrl"), refusing->url());
         context->setContextProperty(QStringLiteral("cannedService"), new CannedService(this));
         // The real search service, as the one the Request element posts to, for the suites that need it.
         context->setContextProperty(QStringLiteral("referenceService"), new ReferenceService(this));

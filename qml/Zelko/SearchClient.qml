@@ -30,8 +30,8 @@ Item {
     property int pageSize: Config.pageSize
     readonly property alias results: resultModel
 
-    // Replaces the signing rule; tests use it to send a wrong signature.
-    property var signer: null
+    // The element the queries go through: its url and time limit.
+    readonly property alias request: call.request
 
     // A page arrived: count results of it, appended when it is not the first.
     signal answered(int count)
@@ -65,7 +65,7 @@ Item {
         call.abandon()
         _wantedQuery = q
         _wantedPage = pageIndex
-        var sign = signer ? signer : function (text) { return call.request.getEncryptString(text) }
+        var sign = function (text) { return call.request.getEncryptString(text) }
         status = "loading"
         message = ""
         call.start(Protocol.searchQuery(_wantedQuery, _wantedPage, pageSize, sign))

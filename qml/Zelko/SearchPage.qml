@@ -1,6 +1,5 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
-import QtQuick.Window 2.15
 import "Config.js" as Config
 
 // The start page: query field, recent queries, results with thumbnails that go on as the
@@ -19,7 +18,7 @@ Rectangle {
 
     signal aboutRequested()
     signal detailsRequested(string name)
-    // A frame showing a page of results with its thumbnails has been drawn.
+    // A first page of results is in view with every thumbnail loaded: the next frame shows it.
     signal resultsShown(int count)
 
     // A search the user asked for (Enter, Search, a recent query, Retry): it is remembered
@@ -45,26 +44,22 @@ Rectangle {
         client.loadMore()
     }
 
-    // Thumbnails of the delegates wholly inside the list, in window coordinates.
-    function thumbnailRects() {
-        var rects = []
+    // Once the rows in view have their thumbnails (a failed one shows its letter), the
+    // results are shown, and only then is the query written: that flush must not stand
+    // between the answer and the frame that shows it.
+    function _checkShown() {
+        if (!_showPending)
+            return
         var rows = list.contentItem.children
         for (var i = 0; i < rows.length; ++i) {
             var row = rows[i]
-            if (!row.thumbnail || !row.visible || row.y < list.contentY
-                    || row.y + row.height > list.contentY + list.height)
-                continue
-            var at = row.thumbnail.mapToItem(null, 0, 0)
-            rects.push({ name: row.name, x: Math.round(at.x), y: Math.round(at.y),
-                         width: row.thumbnail.width, height: row.thumbnail.height,
-                         ready: row.thumbnail.status === Image.Ready })
+            if (row.thumbnail && row.visible && row.y < list.contentY + list.height
+                    && row.thumbnail.status === Image.Loading)
+                return
         }
-        return rects.sort(function (a, b) { return a.y - b.y })
-    }
-
-    function _thumbnailsReady() {
-        var rects = thumbnailRects()
-        return rects.length > 0 && rects.every(function (r) { return r.ready })
+        _showPending = false
+        resultsShown(client.results.count)
+        recent.save()
     }
 
     function _announce(item) {
@@ -102,7 +97,6 @@ Rectangle {
     property bool _explicit: false
     property bool _typedSince: false
     property bool _showPending: false
-    property int _readyFrames: 0
 
     SearchClient {
         id: client
@@ -115,8 +109,8 @@ Rectangle {
             if (searchPage._explicit && total > 0)
                 recent.add(query, count > 0)
             list.positionViewAtBeginning()
-            searchPage._readyFrames = 0
             searchPage._showPending = count > 0
+            shownCheck.restart()
             if (searchPage._explicit)
                 searchPage._announce(total > 0 ? summary : emptyText)
             nearEnd.restart()
@@ -138,23 +132,11 @@ Rectangle {
         }
     }
 
-    // Frame signals come from the render thread and may arrive in bursts for frames
-    // drawn before the results; a few more after readiness make sure one was drawn
-    // from the complete scene. The window system may still show it a little later.
-    Connections {
-        target: searchPage.Window.window
-        enabled: searchPage._showPending
-        function onFrameSwapped() {
-            if (searchPage._readyFrames > 0 || searchPage._thumbnailsReady())
-                ++searchPage._readyFrames
-            if (searchPage._readyFrames > 3) {
-                searchPage._showPending = false
-                searchPage.resultsShown(client.results.count)
-                recent.save()
-            } else {
-                searchPage.Window.window.update()
-            }
-        }
+    // The list holds what arrived only once it has laid it out.
+    Timer {
+        id: shownCheck
+        interval: 0
+        onTriggered: searchPage._checkShown()
     }
 
     Rectangle {
@@ -376,12 +358,17 @@ Rectangle {
         Accessible.role: Accessible.List
         Accessible.name: qsTr("Results")
         delegate: ResultDelegate {
+            id: resultRow
             width: ListView.view.width
             name: model.name
             version: model.version
             summary: model.summary
             res: model.res
             onActivated: searchPage.detailsRequested(name)
+            Connections {
+                target: resultRow.thumbnail
+                function onStatusChanged() { searchPage._checkShown() }
+            }
         }
         onContentYChanged: searchPage._nearEnd()
         ScrollIndicator.vertical: ScrollIndicator {}

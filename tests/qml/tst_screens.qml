@@ -4,6 +4,7 @@ import Zelko 1.0
 import "../../qml/Zelko"
 import "../../qml/Zelko/Config.js" as Config
 import "../../qml/Zelko/Protocol.js" as Protocol
+import "../support/Screens.js" as Screens
 
 // The client's real screens against the real search service.
 TestCase {
@@ -62,7 +63,7 @@ TestCase {
         // What the run script waits for.
         shown.wait(20000)
         compare(shown.signalArguments[0][0], page.client.results.count)
-        var rects = page.thumbnailRects()
+        var rects = Screens.thumbnailRects(page)
         verify(rects.length > 0)
         verify(rects.every(function (r) { return r.ready }))
     }
@@ -71,15 +72,15 @@ TestCase {
 
     function test_failuresShowErrorState_data() {
         return [
-            { tag: "bad signature", q: "zlib", badSign: true, fromService: true, code: 2 },
+            { tag: "refused", q: "zlib", refused: true, fromService: true, code: 2 },
         ]
     }
 
     function test_failuresShowErrorState(data) {
         var page = searchPage()
         var before = shownNames(page)
-        if (data.badSign)
-            page.client.signer = function (text) { return "00000000000000000000000000000000" }
+        if (data.refused)
+            page.client.request.url = refusingUrl
         page.search(data.q)
         tryCompare(page.client, "status", "error", 20000)
         compare(page.client.serviceError, data.fromService)
@@ -89,8 +90,8 @@ TestCase {
                 data.fromService ? Protocol.serviceMessage(data.code) : Protocol.transportMessage(data.code))
         // The earlier results stay; the banner offers a retry.
         compare(shownNames(page), before)
-        if (data.badSign) {
-            page.client.signer = null
+        if (data.refused) {
+            page.client.request.url = ""
             findChild(page.banner, "retryButton").clicked()
             tryCompare(page.client, "status", "results", 20000)
             compare(page.client.query, data.q)

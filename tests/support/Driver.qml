@@ -2,13 +2,14 @@ import QtQuick 2.15
 import QtQuick.Window 2.15
 import Zelko 1.0
 import ZelkoTest 1.0
+import "Screens.js" as Screens
 
 // The test client's main file in place of the client's own: the real client, driven through
 // the steps the test names, each reported to the test's cue address once drawn; the next
 // step waits for the test's answer.
-//   zelko-testclient CUE_URL STEP[,STEP...] [PICTURE_FILE WIDTHxHEIGHT]
+//   zelko-testclient CUE_URL STEP[,STEP...] REFUSING_URL [PICTURE_FILE WIDTHxHEIGHT]
 // Steps: results (the first page drawn, thumbnails and all), picture (the client at the
-// given size saved by the toolkit to PICTURE_FILE), error (a search the service refuses),
+// given size saved by the toolkit to PICTURE_FILE), error (a search that REFUSING_URL refuses),
 // details (the first result's page), about (the about page). Every report carries the
 // tree walk of the window (support/treewalk.h). A failure is logged ("DRIVER ...") and
 // ends the run: the viewer knows no exit code but quit's.
@@ -16,11 +17,10 @@ Item {
     id: driver
     readonly property var args: Qt.application.arguments
     readonly property var steps: String(args[2]).split(",")
-    readonly property var pictureSize: args.length > 4 ? String(args[4]).split("x") : []
+    readonly property var pictureSize: args.length > 5 ? String(args[5]).split("x") : []
     property int step: -1
     property bool resultsShown: false
     property var ready: null
-    property int frames: 0
 
     ZelkoApp {
         id: app
@@ -51,12 +51,12 @@ Item {
             ready = function () { return resultsShown }
         } else if (name === "picture") {
             app.grabToImage(function (result) {
-                result.saveToFile(String(args[3]))
+                result.saveToFile(String(args[4]))
                 report()
             })
             return
         } else if (name === "error") {
-            client().signer = function (text) { return "00000000000000000000000000000000" }
+            client().request.url = String(args[3])
             app.searchPage.search("zlib")
             ready = function () { return client().status === "error" }
         } else if (name === "details") {
@@ -73,7 +73,7 @@ Item {
         poll.start()
     }
 
-    // Drawn twice after the state is reached, so that what the walk reads is on screen.
+    // Drawn after the state is reached, so that what the walk reads is on screen.
     Timer {
         id: poll
         interval: 20
@@ -82,18 +82,12 @@ Item {
             if (!driver.ready())
                 return
             stop()
-            driver.frames = 0
-            driver.Window.window.update()
+            drawn.start()
         }
     }
-    Connections {
-        target: driver.Window.window
-        enabled: !poll.running && driver.ready !== null
-        function onFrameSwapped() {
-            if (++driver.frames < 2) {
-                driver.Window.window.update()
-                return
-            }
+    AfterFrames {
+        id: drawn
+        onDone: {
             driver.ready = null
             driver.report()
         }
@@ -106,7 +100,7 @@ Item {
             results.push({ name: r.name, version: r.version, summary: r.summary })
         }
         cue.requestHttps(JSON.stringify({ step: steps[step], walk: TreeWalk.walk(app),
-                                          thumbnails: app.searchPage.thumbnailRects(), results: results }),
+                                          thumbnails: Screens.thumbnailRects(app.searchPage), results: results }),
                          String(args[1]))
     }
 

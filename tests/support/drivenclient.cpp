@@ -1,4 +1,5 @@
 #include "drivenclient.h"
+#include "framewriter.h"
 
 #include <QJsonDocument>
 #include <QtTest>
@@ -16,6 +17,13 @@ DrivenClient::DrivenClient()
                 m_valid
                 && QFile::copy(qml.filePath(file), m_tree.root() + QStringLiteral("/qml/Zelko/") + file);
     m_valid = m_valid && QFile::copy(QStringLiteral(ZELKO_DRIVER_QML), m_tree.mainQml());
+    for (const char *file : {"Screens.js", "AfterFrames.qml"})
+        m_valid = m_valid
+                  && QFile::copy(QStringLiteral(ZELKO_TEST_SUPPORT_DIR "/") + file,
+                                 m_tree.root() + QStringLiteral("/qml/Zelko/") + file);
+    // A service that refuses every query (bad signature), for the step that shows a refusal.
+    m_refusing.setCannedResponse(MiniHttpServer::response(FrameWriter::serviceError(1, 2)));
+    m_valid = m_valid && m_refusing.isListening();
     // Where main looks for them.
     const QDir translations(QStringLiteral(ZELKO_TRANSLATIONS_DIR));
     const QString installed = m_tree.root() + QStringLiteral("/translations/");
@@ -46,7 +54,8 @@ void DrivenClient::start(const QString &serviceUrl, const QStringList &steps, co
             if (adjust)
                 adjust(env);
         },
-        QStringList{m_cue.url(QStringLiteral("/cue")), steps.join(QLatin1Char(','))} + moreArguments);
+        QStringList{m_cue.url(QStringLiteral("/cue")), steps.join(QLatin1Char(',')), m_refusing.url()}
+            + moreArguments);
 }
 
 QJsonObject DrivenClient::next()

@@ -40,6 +40,7 @@ public:
 private:
     InstallTree m_tree;
     MiniHttpServer m_cue;
+    MiniHttpServer m_refusing;
     QPointer<QTcpSocket> m_waiting;
     QList<QByteArray> m_reports;
     QProcess m_process;

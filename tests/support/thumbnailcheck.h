@@ -9,7 +9,7 @@
 #include <QString>
 
 // Empty when shot (a whole screen at device pixel ratio 1) shows exactly the thumbnail the
-// service made for each name where rects (SearchPage.thumbnailRects()) say; else what differs.
+// service made for each name where rects (Screens.thumbnailRects) say; else what differs.
 inline QString compareThumbnails(const QImage &shot, const QJsonArray &rects)
 {
     if (shot.isNull())
