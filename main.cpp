@@ -20,8 +20,7 @@ int main(int argc, char **argv)
     // program (<its folder>/../translations); without one they stay as written.
     QTranslator translator;
     if (translator.load(QLocale(), QStringLiteral("zelko"), QStringLiteral("_"),
-                        QCoreApplication::applicationDirPath()
-                            + QStringLiteral("/../translations")))
+                        QCoreApplication::applicationDirPath() + QStringLiteral("/../translations")))
         app.installTranslator(&translator);
 
     zelkoRegisterQmlTypes();

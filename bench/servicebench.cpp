@@ -1,6 +1,6 @@
 // The reference service's search: time per answer (SearchService::answer, JSON
-// and thumbnails included) over a mix of queries, with the full-text index beside
-// the linear scan it replaced; the index build; the resident set of the service
+// and thumbnails included) over a mix of queries, with the index beside the linear
+// scan it must agree with; the index build; the resident set of the service
 // serving the whole archive.
 
 #include "benchsupport.h"

@@ -10,8 +10,9 @@
 class OneRequest;
 class QNetworkAccessManager;
 
-// The one process-wide HTTP transport: every request goes through its single
-// network access manager and comes back wrapped in a OneRequest.
+// The one process-wide HTTP transport: every request comes back wrapped in a OneRequest.
+// Queries and unchecked HTTPS posts share one network access manager; HTTPS posts that
+// check their peer get managers of their own (below).
 class HttpHelper : public QObject
 {
     Q_OBJECT
@@ -43,7 +44,7 @@ private:
 
     QNetworkAccessManager *m_manager;
     // What post() last sent to, made ready once: a client posts its queries to one address,
-    // and parsing it took a tenth of a request's time.
+    // and parsing it takes a tenth of a request's time.
     QString m_postUrl;
     QNetworkRequest m_postRequest;
     // One for verification and one per pin, made on first use. A manager reuses its

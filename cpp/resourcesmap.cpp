@@ -12,7 +12,7 @@ std::mutex ResourcesMap::m_lock;
 namespace {
 
 // Inline and unseeded, a few multiplications for a key of a few words: qHash's call into
-// the library took as long as the rest of a lookup. Collisions only lengthen a probe,
+// the library takes as long as the rest of a lookup. Collisions only lengthen a probe,
 // which the table's size bounds whatever the keys.
 inline uint hashOf(const QString &key)
 {

@@ -10,7 +10,7 @@ zelko_local_https_port=47312 # the HTTPS feedback endpoint (--https-port; qml/Ze
 zelko_local_stall_port=47399 # a listener that never answers, in the package check's own network
 
 # The search address a local build compiles into the client and the service listens on;
-# ZELKO_SERVICE_URL in the environment overrides it, as it always has.
+# ZELKO_SERVICE_URL in the environment overrides it.
 zelko_service_url=${ZELKO_SERVICE_URL:-http://$zelko_local_host:$zelko_local_port/search}
 zelko_feedback_url=https://$zelko_local_host:$zelko_local_https_port/feedback
 zelko_stall_url=http://$zelko_local_host:$zelko_local_stall_port/

@@ -49,8 +49,9 @@ echo "qt6: built and tested in $(( SECONDS - qt6_started )) s"
 "$top/scripts/cross.sh" armhf
 
 # Hardening, with Qt 5 only: the suite again under ASan + UBSan (built, unlike the two
-# above, for the reference service on loopback) and the cache stress under TSan, every
-# fuzz target over its seeds and then briefly beyond, and the reference service under load.
+# above, for the reference service on loopback), the cache stress and the service's HTTP
+# suites under TSan, every fuzz target over its seeds and then briefly beyond, and the
+# reference service under load.
 "$top/scripts/sanitize.sh"
 "$top/fuzz/run" "${ZELKO_FUZZ_SECONDS:-15}"
 ZELKO_BUILD_DIR="$build" "$top/scripts/load.sh" 10 8

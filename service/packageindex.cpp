@@ -49,8 +49,8 @@ PackageIndex PackageIndex::openIndex(const QString &path, QString *source, QStri
 {
     PackageList list;
     std::shared_ptr<SearchIndex> search = SearchIndex::openFile(path, &list, source, error);
-    // A file written before names were bounded may list one that details would refuse; it
-    // is not used, so a service builds it again from its source.
+    // A file that lists a name longer than details take (one written by a build that bounded
+    // none) is not used, so a service builds it again from its source.
     for (int i = 0; search && i < list.size(); ++i) {
         if (list.text(i, PackageList::Name).size() > size_t(PackageParser::MaxNameBytes)) {
             *error = QStringLiteral("%1 lists a name longer than %2 bytes")

@@ -54,8 +54,8 @@ public:
     // count of those from the from-th on, and in total how many there are: only that
     // page is put in order.
     QVector<int> search(const QString &query, int from, int count, int *total) const;
-    // The same answer from a scan of every package: what search() was before the
-    // index, kept as its reference.
+    // The same answer from a scan of every package: the reference search() must agree
+    // with.
     QVector<int> scan(const QString &query) const;
 
 private:

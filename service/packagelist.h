@@ -24,8 +24,8 @@ struct Package
 
 // The packages a service answers from, and what they are matched by: plain data, made
 // once (by the parser or from an index file) and then only read, so threads share it
-// without locking. Every text is UTF-8 in one buffer: the archive's 60,000 packages
-// took 80 MiB as QStrings (UTF-16, a header and an allocation each), about 12 here.
+// without locking. Every text is UTF-8 in one buffer: the archive's 60,000 packages take
+// about 12 MiB so, where QStrings (UTF-16, a header and an allocation each) would take 80.
 struct PackageList
 {
     enum Field {

@@ -100,8 +100,8 @@ Q_ALWAYS_INLINE int utf8Rank(const PackageList &list, const std::vector<std::str
     return rank;
 }
 
-// A word with a stray surrogate half has no UTF-8 form; it is matched as before, on
-// the texts as QStrings (rare: only a query's JSON escapes make one).
+// A word with a stray surrogate half has no UTF-8 form; it is matched on the texts as
+// QStrings (rare: only a query's JSON escapes make one).
 int matchRank(const QString &word, const PackageList &list, int i)
 {
     if (list.string(i, PackageList::FoldedName) == word)

@@ -405,7 +405,7 @@ std::shared_ptr<SearchIndex> SearchIndex::openFile(const QString &path, PackageL
     int step = SQLITE_ERROR;
     std::string_view texts[PackageList::FieldCount];
     while (rows && (step = sqlite3_step(rows.get())) == SQLITE_ROW) {
-        // Row ids are the positions the full-text table answers with.
+        // Row ids are the positions the posting lists hold.
         if (sqlite3_column_int64(rows.get(), 0) != loaded.size()) {
             step = SQLITE_CORRUPT;
             break;

@@ -16,7 +16,7 @@ QByteArray png(const QString &name)
     const QColor ink = QColor::fromHsv(hue, 170 + quint8(hash[2]) % 60, 150 + quint8(hash[3]) % 60);
     const QColor paper = QColor::fromHsv(hue, 30, 245);
 
-    // QColor::rgb() converts on every call; per pixel it cost more than the PNG encoding.
+    // QColor::rgb() converts on every call; per pixel it costs more than the PNG encoding.
     const QRgb inkRgb = ink.rgb();
     QImage image(Size, Size, QImage::Format_RGB32);
     image.fill(paper);

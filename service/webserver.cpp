@@ -458,7 +458,7 @@ private:
 
     // Gives Beast's parser what has come and reads more while it needs more: the head (then
     // onHead), or the whole request (then onBody). This is http::async_read's own loop without
-    // its composed operations, which cost 29% of the answers a second under loadbench.
+    // its composed operations, which would cost some 29% of the answers a second under loadbench.
     void parse(bool body)
     {
         beast::error_code ec;
@@ -680,7 +680,7 @@ private:
 
     // Each write has its bound; a read waiting meanwhile keeps its own. Beast's serializer
     // writes the head, which goes out with the body in one gather write: http::async_write's
-    // buffer sequences cost 14% of the answers a second under loadbench (8 connections).
+    // buffer sequences would cost some 14% of the answers a second under loadbench (8 connections).
     void write()
     {
         lowest().expires_after(ms(limits().writeMs));

@@ -10,7 +10,7 @@
 #include <map>
 #include <thread>
 
-// The full-text index against the linear scan it replaced: for every query the
+// The index against a plain scan of the same packages (its oracle): for every query the
 // same packages in the same order, from the index in memory and from a file.
 class PackageIndexTest : public QObject
 {
