@@ -8,14 +8,20 @@
 #   ZELKO_MANDIR           the manual pages
 set(ZELKO_CLIENT_DIR lib/zelko CACHE STRING "The client's private folder, below the prefix")
 
-# Qt's QML folder, below /usr where Qt has it there (Debian: lib/<triplet>/qt5/qml).
+# The programs and the QML folder of the Qt this build uses (ZELKO_QT_BIN, _zelko_qt_qml),
+# never the first ones on PATH: Qt 5's qmllint passing says nothing of Qt 6.
 if(ZELKO_QT_VERSION EQUAL 5)
     get_target_property(_zelko_qmake Qt5::qmake IMPORTED_LOCATION)
+    execute_process(COMMAND ${_zelko_qmake} -query QT_INSTALL_BINS OUTPUT_VARIABLE ZELKO_QT_BIN
+        OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
     execute_process(COMMAND ${_zelko_qmake} -query QT_INSTALL_QML OUTPUT_VARIABLE _zelko_qt_qml
         OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 else()
+    set(ZELKO_QT_BIN ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_BINS})
     set(_zelko_qt_qml ${QT6_INSTALL_PREFIX}/${QT6_INSTALL_QML})
 endif()
+
+# Qt's QML folder, below /usr where Qt has it there (Debian: lib/<triplet>/qt5/qml).
 # A cross build's Qt tools are the host's: the target's QML folder has the target's triplet.
 if(CMAKE_CROSSCOMPILING AND _zelko_qt_qml MATCHES "^/usr/lib/[^/]+-linux-gnu[^/]*/")
     string(REGEX REPLACE "^/usr/lib/[^/]+-linux-gnu[^/]*/" "/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}/" _zelko_qt_qml
