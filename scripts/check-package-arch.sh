@@ -28,10 +28,17 @@ esac
 field=$(dpkg-deb -f "$deb" Architecture)
 [ "$field" = "$arch" ] || fail "Architecture is '$field', not $arch"
 
+# The program or library each package is for (cpack's one zelko holds them all).
+case $(dpkg-deb -f "$deb" Package) in
+    zelko) path=usr/lib/zelko/bin/zelko ;;
+    qml-module-zelko) path='usr/lib/[^/]*/qt[56]/qml/Zelko/libzelkoplugin\.so' ;;
+    zelko-service) path=usr/bin/zelko-service ;;
+    zelko-tools) path=usr/bin/zelko-frame ;;
+    *) path= ;;
+esac
+[ -n "$path" ] || fail "$(dpkg-deb -f "$deb" Package) is none of the project's packages"
 contents=$(dpkg-deb -c "$deb")
-for path in usr/lib/zelko/bin/zelko usr/bin/zelko-frame 'usr/lib/[^/]*/qt[56]/qml/Zelko/libzelkoplugin\.so'; do
-    grep -q " \./$path\$" <<<"$contents" || fail "no /$path in the package"
-done
+grep -q " \./$path\$" <<<"$contents" || fail "no /$path in the package"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
