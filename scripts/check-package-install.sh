@@ -45,7 +45,8 @@ export DEBIAN_FRONTEND=noninteractive
 names=()
 for d in "${debs[@]}"; do names+=("$(dpkg-deb -f "$d" Package)"); done
 work=$(mktemp -d)
-trap 'apt-get remove -y -qq --purge "${names[@]}" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
+# dpkg, not apt: apt refuses the whole removal when one of them is not installed.
+trap 'dpkg --purge "${names[@]}" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 install() { apt-get install -y -qq "$1" >/dev/null || fail "apt could not install $1"; }
 
 install "$(deb_of zelko)"
