@@ -7,7 +7,7 @@
 // Internal to the library: the byte scrambling and CRC-32 behind the parameter
 // encryption (ZelkoEncrypt) and the code encryption (DecompressMethods). The
 // two differ in key bytes, a key-length step and the CRC byte order; the
-// service reads each form as it is.
+// service that takes either form must undo it exactly as written here.
 namespace ZelkoScramble {
 
 // The byte every input byte is XORed with before its key byte is added.
