@@ -45,7 +45,14 @@ install_missing() {
     echo "installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
     # Other builds on the machine may hold the lock for a while.
-    apt-get -o DPkg::Lock::Timeout=900 update -qq
+    # A mirror in the middle of a sync fails an update now and then: try again, and then go
+    # on with the lists there are, which the install itself judges.
+    local try
+    for try in 1 2 3; do
+        apt-get -o DPkg::Lock::Timeout=900 update -qq && break
+        [ "$try" = 3 ] && echo "apt-get update failed three times; installing from the lists there are" >&2
+        [ "$try" = 3 ] || sleep 20
+    done
     apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
 }
 
