@@ -47,13 +47,18 @@ install_missing() {
     # Other builds on the machine may hold the lock for a while.
     # A mirror in the middle of a sync fails an update now and then: try again, and then go
     # on with the lists there are, which the install itself judges.
-    local try
+    local try updated=0
     for try in 1 2 3; do
-        apt-get -o DPkg::Lock::Timeout=900 update -qq && break
-        [ "$try" = 3 ] && echo "apt-get update failed three times; installing from the lists there are" >&2
+        apt-get -o DPkg::Lock::Timeout=900 update -qq && { updated=1; break; }
         [ "$try" = 3 ] || sleep 20
     done
-    apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"
+    if ! apt-get -o DPkg::Lock::Timeout=900 install -y -qq --no-install-recommends "${missing[@]}"; then
+        # Exit 75 (try again later) when the archive itself could not be read whole.
+        [ "$updated" = 1 ] && exit 1
+        echo "not installed: apt-get update failed three times (the archive above), and without" \
+            "the lists it could not give ${missing[*]}" >&2
+        exit 75
+    fi
 }
 
 # Sourced (scripts/cross.sh), it only gives the list and the function: the cross builds
