@@ -96,11 +96,7 @@ void ZelkoDeviceTest::initTestCase()
     qDBusRegisterMetaType<MockMethod>();
     qDBusRegisterMetaType<QList<MockMethod>>();
 
-    QVERIFY2(QFileInfo(fakeDBusPython).isExecutable(), "/usr/bin/python3 (Debian: python3)");
-    QProcess probe;
-    probe.start(fakeDBusPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
-    QVERIFY(probe.waitForFinished(fakeDBusStartMs));
-    QVERIFY2(probe.exitCode() == 0, "python3 cannot import dbusmock (Debian: python3-dbusmock)");
+    QVERIFY2(hasDBusMock(), "/usr/bin/python3 cannot import dbusmock (Debian: python3-dbusmock)");
 
     // Set before anything here connects: QtDBus keeps its first system bus for the process.
     QString error;

@@ -82,9 +82,12 @@ Rectangle {
     }
     // The list holds what arrived only once it has laid it out.
     Timer {
-        id: nearEnd
+        id: laidOut
         interval: 0
-        onTriggered: searchPage._nearEnd()
+        onTriggered: {
+            searchPage._checkShown()
+            searchPage._nearEnd()
+        }
     }
 
     // As the end of the list nears, the next page is asked for.
@@ -102,7 +105,7 @@ Rectangle {
         id: client
         onAnswered: function (count) {
             if (client.page > 0) {
-                nearEnd.restart()
+                laidOut.restart()
                 return
             }
             // Written once the results are on screen, when there are some to draw.
@@ -110,10 +113,9 @@ Rectangle {
                 recent.add(query, count > 0)
             list.positionViewAtBeginning()
             searchPage._showPending = count > 0
-            shownCheck.restart()
             if (searchPage._explicit)
                 searchPage._announce(total > 0 ? summary : emptyText)
-            nearEnd.restart()
+            laidOut.restart()
         }
         onStatusChanged: {
             if ((status === "error" || status === "cancelled") && searchPage._explicit)
@@ -132,12 +134,6 @@ Rectangle {
         }
     }
 
-    // The list holds what arrived only once it has laid it out.
-    Timer {
-        id: shownCheck
-        interval: 0
-        onTriggered: searchPage._checkShown()
-    }
 
     Rectangle {
         id: header

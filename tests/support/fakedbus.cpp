@@ -42,6 +42,14 @@ bool waitFor(const std::function<bool()> &condition)
     return true;
 }
 
+bool hasDBusMock()
+{
+    QProcess probe;
+    probe.start(fakeDBusPython, {QStringLiteral("-c"), QStringLiteral("import dbusmock")});
+    return probe.waitForFinished(fakeDBusStartMs) && probe.exitStatus() == QProcess::NormalExit
+           && probe.exitCode() == 0;
+}
+
 bool writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).path());

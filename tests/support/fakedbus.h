@@ -53,6 +53,8 @@ constexpr int fakeDBusStartMs = 30000;
 extern const QString fakeDBusPython;
 extern const QString fakeDBusMockInterface;
 
+// Whether Debian's python3 imports dbusmock (python3-dbusmock), which every fake service needs.
+bool hasDBusMock();
 // A Python literal for a test value: a string, or an int sent as D-Bus int32.
 QString pythonValue(const QVariant &value);
 // A call on the system bus the test makes itself; it never starts a service either.
