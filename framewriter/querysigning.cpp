@@ -26,7 +26,8 @@ namespace QuerySigning {
 
 QString searchText(const QString &q, int page, int pageSize)
 {
-    return QStringLiteral("1|%1|%2|%3").arg(q).arg(page).arg(pageSize);
+    // In one pass: a "%1" the user typed is text, not a place for the page.
+    return QStringLiteral("1|%1|%2|%3").arg(q, QString::number(page), QString::number(pageSize));
 }
 
 QString detailsText(const QString &name)

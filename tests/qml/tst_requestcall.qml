@@ -80,6 +80,8 @@ TestCase {
               outcome: "succeeded", type: Protocol.Search },
             { tag: "details answered", service: Protocol.Details, text: "dpkg",
               outcome: "succeeded", type: Protocol.Details },
+            { tag: "search with %1 in it: signed as typed", service: Protocol.Search, text: "50%1 %2",
+              outcome: "succeeded", type: Protocol.Search },
             { tag: "bad signature: error 2, then the response with the service's code",
               service: Protocol.Search, text: "zlib", badSign: true,
               outcome: "failed", code: 2, fromService: true, pair: true },
