@@ -244,8 +244,9 @@ int main(int argc, char **argv)
         || limits.maxConnections == 0 || limits.maxPerAddress == 0 || limits.requestMs <= 0
         || limits.idleMs <= 0 || limits.writeMs <= 0)
         return fail(QStringLiteral("--max-connections, --max-per-address and the times take numbers from 1"));
-    WebServer server(limits);
+    // Made before the server, so gone after it: its threads log until they end.
     LogSink log(LogSink::detect());
+    WebServer server(limits);
     server.setLogger([&log](const std::string &method, const std::string &path, int status, size_t bodySize,
                             int64_t us) { log.request(method, path, status, bodySize, us); });
     std::string error;
