@@ -68,8 +68,9 @@ Rectangle {
     // The fields of info() ({imei:"…",productName:"…",…}: not JSON), by name.
     function _device() {
         var fields = {}
+        var info = settings.info() // asks the device: once
         var pattern = /(\w+):"((?:[^"\\]|\\.)*)"/g
-        for (var m = pattern.exec(settings.info()); m !== null; m = pattern.exec(settings.info()))
+        for (var m = pattern.exec(info); m !== null; m = pattern.exec(info))
             fields[m[1]] = m[2]
         return fields
     }
