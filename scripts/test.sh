@@ -48,11 +48,11 @@ echo "qt6: built and tested in $(( SECONDS - qt6_started )) s"
 # Exit 75: the machine's archive could not give the target's packages (a mirror mid-sync),
 # said loudly here and at the end; any other failure stops the run.
 not_run=()
-for arch in arm64 armhf; do
+for target in arm64 armhf; do
     status=0
-    "$top/scripts/cross.sh" "$arch" || status=$?
+    "$top/scripts/cross.sh" "$target" || status=$?
     [ "$status" = 0 ] || [ "$status" = 75 ] || exit "$status"
-    [ "$status" = 0 ] || not_run+=("cross $arch (its packages could not be installed from the archive)")
+    [ "$status" = 0 ] || not_run+=("cross $target (its packages could not be installed from the archive)")
 done
 
 # Hardening, with Qt 5 only: the suite again under ASan + UBSan (built, unlike the two

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The service's log cannot stop it: with standard error a pipe that nobody reads, 6,000
-# queries (several times what fills the pipe) are all answered. Under systemd (JOURNAL_STREAM names its standard error) each
-# answer is a journal entry with fields, sent to a journal socket of the test's own in a
-# mount namespace of its own.
+# queries (several times what fills the pipe) are all answered. Under systemd (JOURNAL_STREAM
+# names its standard error) each answer is a journal entry with fields, sent to a journal
+# socket of the test's own in a mount namespace of its own.
 #   servicelog.sh SERVICE_BINARY STATUS_FILE
 set -euo pipefail
 service=${1:?usage: servicelog.sh SERVICE_BINARY STATUS_FILE} status=$2
