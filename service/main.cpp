@@ -166,10 +166,14 @@ int main(int argc, char **argv)
     QCommandLineOption writeTimeOption("write-time", "Milliseconds an answer may take to be sent.", "ms",
                                        QString::number(defaults.writeMs));
     writeTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption stallTimeOption("stall-time",
+                                       "Milliseconds without a byte after which a request under way makes room.",
+                                       "ms", QString::number(defaults.stallMs));
+    stallTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
                        indexOption, buildIndexOption, answerCacheOption, certOption, keyOption,
                        maxConnectionsOption, maxPerAddressOption, parentOption, cannedOption,
-                       requestTimeOption, idleTimeOption, writeTimeOption});
+                       requestTimeOption, idleTimeOption, writeTimeOption, stallTimeOption});
     parser.process(app);
 
     IndexSource source;
@@ -218,6 +222,21 @@ int main(int argc, char **argv)
     if (!answerCacheOk || answerCacheMiB > 65536)
         return fail(QStringLiteral("--answer-cache takes MiB from 0 to 65536"));
 
+    // Checked, or made, before any port is bound: a service that refuses its key has
+    // answered nobody, and a pair it cannot trust is never silently replaced.
+    const std::string certFile = parser.value(certOption).toStdString();
+    const std::string keyFile = parser.value(keyOption).toStdString();
+    std::string error, madeFingerprint;
+    if (parser.isSet(certOption) || parser.isSet(keyOption)
+            ? !OwnCertificate::check(certFile, keyFile, &error)
+            : !OwnCertificate::ensure(certFile, keyFile, &error, &madeFingerprint))
+        return fail(QString::fromStdString(error));
+    if (!madeFingerprint.empty())
+        std::fprintf(
+            stderr,
+            "zelko-service: made a new key and certificate in %s; certificate SHA-256 fingerprint %s\n",
+            qPrintable(ownFolder), madeFingerprint.c_str());
+
     QString indexNote, indexError;
     SearchService service(loadPackageIndex(source, parser.value(indexOption), &indexNote, &indexError),
                           size_t(answerCacheMiB) * 1024 * 1024);
@@ -234,32 +253,26 @@ int main(int argc, char **argv)
 
     WebServer::Limits limits;
     limits.maxBody = MaxBodySize;
-    bool limitsOk[5] = {};
+    bool limitsOk[6] = {};
     limits.maxConnections = parser.value(maxConnectionsOption).toUInt(&limitsOk[0]);
     limits.maxPerAddress = parser.value(maxPerAddressOption).toUInt(&limitsOk[1]);
     limits.requestMs = parser.value(requestTimeOption).toInt(&limitsOk[2]);
     limits.idleMs = parser.value(idleTimeOption).toInt(&limitsOk[3]);
     limits.writeMs = parser.value(writeTimeOption).toInt(&limitsOk[4]);
+    limits.stallMs = parser.value(stallTimeOption).toInt(&limitsOk[5]);
     if (!std::all_of(std::begin(limitsOk), std::end(limitsOk), [](bool ok) { return ok; })
         || limits.maxConnections == 0 || limits.maxPerAddress == 0 || limits.requestMs <= 0
-        || limits.idleMs <= 0 || limits.writeMs <= 0)
+        || limits.idleMs <= 0 || limits.writeMs <= 0 || limits.stallMs < 0)
         return fail(QStringLiteral("--max-connections, --max-per-address and the times take numbers from 1"));
     // Made before the server, so gone after it: its threads log until they end.
     LogSink log(LogSink::detect());
     WebServer server(limits);
     server.setLogger([&log](const std::string &method, const std::string &path, int status, size_t bodySize,
                             int64_t us) { log.request(method, path, status, bodySize, us); });
-    std::string error;
     const int boundHttp = server.listen(host, port, searchRoutes(service, canned), {}, {}, &error);
     if (boundHttp < 0)
         return fail(QString::fromStdString(error));
-    if (!parser.isSet(certOption) && !parser.isSet(keyOption)
-        && !OwnCertificate::ensure(parser.value(certOption).toStdString(),
-                                   parser.value(keyOption).toStdString(), &error))
-        return fail(QString::fromStdString(error));
-    const int boundHttps =
-        server.listen(host, httpsPort, feedbackRoutes(service), parser.value(certOption).toStdString(),
-                      parser.value(keyOption).toStdString(), &error);
+    const int boundHttps = server.listen(host, httpsPort, feedbackRoutes(service), certFile, keyFile, &error);
     if (boundHttps < 0)
         return fail(QString::fromStdString(error));
 

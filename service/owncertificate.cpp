@@ -1,5 +1,6 @@
 #include "owncertificate.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
@@ -108,6 +109,104 @@ template <class Write> bool writeFile(const std::string &path, mode_t mode, Writ
     return std::fclose(file) == 0 && written && ::rename(partial.c_str(), path.c_str()) == 0;
 }
 
+// A file that lstat finds, even a dangling link or one this user may not read: only a file
+// that is plainly gone lets a new pair be made.
+bool present(const std::string &path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+// Opened without waiting for a writer on a FIFO, and without following a link for the
+// service's own files, then read only when it is a regular file. Null with the reason in error.
+template <class T, class Free, class Read>
+std::unique_ptr<T, Free> readPem(const std::string &path, bool followLinks, bool privateToUser,
+                                 const char *what, Read read, std::string *error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    struct stat st;
+    if (fd < 0) {
+        fail(error, path + ": " + (errno == ELOOP ? "a link, not a regular file" : std::strerror(errno)));
+        return nullptr;
+    }
+    BIO *bio = nullptr;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        fail(error, path + ": not a regular file");
+    } else if (privateToUser && (st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        fail(error, path + ": group or others may read or write it (mode " + mode + "); chmod 600 it");
+    } else if (!(bio = BIO_new_fd(fd, BIO_CLOSE))) {
+        fail(error, path + ": cannot be read");
+    }
+    if (!bio) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<T, Free> value(read(bio));
+    BIO_free(bio);
+    if (!value)
+        fail(error, path + ": not a PEM " + what);
+    return value;
+}
+
+// Never asks for a passphrase: a service has nobody to ask.
+int noPassphrase(char *, int, int, void *)
+{
+    return -1;
+}
+
+bool checkPair(const std::string &certFile, const std::string &keyFile, bool own, std::string *error)
+{
+    const Certificate certificate = readPem<X509, Freer<X509, X509_free>>(
+        certFile, !own, false, "certificate",
+        [](BIO *b) { return PEM_read_bio_X509(b, nullptr, noPassphrase, nullptr); }, error);
+    const Key key =
+        certificate ? readPem<EVP_PKEY, Freer<EVP_PKEY, EVP_PKEY_free>>(
+            keyFile, !own, own, "private key (one without a passphrase)",
+            [](BIO *b) { return PEM_read_bio_PrivateKey(b, nullptr, noPassphrase, nullptr); }, error)
+                    : nullptr;
+    // Also an RSA key beside an EC certificate: TLS would fail at each handshake instead.
+    const bool paired = key && X509_check_private_key(certificate.get(), key.get()) == 1;
+    if (key && !paired)
+        fail(error, keyFile + ": not the key of the certificate " + certFile);
+    // Nothing of these reads may be taken for a later TLS failure.
+    ERR_clear_error();
+    return paired;
+}
+
+// A folder group or others may write lets them swap the pair for one of theirs.
+bool checkFolder(const std::string &folder, std::string *error)
+{
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0)
+        return fail(error, folder + ": " + std::strerror(errno));
+    if (!S_ISDIR(st.st_mode))
+        return fail(error, folder + ": not a folder");
+    if ((st.st_mode & 022) == 0)
+        return true;
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+    return fail(error,
+                folder + ": group or others may write to this folder (mode " + mode + "); chmod go-w it");
+}
+
+// As `openssl x509 -fingerprint -sha256` prints it.
+std::string fingerprint(X509 *certificate)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    std::string hex;
+    if (X509_digest(certificate, EVP_sha256(), digest, &size) != 1)
+        return hex;
+    for (unsigned int i = 0; i < size; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : ":%02X", digest[i]);
+        hex += byte;
+    }
+    return hex;
+}
+
 } // namespace
 
 std::string OwnCertificate::defaultFolder()
@@ -123,36 +222,51 @@ std::string OwnCertificate::defaultFolder()
     return std::string(home && *home ? home : ".") + "/.local/state/zelko-service";
 }
 
-bool OwnCertificate::ensure(const std::string &certFile, const std::string &keyFile, std::string *error)
+bool OwnCertificate::ensure(const std::string &certFile, const std::string &keyFile, std::string *error,
+                            std::string *madeFingerprint)
 {
-    const auto exists = [](const std::string &path) { return ::access(path.c_str(), F_OK) == 0; };
-    if (exists(certFile) && exists(keyFile))
-        return true;
-    const std::string folder = folderOf(keyFile);
-    if (!makeFolders(folder) || !makeFolders(folderOf(certFile)))
+    const std::string folder = folderOf(keyFile), certFolder = folderOf(certFile);
+    if (!makeFolders(folder) || !makeFolders(certFolder))
         return fail(error, "cannot make " + folder + ": " + std::strerror(errno));
+    if (!checkFolder(folder, error) || (certFolder != folder && !checkFolder(certFolder, error)))
+        return false;
+    // Taken for the checks too, so that a pair another service is making is waited for, not
+    // found half made. A folder this user may not write holds a pair nobody makes meanwhile.
     const std::string lockFile = folder + "/.zelko-service.lock";
-    const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
-        if (lock >= 0)
-            ::close(lock);
-        return fail(error, "cannot lock " + lockFile + ": " + std::strerror(errno));
-    }
-    // Another service may have made them while this one waited.
-    bool made = exists(certFile) && exists(keyFile);
-    if (!made) {
+    const int lock = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int lockErrno = lock < 0 ? errno : ::flock(lock, LOCK_EX) == 0 ? 0 : errno;
+    bool ok;
+    if (present(certFile) && present(keyFile)) {
+        ok = checkPair(certFile, keyFile, true, error);
+    } else if (present(certFile) || present(keyFile)) {
+        // Made again, it would change the certificate clients pinned without a word.
+        const bool keyGone = present(certFile);
+        ok = fail(error, (keyGone ? keyFile : certFile) + ": missing, while " + (keyGone ? certFile : keyFile)
+                             + " is there; put it back, or remove both to have a new pair made");
+    } else if (lockErrno != 0) {
+        ok = fail(error, "cannot lock " + lockFile + ": " + std::strerror(lockErrno));
+    } else {
         Key key(EVP_EC_gen("P-256"));
         Certificate certificate = key ? selfSigned(key.get()) : nullptr;
-        made =
-            certificate
-            && writeFile(keyFile, 0600,
-                         [&](FILE *f) {
-                             return PEM_write_PrivateKey(f, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
-                         })
-            && writeFile(certFile, 0644, [&](FILE *f) { return PEM_write_X509(f, certificate.get()); });
-        if (!made)
+        ok = certificate && writeFile(keyFile, 0600, [&](FILE *f) {
+                 return PEM_write_PrivateKey(f, key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+             });
+        // A key alone would be refused at every later start.
+        if (ok && !writeFile(certFile, 0644, [&](FILE *f) { return PEM_write_X509(f, certificate.get()); })) {
+            ::unlink(keyFile.c_str());
+            ok = false;
+        }
+        if (!ok)
             fail(error, "cannot make a key and certificate in " + keyFile + " and " + certFile);
+        else if (madeFingerprint)
+            *madeFingerprint = fingerprint(certificate.get());
     }
-    ::close(lock);
-    return made;
+    if (lock >= 0)
+        ::close(lock);
+    return ok;
+}
+
+bool OwnCertificate::check(const std::string &certFile, const std::string &keyFile, std::string *error)
+{
+    return checkPair(certFile, keyFile, false, error);
 }
