@@ -7,8 +7,10 @@
 // places (each scaled into the rest); the rest is what the client writes. With the first
 // byte's bit 0x40 set, the rest instead builds one POST whose Transfer-Encoding and
 // Content-Length values are strung from the edge pieces of their grammars: it may be
-// answered 200 only when its coding is exactly "chunked".
+// answered 200 only when its coding is exactly "chunked". With bit 0x80 set, the rest is a
+// walk of a client's actions over time on a server whose bounds are short (http_walk.h).
 #include "fuzzcheck.h"
+#include "http_walk.h"
 #include "webserver.h"
 
 #include <boost/beast/core/flat_buffer.hpp>
@@ -30,19 +32,20 @@
 #include <string>
 #include <vector>
 
+// The sessions' misuse of a stream (two writes on it at once) shows only as Beast's assertion.
+#ifdef NDEBUG
+#error "the fuzz targets are built with assertions on"
+#endif
+
 namespace http = boost::beast::http;
 
 namespace {
 
 int g_port = 0;
+int g_walkPort = 0;
 
-void startServer()
+int startServer(WebServer &server)
 {
-    WebServer::Limits limits;
-    // The stream always ends, so no bound is waited out; a hang would still show.
-    limits.requestMs = 5000;
-    limits.lingerMs = 2000;
-    static WebServer server(limits);
     std::vector<WebServer::Route> routes{{"POST", "/search",
                                           [](const HttpRequest &req, HttpResponse &res) {
                                               res.contentType = "application/octet-stream";
@@ -53,12 +56,33 @@ void startServer()
                                               if (type && type->find("multipart/") != std::string::npos)
                                                   refusal.status = 415;
                                           }}};
-    g_port = server.listen("127.0.0.1", 0, routes);
-    FUZZ_CHECK(g_port > 0);
+    const int port = server.listen("127.0.0.1", 0, routes);
+    FUZZ_CHECK(port > 0);
     FUZZ_CHECK(server.start(2));
+    return port;
 }
 
-int connectToServer()
+void startServers()
+{
+    WebServer::Limits limits;
+    // The stream always ends, so no bound is waited out; a hang would still show.
+    limits.requestMs = 5000;
+    limits.lingerMs = 2000;
+    static WebServer server(limits);
+    g_port = startServer(server);
+    // A walk's stalls of a few milliseconds reach these.
+    WebServer::Limits brief;
+    brief.requestMs = 50;
+    brief.idleMs = 50;
+    brief.writeMs = 1000;
+    brief.lingerMs = 50;
+    static WebServer walkServer(brief);
+    g_walkPort = startServer(walkServer);
+}
+
+} // namespace
+
+int HttpWalk::connectToServer(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     FUZZ_CHECK(fd >= 0);
@@ -71,7 +95,7 @@ int connectToServer()
     FUZZ_CHECK(::bind(fd, reinterpret_cast<const sockaddr *>(&from), sizeof from) == 0);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(uint16_t(g_port));
+    to.sin_port = htons(uint16_t(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     // libFuzzer's own timer may interrupt the connect, which then goes on by itself.
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) != 0) {
@@ -87,6 +111,8 @@ int connectToServer()
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     return fd;
 }
+
+namespace {
 
 // Everything the server sends until it closes; a server that neither answers nor
 // closes within the bound is a finding.
@@ -192,7 +218,7 @@ bool onlyChunked(const std::string &coding)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    startServer();
+    startServers();
     return 0;
 }
 
@@ -200,10 +226,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
+    if (data[0] & 0x80) {
+        HttpWalk::run(data + 1, size - 1, g_walkPort);
+        return 0;
+    }
     if (data[0] & 0x40) {
         std::string coding;
         const std::string request = framedRequest(data + 1, data + size, &coding);
-        const int fd = connectToServer();
+        const int fd = HttpWalk::connectToServer(g_port);
         FUZZ_CHECK(::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()));
         ::shutdown(fd, SHUT_WR);
         const std::string answers = readAll(fd, request.size());
@@ -224,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::sort(cuts.begin(), cuts.end());
     cuts.push_back(length);
 
-    const int fd = connectToServer();
+    const int fd = HttpWalk::connectToServer(g_port);
     size_t from = 0;
     for (const size_t to : cuts) {
         // A server that closed early makes writes fail: what it answered still counts.
