@@ -171,7 +171,7 @@ int main(int argc, char **argv)
     put("http_fuzzer", QStringLiteral("walk-stalled-body"),
         walk({{Split, 96}, {Post, 20}, {Stall, 8}, {OtherConnection, 0}, {Stall, 8}, {Read, 0}, {Post, 1}}));
     put("http_fuzzer", QStringLiteral("walk-stall-past-bound"),
-        walk({{Split, 128}, {Post, 16}, {Stall, 15}, {Stall, 15}, {Stall, 15}, {Stall, 15}, {Read, 0}, {Post, 2}}));
+        walk({{Split, 128}, {Post, 16}, {Stall, 31}, {Stall, 31}, {Stall, 31}, {Stall, 31}, {Read, 0}, {Post, 2}}));
 
     put("frame_fuzzer", QStringLiteral("short-9"), QByteArray(9, '\0'));
     put("frame_fuzzer", QStringLiteral("zero-10"), QByteArray(10, '\0'));

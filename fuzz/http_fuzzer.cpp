@@ -72,10 +72,10 @@ void startServers()
     g_port = startServer(server);
     // A walk's stalls of a few milliseconds reach these.
     WebServer::Limits brief;
-    brief.requestMs = 50;
-    brief.idleMs = 50;
+    brief.requestMs = 100;
+    brief.idleMs = 100;
     brief.writeMs = 1000;
-    brief.lingerMs = 50;
+    brief.lingerMs = 100;
     static WebServer walkServer(brief);
     g_walkPort = startServer(walkServer);
 }

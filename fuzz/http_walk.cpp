@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -31,10 +32,10 @@ namespace HttpWalk {
 namespace {
 
 constexpr size_t MaxActions = 64;
-// The walk's server bounds a request, and the wait for the next one, to 50 ms: silence under
-// half of that cannot reach either, however the machine schedules.
+// The walk's server bounds a request, and the wait for the next one, to 100 ms: silence under
+// a quarter of that cannot reach either, even when a loaded machine holds the server back.
 constexpr int BriskMs = 25;
-constexpr int StallBudgetMs = 200;
+constexpr int StallBudgetMs = 300;
 constexpr int ReadWaitMs = 20; // for a Read's answers, and for the 100 an Expect waits for
 constexpr int HangMs = 10000;
 
@@ -50,6 +51,23 @@ struct Request
     size_t end = std::string::npos; // where its last byte is in the client's stream
     int continues = 0;
 };
+
+// HTTP_WALK_TRACE=1 in the environment: what the client does and gets, on stderr, to read
+// a finding by.
+const bool g_trace = std::getenv("HTTP_WALK_TRACE") != nullptr;
+
+void trace(const char *what, const std::string &bytes)
+{
+    if (!g_trace)
+        return;
+    std::string shown;
+    for (const unsigned char c : bytes) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, c >= 0x20 && c < 0x7f && c != '\\' ? "%c" : "\\x%02x", c);
+        shown += c == '\n' ? std::string("\\n\n    ") : std::string(escaped);
+    }
+    std::fprintf(stderr, "%s %s\n", what, shown.c_str());
+}
 
 int msSince(Clock::time_point start)
 {
@@ -99,8 +117,10 @@ public:
         size_t done = 0;
         while (done < count && !m_broken) {
             const ssize_t n = ::send(m_fd, m_out.data() + done, count - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0)
+            if (n > 0) {
+                trace("  >>", m_out.substr(done, size_t(n)));
                 done += size_t(n);
+            }
             else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 awaitRoom();
             else if (!(n < 0 && errno == EINTR))
@@ -140,8 +160,10 @@ public:
         char buffer[16384];
         while (!m_eof) {
             const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n > 0)
+            if (n > 0) {
                 m_in.append(buffer, size_t(n));
+                trace("  <<", std::string(buffer, size_t(n)));
+            }
             else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
                 break;
             else if (!(n < 0 && errno == EINTR))
@@ -361,6 +383,10 @@ void run(const uint8_t *data, size_t size, int port)
     for (size_t i = 0; i < std::min((size + 1) / 2, MaxActions); ++i) {
         const Action action = Action(data[2 * i] % ActionCount);
         const uint8_t argument = 2 * i + 1 < size ? data[2 * i + 1] : 0;
+        static const char *const names[] = {"Post",  "PostChunked", "PostEmpty", "ExpectWaiting", "ExpectAtOnce",
+                                            "Head",  "Misrouted",   "Malformed", "Split",         "Stall",
+                                            "Read",  "CloseWrite",  "OtherConnection"};
+        trace(names[action], std::to_string(argument));
         const size_t n = connection.requestCount();
         const bool sends = action <= Malformed;
         if (sends && !connection.writable())
@@ -443,7 +469,7 @@ void run(const uint8_t *data, size_t size, int port)
             break;
         case Stall: {
             connection.flush();
-            const int ms = 1 + argument % 16;
+            const int ms = 1 + argument % 32;
             if (stalledMs + ms > StallBudgetMs)
                 break;
             stalledMs += ms;

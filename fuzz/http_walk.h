@@ -21,7 +21,7 @@ enum Action : uint8_t {
     Malformed,       // argument % 6: a control byte in a quoted chunk extension (which one:
                      // argument / 6), two Content-Lengths, an obs-fold, bad Transfer-Encodings
     Split,           // the next write stops at argument/256 of what is queued; the rest waits
-    Stall,           // 1 to 16 ms of silence
+    Stall,           // 1 to 32 ms of silence
     Read,            // waits, bounded, for the answers to what was sent whole
     CloseWrite,      // the end of the client's stream
     OtherConnection, // a request on a connection of its own meanwhile, answered in time
