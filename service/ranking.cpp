@@ -134,7 +134,16 @@ Ranking::Words::Words(const QStringList &words)
 
 QStringList Ranking::words(const QString &query)
 {
-    return query.simplified().toCaseFolded().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList all = query.simplified().toCaseFolded().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList distinct;
+    for (const QString &word : all) {
+        if (!distinct.contains(word)) {
+            distinct << word;
+            if (distinct.size() == MaxWords)
+                break;
+        }
+    }
+    return distinct;
 }
 
 // Words the index answers for exactly: nothing it would read differently from
@@ -155,7 +164,8 @@ QVector<int> Ranking::rank(const PackageList &list, const QStringList &words, co
     // put in order. Ranks are small sums: a count per rank tells where each rank's hits
     // start in the answer, and hits of one rank stay in position (name) order.
     constexpr quint16 Missing = 0xffff;
-    const int size = candidates ? candidates->size() : list.size();
+    const int all = candidates ? candidates->size() : list.size();
+    const int size = words.isEmpty() ? all : std::min(all, MaxChecks / int(words.size()));
     std::vector<quint16> ranks(size_t(size), Missing);
     std::vector<int> starts(size_t(4 * words.size() + 1), 0);
     int matches = 0;

@@ -32,6 +32,15 @@ const char *const GramSql = "SELECT ids FROM grams WHERE key = ?1";
 // Without reading the list: SQLite finds a blob's length in its row header.
 const char *const LengthSql = "SELECT length(ids) FROM grams WHERE key = ?1";
 
+// Bounds on the row reads of one query, whatever its words: with at most Ranking::MaxWords
+// words, at most MaxTrigramsPerWord each, and at most MaxListsRead lists read, of which no
+// more than 64,000 entries each (the archive's broadest gram).
+constexpr int MaxTrigramsPerWord = 12;
+constexpr size_t MaxListsRead = 12;
+// A list this many times longer than the candidates left is not read: the ranking checks
+// every word of each candidate anyway, sooner than the list would be read through.
+constexpr qint64 SkipListRatio = 64;
+
 // One or two code points as one number: the key of their row in the grams table.
 qint64 gramKey(uint first, qint64 second)
 {
@@ -51,8 +60,14 @@ std::vector<qint64> wordKeys(const QVector<uint> &points)
     if (points.size() < 3)
         return {gramKey(points.at(0), points.size() > 1 ? qint64(points.at(1)) : -1)};
     std::vector<qint64> keys;
-    for (int k = 0; k + 2 < points.size(); ++k)
+    // A long word is looked up by trigrams spread over it, the first and the last among
+    // them: a few narrow the candidates as well as all would, and each costs a row read.
+    const int trigrams = points.size() - 2;
+    const int used = std::min(trigrams, MaxTrigramsPerWord);
+    for (int n = 0; n < used; ++n) {
+        const int k = used == 1 ? 0 : int(qint64(n) * (trigrams - 1) / (used - 1));
         keys.push_back(trigramKey(points.at(k), points.at(k + 1), points.at(k + 2)));
+    }
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     return keys;
@@ -514,25 +529,32 @@ bool SearchIndex::candidates(const QStringList &words, int size, QVector<int> *o
     bool ok = true;
     out->clear();
     // A word of one or two code points beside others holds far more packages than
-    // they do ("gnu c library": 3,600 for "gnu", 52,000 for "c" over the archive), so
-    // then the shortest lists go first: what is left of the candidates is looked up
-    // in the long ones instead of those being read through. Trigrams alone differ
-    // too little to pay for the lookups of their lengths (about 4,000 instructions
-    // each).
-    if (shortWord && keys.size() > 1) {
-        std::vector<std::pair<qint64, qint64>> lengths; // bytes, key
+    // they do ("gnu c library": 3,600 for "gnu", 52,000 for "c" over the archive), and
+    // so do common trigrams of long words, so then the shortest lists go first: what is
+    // left of the candidates is looked up in the long ones instead of those being read
+    // through, or those are not read at all. A few trigrams alone differ too little to pay
+    // for the lookups of their lengths (about 4,000 instructions each).
+    const bool byLength = keys.size() > 1 && (shortWord || keys.size() > 4);
+    std::vector<qint64> lengths(keys.size(), -1); // entries, when looked up
+    if (byLength) {
+        std::vector<std::pair<qint64, qint64>> sorted; // entries, key
         for (qint64 key : keys) {
             sqlite3_bind_int64(c.length, 1, key);
             const int step = sqlite3_step(c.length);
             ok = ok && (step == SQLITE_ROW || step == SQLITE_DONE);
-            lengths.emplace_back(step == SQLITE_ROW ? sqlite3_column_int64(c.length, 0) : 0, key);
+            sorted.emplace_back(step == SQLITE_ROW ? sqlite3_column_int64(c.length, 0) / 4 : 0, key);
             sqlite3_reset(c.length);
         }
-        std::sort(lengths.begin(), lengths.end());
-        for (size_t k = 0; k < keys.size(); ++k)
-            keys[k] = lengths[k].second;
+        std::sort(sorted.begin(), sorted.end());
+        for (size_t k = 0; k < keys.size(); ++k) {
+            lengths[k] = sorted[k].first;
+            keys[k] = sorted[k].second;
+        }
     }
-    for (size_t k = 0; ok && k < keys.size(); ++k) {
+    for (size_t k = 0; ok && k < keys.size() && k < MaxListsRead; ++k) {
+        // Lengths ascend from here on: none of the rest is worth reading either.
+        if (k > 0 && lengths[k] > SkipListRatio * out->size())
+            break;
         sqlite3_bind_int64(c.gram, 1, keys[k]);
         const int step = sqlite3_step(c.gram);
         ok = step == SQLITE_ROW || step == SQLITE_DONE;
