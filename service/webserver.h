@@ -39,8 +39,9 @@ struct HttpResponse
 // HTTP/1.1 and HTTPS on Boost.Beast over one Asio io_context run by a few threads; every
 // connection is a session on a strand of its own, so an idle or slow one costs a socket
 // and a small buffer, never a thread (and no TLS state before its first byte). Requests are
-// read whole, within bounds of size and time, before a handler sees them; answers go out in
-// order, a few queued while the next request is read.
+// read whole, within bounds of size, time and rate, before a handler sees them; everything
+// a connection is sent goes out in request order through one queue, a few answers queued
+// while the next request is read.
 class WebServer
 {
 public:
@@ -52,10 +53,16 @@ public:
         // A request, head and body, must arrive whole within this from its first byte
         // (blank lines before it included), whatever trickles in.
         int requestMs = 10000;
+        // Progress, not presence, holds a place: a request under way that has had no byte
+        // for stallMs, or less than minRate bytes a second from then on, has stalled, and
+        // makes room for a newcomer as an idle connection does (Apache's mod_reqtimeout).
+        int stallMs = 1000;
+        size_t minRate = 500;
         int writeMs = 10000; // to write one answer
         int idleMs = 30000;  // kept alive between requests
-        // Per endpoint. Past either, a connection with no request in progress is closed to
-        // make room (idle kept-alive ones first); only when all are busy is a client refused.
+        // Per endpoint. Past either, a connection is closed to make room: an idle kept-alive
+        // one first, then one with no request or a stalled one; only when every one is owed
+        // an answer or making progress is a client refused.
         size_t maxConnections = 4096;
         size_t maxPerAddress = 512;
         // After a refusal the rest of the request is read and dropped, this much for this
@@ -76,7 +83,7 @@ public:
         HeadCheck headCheck;
     };
     // After each answer: its request's method and path, status, body size, and the
-    // microseconds from the request's head to the answer's last byte.
+    // microseconds from the request's first byte to the answer's last byte.
     using Logger = std::function<void(const std::string &method, const std::string &path, int status,
                                       size_t bodySize, int64_t durationUs)>;
 

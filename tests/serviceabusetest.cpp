@@ -213,7 +213,11 @@ void ServiceAbuseTest::connectionCaps_data()
     QTest::addColumn<bool>("tls");
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("closed");
-    const QStringList caps{"--max-connections", "12", "--max-per-address", "8"};
+    // "busy" ones stay busy: their bodies are not yet late.
+    const QStringList caps{"--max-connections", "12", "--max-per-address", "8", "--stall-time", "60000"};
+    // Progress holds a place, presence does not: with no grace, a request that has stopped
+    // arriving is late at once.
+    const QStringList noGrace{"--stall-time", "0"};
     QTest::newRow("busy, one more than an address may hold")
         << caps << "busy" << false << 8 << 0 << "127.0.0.1" << false << 503 << 0;
     QTest::newRow("busy, another address")
@@ -223,7 +227,8 @@ void ServiceAbuseTest::connectionCaps_data()
     QTest::newRow("idle make room at an address")
         << caps << "idle" << false << 8 << 0 << "127.0.0.1" << false << 200 << 1;
     QTest::newRow("trickling make room past the cap of all")
-        << caps << "trickling" << false << 8 << 4 << "127.0.0.3" << false << 200 << 1;
+        << QStringList{"--max-connections", "12", "--max-per-address", "8"} + noGrace << "trickling" << false
+        << 8 << 4 << "127.0.0.3" << false << 200 << 1;
     QTest::newRow("TLS, busy: let go without a handshake")
         << caps << "busy" << true << 8 << 0 << "127.0.0.1" << true << 0 << 0;
     QTest::newRow("TLS, idle make room")
@@ -234,7 +239,11 @@ void ServiceAbuseTest::connectionCaps_data()
     QTest::newRow("512 idle, as shipped")
         << QStringList() << "idle" << false << 512 << 0 << "127.0.0.1" << false << 200 << 1;
     QTest::newRow("512 trickling, as shipped")
-        << QStringList() << "trickling" << false << 512 << 0 << "127.0.0.1" << false << 200 << 1;
+        << noGrace << "trickling" << false << 512 << 0 << "127.0.0.1" << false << 200 << 1;
+    QTest::newRow("512 stalled bodies, as shipped")
+        << noGrace << "busy" << false << 512 << 0 << "127.0.0.1" << false << 200 << 1;
+    QTest::newRow("512 stalled bodies over TLS, as shipped")
+        << noGrace << "busy" << true << 512 << 0 << "127.0.0.1" << true << 200 << 1;
     QTest::newRow("512 idle over TLS, as shipped")
         << QStringList() << "idle" << true << 512 << 0 << "127.0.0.1" << true << 200 << 1;
 }
@@ -283,29 +292,53 @@ void ServiceAbuseTest::connectionCaps()
     QTRY_COMPARE_WITH_TIMEOUT(
         int(std::count_if(conns.begin(), conns.end(), [](const auto &c) { return c->closed(); })), closed,
         5000);
+    // Stopped with every kind of connection still held: a clean exit.
+    QVERIFY2(capped.stop(), qPrintable(capped.log()));
 }
 
 void ServiceAbuseTest::logLinesAreEscaped_data()
 {
     QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("logged");
-    QTest::newRow("bytes beyond ASCII") << QByteArray("/s\xc3\xa9") << QByteArray("POST /s\\xc3\\xa9 404");
+    QTest::newRow("bytes beyond ASCII")
+        << QByteArray("/s\xc3\xa9") << 404 << QByteArray("POST /s\\xc3\\xa9 404");
     QTest::newRow("an encoded line break stays encoded")
-        << QByteArray("/a%0aPOST") << QByteArray("POST /a%0aPOST 404");
-    QTest::newRow("a backslash") << QByteArray("/a\\b") << QByteArray("POST /a\\x5cb 404");
+        << QByteArray("/a%0aPOST") << 404 << QByteArray("POST /a%0aPOST 404");
+    QTest::newRow("a backslash") << QByteArray("/a\\b") << 404 << QByteArray("POST /a\\x5cb 404");
+    // Cut at 256 bytes, so that long paths cannot fill the log's memory.
+    QTest::newRow("a long path is cut")
+        << "/" + QByteArray(300, 'a') << 404 << "POST /" + QByteArray(255, 'a') + "[cut] 404";
+    QTest::newRow("a cut splits no escape")
+        << "/" + QByteArray("\xc3\xa9").repeated(40) << 404
+        << "POST /" + QByteArray("\\xc3\\xa9").repeated(31) + "\\xc3[cut] 404";
+    // The rest of this "target" is a head and a broken chunk, read at once.
+    QTest::newRow("a refusal in the read that ends its head")
+        << QByteArray("/r HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n\r\nPOST /r") << 400
+        << QByteArray("POST /r 400");
 }
 
 // The service's log cannot be given forged lines or terminal sequences.
 void ServiceAbuseTest::logLinesAreEscaped()
 {
     QFETCH(QByteArray, target);
+    QFETCH(int, status);
     QFETCH(QByteArray, logged);
+    QElapsedTimer exchange;
+    exchange.start();
     RawConnection c(quint16(m_service.port()));
     c.socket.write("POST " + target
                    + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
     QTRY_VERIFY_WITH_TIMEOUT(c.closed(), 20000);
-    QCOMPARE(c.status(), 404);
+    QCOMPARE(c.status(), status);
     QTRY_VERIFY_WITH_TIMEOUT(m_service.log().contains(QString::fromLatin1(logged)), 5000);
+    // Its duration is the request's own, not the time since some other moment.
+    const QString log = m_service.log();
+    const int from = log.lastIndexOf(QString::fromLatin1(logged));
+    const QString line = log.mid(from, log.indexOf(QLatin1Char('\n'), from) - from);
+    QVERIFY2(line.endsWith(QLatin1String("us")), qPrintable(line));
+    const qint64 us = line.section(QLatin1Char(' '), -1).chopped(2).toLongLong();
+    QVERIFY2(us >= 0 && us <= exchange.nsecsElapsed() / 1000, qPrintable(line));
 }
 
 void ServiceAbuseTest::burstOfClients()

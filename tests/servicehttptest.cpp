@@ -122,6 +122,10 @@ void ServiceHttpTest::exchange_data()
     QTest::newRow("chunked in any case, with spaces")
         << Pieces{chunkedPost("zlib", "\r\n", "Transfer-Encoding:  ChUnKeD \r\n") + next} << Codes{200, 200}
         << QStringList{"zlib", "pigz"} << false << QByteArray();
+    QTest::newRow("the same length twice is one length")
+        << Pieces{post("zlib", "HTTP/1.1", "Content-Length: " + QByteArray::number(signedSearch("zlib").size()) + "\r\n")
+                  + next}
+        << Codes{200, 200} << QStringList{"zlib", "pigz"} << false << QByteArray();
     QTest::newRow("HTTP/1.0 closes") << Pieces{post("zlib", "HTTP/1.0")} << Codes{200} << QStringList{"zlib"}
                                      << true << QByteArray("Connection: close");
     QTest::newRow("HTTP/1.0 keep-alive")
@@ -132,6 +136,13 @@ void ServiceHttpTest::exchange_data()
         << QStringList{"zlib"} << true << QByteArray("Connection: close");
     QTest::newRow("Expect: 100-continue") << Pieces{post("zlib", "HTTP/1.1", "Expect: 100-continue\r\n")}
                                           << Codes{200} << QStringList{"zlib"} << false << QByteArray();
+    // One writer: the interim answer waits for the answer before it.
+    QTest::newRow("a query, then one with Expect: 100-continue, in one write")
+        << Pieces{post("zlib") + post("pigz", "HTTP/1.1", "Expect: 100-continue\r\n")} << Codes{200, 200}
+        << QStringList{"zlib", "pigz"} << false << QByteArray();
+    QTest::newRow("HEAD: the fields alone, then a query")
+        << Pieces{"HEAD /search HTTP/1.1\r\nHost: x\r\n\r\n" + next} << Codes{405, 200} << QStringList{"pigz"}
+        << false << QByteArray("Content-Length: 19");
     QTest::newRow("other Expect") << Pieces{post("zlib", "HTTP/1.1", "Expect: 200-ok\r\n") + next}
                                   << Codes{417} << QStringList() << true << QByteArray();
     QTest::newRow("GET, then a query on the same connection")
@@ -204,7 +215,7 @@ void ServiceHttpTest::exchange_data()
     // "chunked" is refused, never read as chunked or as no coding at all.
     for (const char *value :
          {"\"chunked\"", "@, chunked", "(gzip), chunked", "\\chunked", "chunked gzip", "chunked/1.1",
-          "chunked;", "chunked;q", "chunked;q=\"1", "chunked,,\x01", "\r\n chunked"})
+          "chunked;", "chunked;q", "chunked;q=\"1", "chunked;q=\"1\\", "chunked,,\x01", "\r\n chunked"})
         refused(qPrintable(QStringLiteral("Transfer-Encoding: %1").arg(QLatin1String(value))),
                 chunkedPost("zlib", "\r\n", QByteArray("Transfer-Encoding: ") + value + "\r\n"), 400);
     refused("chunked with a parameter, then gzip",
@@ -215,6 +226,8 @@ void ServiceHttpTest::exchange_data()
     refused("chunk line ending in a bare LF", chunkedPost("zlib", "\n"), 400);
     refused("chunk extension with a control byte", chunkedPost("zlib", ";ext=\x01\r\n"), 400);
     refused("chunk extension with a CR", chunkedPost("zlib", ";e\rxt\r\n"), 400);
+    refused("quoted chunk extension with a line feed", chunkedPost("zlib", ";e=\"a\nb\"\r\n"), 400);
+    refused("quoted chunk extension with a control byte", chunkedPost("zlib", ";e=\"a\x01b\"\r\n"), 400);
     const QByteArray nul(1, '\0');
     refused("NUL in the method", "PO" + nul + "ST /search HTTP/1.1\r\nHost: x\r\n\r\n", 400);
     refused("NUL in a field name",
@@ -234,6 +247,8 @@ void ServiceHttpTest::exchange()
 
     RawConnection c(quint16(m_service.port()));
     QVERIFY(c.socket.waitForConnected(10000));
+    for (const QByteArray &piece : pieces)
+        c.headOnly += piece.count("HEAD /");
     for (const QByteArray &piece : pieces) {
         c.socket.write(piece);
         QVERIFY(c.socket.waitForBytesWritten(10000));

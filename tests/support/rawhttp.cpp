@@ -2,7 +2,7 @@
 #include "querysigning.h"
 #include "zelkoservicehelper.h"
 
-QList<RawAnswer> takeAnswers(QByteArray &data)
+QList<RawAnswer> takeAnswers(QByteArray &data, int *headOnly)
 {
     QList<RawAnswer> answers;
     for (;;) {
@@ -16,6 +16,11 @@ QList<RawAnswer> takeAnswers(QByteArray &data)
         for (const QByteArray &line : a.head.split('\n'))
             if (line.toLower().startsWith("content-length:"))
                 length = line.mid(15).trimmed().toInt();
+        // An interim answer is not the one a HEAD request gets.
+        if (headOnly && *headOnly > 0 && a.status >= 200) {
+            length = 0;
+            --*headOnly;
+        }
         if (data.size() < end + 4 + length)
             break;
         a.body = data.mid(end + 4, length);
@@ -31,7 +36,7 @@ RawConnection::RawConnection(quint16 port, const QHostAddress &from, bool tls)
         const QByteArray more = socket.readAll();
         received += more;
         pending += more;
-        answers += takeAnswers(pending);
+        answers += takeAnswers(pending, &headOnly);
     });
     if (!from.isNull())
         socket.bind(from);

@@ -17,8 +17,9 @@ struct RawAnswer
     QByteArray body;
 };
 
-// The complete answers at the front of data, taken out of it.
-QList<RawAnswer> takeAnswers(QByteArray &data);
+// The complete answers at the front of data, taken out of it; the first headOnly of them
+// (answers to HEAD) carry no body whatever their length says, and headOnly counts down.
+QList<RawAnswer> takeAnswers(QByteArray &data, int *headOnly = nullptr);
 
 // One connection to 127.0.0.1:port, from the given local address (127.0.0.2 is another
 // client as far as the service can tell), keeping everything that comes back; over TLS
@@ -29,6 +30,7 @@ struct RawConnection
     QByteArray received; // all of it
     QByteArray pending;  // not yet a complete answer
     QList<RawAnswer> answers;
+    int headOnly = 0; // answers still to come to HEAD requests
 
     explicit RawConnection(quint16 port, const QHostAddress &from = QHostAddress(), bool tls = false);
     bool closed() const { return socket.state() == QAbstractSocket::UnconnectedState; }

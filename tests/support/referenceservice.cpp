@@ -69,19 +69,20 @@ bool ReferenceService::startAsService()
     return true;
 }
 
-void ReferenceService::stop()
+bool ReferenceService::stop()
 {
     if (m_isService) {
         ZelkoTesting::setServiceUrl(QString());
         m_isService = false;
     }
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000)) {
-            m_process.kill();
-            m_process.waitForFinished(10000);
-        }
-    }
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    m_process.terminate();
+    if (m_process.waitForFinished(15000))
+        return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    m_process.kill();
+    m_process.waitForFinished(10000);
+    return false;
 }
 
 void ReferenceService::pause(bool paused)

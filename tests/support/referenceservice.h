@@ -26,7 +26,8 @@ public:
     // On a free port, as the service the Request element posts its queries to
     // (whatever address the build compiled in) until it stops.
     Q_INVOKABLE bool startAsService();
-    void stop();
+    // Whether it ended by itself, with exit code 0 (true when it was not running).
+    bool stop();
     // Stopped (SIGSTOP), the service still takes connections, through the kernel, and
     // answers none: a stalled service, until it goes on.
     Q_INVOKABLE void pause(bool paused);

@@ -1,0 +1,70 @@
+#ifndef WEBSERVER_P_H
+#define WEBSERVER_P_H
+
+// What the rooms of the HTTP server share: the stream types, an endpoint, and the server
+// itself as its sessions see it. Not for use outside service/webserver*, httpsession*,
+// admission* and httprules*.
+
+#include "admission.h"
+#include "webserver.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace beast = boost::beast;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+// Each connection's work runs on a strand of its own, named by its concrete type: the
+// type-erased executor of beast::tcp_stream costs more than the rest of a read.
+using Strand = net::strand<net::io_context::executor_type>;
+using TcpStream = beast::basic_stream<tcp, Strand>;
+using TlsStream = beast::ssl_stream<TcpStream>;
+
+struct WebServer::Impl
+{
+    struct Endpoint
+    {
+        std::vector<Route> routes;
+        std::unique_ptr<ssl::context> tls;
+        // On a strand of its own: accepting and closing never run at once.
+        std::unique_ptr<tcp::acceptor> acceptor;
+        Admission::Budget budget; // each endpoint its own
+    };
+
+    explicit Impl(Limits limits);
+    // The io_context goes before the endpoints: its queued work holds sessions, which
+    // report to their endpoint's budget as they go.
+    ~Impl();
+
+    void accept(Endpoint &endpoint);
+    void admit(Endpoint &endpoint, TcpStream stream);
+    void refuseBusy(TcpStream stream, bool tls);
+    void log(beast::string_view method, beast::string_view path, int status, size_t bodySize, int64_t us) const;
+
+    Limits limits;
+    Logger logger;
+    std::atomic<bool> stopping{false};
+    Admission admission;
+    std::optional<net::io_context> ioc;
+    std::vector<std::unique_ptr<Endpoint>> endpoints;
+    std::vector<std::thread> threads;
+};
+
+using Endpoint = WebServer::Impl::Endpoint;
+
+// A session for a connection the endpoint has admitted, plain or over TLS as it serves.
+std::shared_ptr<SessionBase> makeSession(WebServer::Impl &server, Endpoint &endpoint, TcpStream &&stream);
+
+#endif
