@@ -3,6 +3,7 @@
 #include <systemd/sd-journal.h>
 #include <syslog.h>
 
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,26 @@
 #include <vector>
 
 namespace {
+
+// A batch past this leaves the writer's buffers and the heap large: they are given back once
+// the queue is empty again.
+constexpr size_t LargeBatch = 64 * 1024;
+
+// Escaped, a field holds backslashes only as the start of an escape (\xNN), which the cut
+// never splits.
+size_t cutAt(const std::string &field)
+{
+    if (field.size() <= LogSink::MaxField)
+        return field.size();
+    const size_t escape = field.rfind('\\', LogSink::MaxField - 1);
+    return escape != std::string::npos && escape + 4 > LogSink::MaxField ? escape : LogSink::MaxField;
+}
+
+std::string cut(const std::string &field)
+{
+    const size_t end = cutAt(field);
+    return end == field.size() ? field : field.substr(0, end) + LogSink::CutMark;
+}
 
 void writeAll(int fd, const std::string &out)
 {
@@ -29,9 +50,9 @@ void writeAll(int fd, const std::string &out)
 
 } // namespace
 
-LogSink::LogSink(Target target, size_t capacity, int fd)
+LogSink::LogSink(Target target, size_t capacityBytes, int fd)
     : m_target(target)
-    , m_capacity(capacity)
+    , m_capacity(capacityBytes)
     , m_fd(fd)
     , m_thread([this] { run(); })
 {
@@ -59,18 +80,26 @@ LogSink::Target LogSink::detect(int fd)
                : StandardError;
 }
 
+size_t LogSink::cost(const Line &line)
+{
+    return sizeof line + line.method.size() + line.path.size();
+}
+
 void LogSink::request(const std::string &method, const std::string &path, int status, size_t bytes,
                       int64_t us)
 {
+    Line line{cut(method), cut(path), status, bytes, us};
+    const size_t lineCost = cost(line);
     bool first;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_queue.size() >= m_capacity) {
+        if (m_queuedBytes + lineCost > m_capacity) {
             ++m_dropped;
             return;
         }
         first = m_queue.empty();
-        m_queue.push_back(Line{method, path, status, bytes, us});
+        m_queuedBytes += lineCost;
+        m_queue.push_back(std::move(line));
     }
     // The writer takes all that is queued at once: only a line that finds none waiting wakes it.
     if (first)
@@ -81,10 +110,23 @@ void LogSink::run()
 {
     std::vector<Line> lines;
     std::string text;
+    bool large = false;
     for (;;) {
         uint64_t dropped = 0;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
+            if (large && m_queue.empty()) {
+                // A flood that has passed, or a reader that came back: the process shrinks again.
+                std::deque<Line>().swap(m_queue);
+                lock.unlock();
+                std::vector<Line>().swap(lines);
+                std::string().swap(text);
+#ifdef __GLIBC__
+                malloc_trim(0);
+#endif
+                large = false;
+                lock.lock();
+            }
             m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
             if (m_queue.empty())
                 return;
@@ -96,6 +138,8 @@ void LogSink::run()
             }
             lines.assign(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
             m_queue.clear();
+            large = large || m_queuedBytes > LargeBatch;
+            m_queuedBytes = 0;
             std::swap(dropped, m_dropped);
         }
         const std::string lost =

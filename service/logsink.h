@@ -13,7 +13,9 @@
 // The service's request log, written by a thread of its own: the I/O threads only queue a
 // line, and a line that finds the queue full (its output has stopped taking them) is dropped
 // and counted, so that a log nobody reads never stops the answers. The count is logged once
-// writing goes on.
+// writing goes on. The queue is bounded in bytes, a method or path cut at MaxField bytes, so
+// that long paths cannot make it large; once it has been large and empties, its memory is
+// given back.
 class LogSink
 {
 public:
@@ -22,7 +24,11 @@ public:
         Journal        // systemd's journal, with the same as fields of the entry
     };
 
-    explicit LogSink(Target target, size_t capacity = 4096, int fd = 2);
+    // A method or path longer than this (escaped) is logged cut, ending in CutMark.
+    static constexpr size_t MaxField = 256;
+    static constexpr const char *CutMark = "[cut]";
+
+    explicit LogSink(Target target, size_t capacityBytes = 1024 * 1024, int fd = 2);
     // Writes what is queued, then ends the thread.
     ~LogSink();
     LogSink(const LogSink &) = delete;
@@ -42,6 +48,7 @@ private:
         int64_t us = 0;
     };
     void run();
+    static size_t cost(const Line &line);
 
     const Target m_target;
     const size_t m_capacity;
@@ -49,6 +56,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Line> m_queue;
+    size_t m_queuedBytes = 0;
     uint64_t m_dropped = 0; // since the last line written
     bool m_stopping = false;
     std::thread m_thread;
