@@ -31,9 +31,15 @@ QByteArray output(const QString &program, const QStringList &arguments, QString 
         out += process.readAllStandardOutput();
     }
     out += process.readAllStandardOutput();
+    // What a program printed before it failed is no list of packages, however much of one
+    // it looks.
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *error = QStringLiteral("%1 failed: %2")
-                     .arg(command, QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+        const QString how = process.exitStatus() != QProcess::NormalExit
+                                ? QStringLiteral("crashed")
+                                : QStringLiteral("failed with exit status %1").arg(process.exitCode());
+        const QString said = QString::fromLocal8Bit(process.readAllStandardError()).trimmed().left(500);
+        *error =
+            command + QLatin1Char(' ') + how + (said.isEmpty() ? QString() : QStringLiteral(": ") + said);
         return QByteArray();
     }
     return out;

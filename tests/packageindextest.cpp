@@ -242,6 +242,12 @@ void PackageIndexTest::reuseOrRebuild_data()
                                  << "index %1" << 11;
     QTest::newRow("no index file") << "no index"
                                    << "index %1, built now" << 11;
+    // Size 0: refused, the error saying the note.
+    QTest::newRow("index folder a file") << "folder a file"
+                                         << "cannot create a file beside %1: Not a directory" << 0;
+    QTest::newRow("dpkg-query prints a stanza and fails")
+        << "dpkg-query fails"
+        << "dpkg-query --status failed with exit status 1" << 0;
 }
 
 void PackageIndexTest::reuseOrRebuild()
@@ -250,7 +256,8 @@ void PackageIndexTest::reuseOrRebuild()
     QFETCH(QString, note);
     QFETCH(int, size);
     QTemporaryDir dir;
-    const QString list = dir.filePath("Packages"), indexFile = dir.filePath("index");
+    const QString list = dir.filePath("Packages");
+    QString indexFile = dir.filePath("index");
     QVERIFY(QFile::copy(ZELKO_TEST_DATA "/packages", list));
     IndexSource source{IndexSource::PackagesFile, list};
     QString got, error;
@@ -265,6 +272,7 @@ void PackageIndexTest::reuseOrRebuild()
     QVERIFY(listFile.open(QIODevice::ReadWrite)
             && listFile.setFileTime(past.addSecs(-60), QFileDevice::FileModificationTime));
     listFile.close();
+    const QByteArray path = qgetenv("PATH");
     if (change == "touch") {
         QVERIFY(listFile.open(QIODevice::ReadWrite)
                 && listFile.setFileTime(past.addSecs(60), QFileDevice::FileModificationTime));
@@ -277,9 +285,25 @@ void PackageIndexTest::reuseOrRebuild()
         QVERIFY(QFile::remove(list));
     } else if (change == "no index") {
         QVERIFY(QFile::remove(indexFile));
+    } else if (change == "folder a file") {
+        // Not writable even by root, whom no mode keeps out.
+        indexFile = list + "/index";
+    } else if (change == "dpkg-query fails") {
+        source.kind = IndexSource::Installed;
+        QFile fake(dir.filePath("dpkg-query"));
+        QVERIFY(fake.open(QIODevice::WriteOnly) && fake.write("#!/bin/sh\necho 'Package: x'\nexit 1\n") > 0);
+        fake.close();
+        QVERIFY(fake.setPermissions(fake.permissions() | QFileDevice::ExeOwner));
+        qputenv("PATH", QFile::encodeName(dir.path()) + ':' + path);
     }
     got.clear();
     const PackageIndex loaded = loadPackageIndex(source, indexFile, &got, &error);
+    qputenv("PATH", path);
+    if (size == 0) {
+        QVERIFY(!loaded.isIndexed());
+        QCOMPARE(error, QString(note).replace("%1", indexFile));
+        return;
+    }
     QVERIFY2(loaded.isIndexed(), qPrintable(error));
     QCOMPARE(got, note.arg(indexFile));
     QCOMPARE(loaded.size(), size);
