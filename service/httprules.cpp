@@ -50,11 +50,24 @@ const char *textOf(int status)
         return "only chunked transfer coding is accepted\n";
     case 503:
         return "too many connections\n";
+    case 500:
+        return "internal error\n";
     case 505:
         return "only HTTP/1.0 and HTTP/1.1 are served\n";
     default:
         return "request refused\n";
     }
+}
+
+HttpResponse plainAnswer(int status, const std::string &allow)
+{
+    HttpResponse answer;
+    answer.status = status;
+    answer.contentType = "text/plain";
+    answer.body = textOf(status);
+    if (status == 405)
+        answer.headers.emplace_back("Allow", allow);
+    return answer;
 }
 
 int refusalFor(const boost::beast::error_code &ec)
@@ -65,9 +78,9 @@ int refusalFor(const boost::beast::error_code &ec)
         return 413;
     if (ec == http::error::bad_version)
         return 505;
-    if (ec == boost::beast::error::timeout || ec == http::error::end_of_stream || ec == http::error::partial_message
-        || ec == net::error::eof || ec == net::error::operation_aborted || ec == net::error::connection_reset
-        || ec == net::ssl::error::stream_truncated)
+    if (ec == boost::beast::error::timeout || ec == http::error::end_of_stream
+        || ec == http::error::partial_message || ec == net::error::eof || ec == net::error::operation_aborted
+        || ec == net::error::connection_reset || ec == net::ssl::error::stream_truncated)
         return 0;
     return 400;
 }
@@ -148,6 +161,12 @@ bool chunkExtensionsClean(string_view extensions)
     return true;
 }
 
+void checkChunk(std::uint64_t, string_view extensions, boost::beast::error_code &ec)
+{
+    if (!chunkExtensionsClean(extensions))
+        ec = http::error::bad_chunk_extension;
+}
+
 bool folds(string_view bytes)
 {
     const string_view head = bytes.substr(0, bytes.find("\r\n\r\n"));
@@ -170,6 +189,57 @@ std::string pathOf(string_view target)
             return "/";
     }
     return std::string(target.substr(0, target.find('?')));
+}
+
+size_t blankLines(string_view bytes)
+{
+    size_t at = 0;
+    for (;;) {
+        if (bytes.substr(at, 2) == "\r\n")
+            at += 2;
+        else if (bytes.substr(at, 1) == "\n")
+            at += 1;
+        else
+            return at;
+    }
+}
+
+bool requestStarts(string_view bytes)
+{
+    return bytes.size() > 1 || (bytes.size() == 1 && bytes[0] != '\r');
+}
+
+HttpRequest requestOf(const http::request_header<> &head)
+{
+    HttpRequest request;
+    request.method = std::string(head.method_string());
+    request.path = pathOf(head.target());
+    request.minorVersion = head.version() % 10;
+    for (const auto &field : head) {
+        std::string name(field.name_string());
+        for (char &c : name)
+            c = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
+        request.headers.emplace_back(std::move(name), std::string(field.value()));
+    }
+    return request;
+}
+
+const WebServer::Route *routeFor(const std::vector<WebServer::Route> &routes, const HttpRequest &request,
+                                 int *status, std::string *allow)
+{
+    const WebServer::Route *found = nullptr;
+    *status = 404;
+    for (const WebServer::Route &route : routes) {
+        if (route.path != request.path)
+            continue;
+        *allow = route.method;
+        *status = 405;
+        if (route.method == request.method) {
+            found = &route;
+            *status = 200;
+        }
+    }
+    return found;
 }
 
 HeadVerdict checkHead(const http::request_header<> &head, bool chunked, size_t maxFields)

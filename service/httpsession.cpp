@@ -1,3 +1,4 @@
+#include "httpanswer.h"
 #include "httprules.h"
 #include "webserver_p.h"
 
@@ -6,7 +7,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
-#include <array>
 #include <chrono>
 #include <deque>
 
@@ -15,27 +15,9 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Answers written but not yet taken, per connection: a pipelining client that does not
-// read stops being read from.
-constexpr size_t AnswerQueue = 8;
-// Chunk lines and trailers beside the body: what the buffer may hold unparsed.
-constexpr size_t FramingRoom = 16 * 1024;
-// What a connection reads before a request has begun (a TLS ClientHello, blank lines or the
-// start of a head), and at a time once it has.
-constexpr size_t FirstRead = 1024;
-constexpr size_t ReadChunk = 16 * 1024;
-// A refused TLS client may say goodbye; it is not waited for long.
-constexpr auto CloseNotifyWait = std::chrono::seconds(1);
-
-// Written from where the bytes are: a kept answer is not copied per request.
-using Response = http::response<http::span_body<const char>>;
-
-// One connection, plain or over TLS: the same exchange of requests and answers, read by
-// Beast's parser and written by one writer, with the stream's own expiry bounding each wait.
-//
-// Everything the session writes (a 100 Continue, answers, refusals, the TLS goodbye) goes
-// through m_queue, one write at a time, in the order of the requests: an interim answer
-// for a pipelined request waits behind the answers before it.
+// One connection, plain or over TLS, read by Beast's parser, with the stream's own expiry
+// bounding each wait. Everything it writes (a 100 Continue, answers, refusals, the TLS
+// goodbye) goes through m_queue, one write at a time, in the order of the requests.
 template <bool Tls> class Session : public SessionBase
 {
 public:
@@ -83,23 +65,15 @@ public:
 private:
     using Stream = std::conditional_t<Tls, TlsStream, TcpStream>;
 
-    struct Answer
-    {
-        HttpResponse answer;
-        Response message;
-        bool interim = false; // a 100 Continue: the body is read once it is out
-        bool keepAlive = false;
-        bool headOnly = false; // to a HEAD: the fields say what a GET would get, no more
-        std::string method, path; // for the log
-        Clock::time_point begun;
-        std::string head; // message's, as Beast's serializer wrote it
-    };
-
     std::shared_ptr<Session> shared() { return std::static_pointer_cast<Session>(shared_from_this()); }
     static std::chrono::milliseconds ms(int value) { return std::chrono::milliseconds(value); }
     const WebServer::Limits &limits() const { return m_server.limits; }
     TcpStream &lowest() { return m_stream ? beast::get_lowest_layer(*m_stream) : m_tcp; }
     Stream &stream() { return *m_stream; }
+    beast::string_view bytes() const
+    {
+        return {static_cast<const char *>(m_buffer.cdata().data()), m_buffer.size()};
+    }
 
     void handshake()
     {
@@ -134,18 +108,8 @@ private:
             m_underWay = true;
             requestBegins();
         }
-        for (;;) {
-            const auto data = m_buffer.cdata();
-            const char *bytes = static_cast<const char *>(data.data());
-            if (data.size() >= 2 && bytes[0] == '\r' && bytes[1] == '\n')
-                m_buffer.consume(2);
-            else if (data.size() >= 1 && bytes[0] == '\n')
-                m_buffer.consume(1);
-            else
-                break;
-        }
-        const size_t size = m_buffer.size();
-        if (size > 1 || (size == 1 && *static_cast<const char *>(m_buffer.cdata().data()) != '\r'))
+        m_buffer.consume(HttpRules::blankLines(bytes()));
+        if (HttpRules::requestStarts(bytes()))
             return readHead();
         if (!m_timing) {
             if (m_server.stopping)
@@ -217,34 +181,13 @@ private:
     void onHead()
     {
         const auto &head = m_parser->get();
-        const HttpRules::HeadVerdict verdict = HttpRules::checkHead(head, m_parser->chunked(), limits().maxHeaderCount);
+        const HttpRules::HeadVerdict verdict =
+            HttpRules::checkHead(head, m_parser->chunked(), limits().maxHeaderCount);
         if (verdict.status != 0)
             return refuse(verdict.status);
 
-        m_request = HttpRequest();
-        m_request.method = std::string(head.method_string());
-        m_request.path = HttpRules::pathOf(head.target());
-        m_request.minorVersion = head.version() % 10;
-        m_request.headers.reserve(size_t(std::distance(head.begin(), head.end())));
-        for (const auto &field : head) {
-            std::string name(field.name_string());
-            for (char &c : name)
-                c = c >= 'A' && c <= 'Z' ? char(c + 32) : c;
-            m_request.headers.emplace_back(std::move(name), std::string(field.value()));
-        }
-
-        m_route = nullptr;
-        m_status = 404;
-        for (const WebServer::Route &route : m_endpoint.routes) {
-            if (route.path != m_request.path)
-                continue;
-            m_allow = route.method;
-            m_status = 405;
-            if (route.method == m_request.method) {
-                m_route = &route;
-                m_status = 200;
-            }
-        }
+        m_request = HttpRules::requestOf(head);
+        m_route = HttpRules::routeFor(m_endpoint.routes, m_request, &m_status, &m_allow);
         if (m_route && m_route->headCheck) {
             HttpResponse refusal;
             m_route->headCheck(m_request, refusal);
@@ -261,11 +204,7 @@ private:
             return readBody();
         // The body is read once the interim answer is out, and that only after the answers
         // before it: one writer per connection.
-        auto item = std::make_unique<Answer>();
-        item->interim = true;
-        item->message.result(http::status::continue_);
-        item->message.version(11);
-        m_queue.push_back(std::move(item));
+        m_queue.push_back(QueuedAnswer::interim());
         if (m_queue.size() == 1)
             write();
     }
@@ -280,22 +219,13 @@ private:
     {
         const bool keepAlive = m_parser->get().keep_alive() && !m_server.stopping;
         m_request.body = std::move(m_parser->get().body());
+        if (!m_route)
+            return answer(HttpRules::plainAnswer(m_status, m_allow), keepAlive);
         HttpResponse response;
-        response.status = m_status;
-        if (m_route) {
-            try {
-                m_route->handler(m_request, response);
-            } catch (...) {
-                response = HttpResponse();
-                response.status = 500;
-                response.contentType = "text/plain";
-                response.body = "internal error\n";
-            }
-        } else {
-            response.contentType = "text/plain";
-            response.body = HttpRules::textOf(m_status);
-            if (m_status == 405)
-                response.headers.emplace_back("Allow", m_allow);
+        try {
+            m_route->handler(m_request, response);
+        } catch (...) {
+            response = HttpRules::plainAnswer(500);
         }
         answer(std::move(response), keepAlive);
     }
@@ -305,11 +235,7 @@ private:
     {
         if (status == 0)
             return stopReading();
-        HttpResponse refusal;
-        refusal.status = status;
-        refusal.contentType = "text/plain";
-        refusal.body = HttpRules::textOf(status);
-        answer(std::move(refusal), false);
+        answer(HttpRules::plainAnswer(status), false);
     }
 
     // Nothing more is read: the answers already due are written, then the connection ends.
@@ -332,32 +258,9 @@ private:
             m_owed = true;
             ++m_owing;
         }
-        auto item = std::make_unique<Answer>();
-        item->answer = std::move(response);
-        item->keepAlive = keepAlive;
-        item->begun = m_begun;
-        if (m_parser && m_parser->is_header_done()) {
-            item->method = std::string(m_parser->get().method_string());
-            item->path = std::string(m_parser->get().target());
-            item->headOnly = m_parser->get().method() == http::verb::head;
-        }
-        Response &message = item->message;
-        message.result(http::status(item->answer.status));
-        message.version(11);
-        if (!item->answer.contentType.empty())
-            message.set(http::field::content_type, item->answer.contentType);
-        for (const auto &field : item->answer.headers)
-            message.set(field.first, field.second);
-        if (item->answer.sharedOwner)
-            message.body() = {item->answer.sharedData, item->answer.sharedSize};
-        else
-            message.body() = {item->answer.body.data(), item->answer.body.size()};
-        message.prepare_payload();
-        // An HTTP/1.0 client keeps the connection only when told so.
-        if (!keepAlive)
-            message.set(http::field::connection, "close");
-        else if (m_request.minorVersion == 0)
-            message.set(http::field::connection, "keep-alive");
+        const bool headRead = m_parser && m_parser->is_header_done();
+        auto item = QueuedAnswer::make(std::move(response), keepAlive, headRead ? &m_parser->get() : nullptr,
+                                       m_begun);
         m_parser.reset();
         m_timing = false;
         m_queue.push_back(std::move(item));
@@ -372,34 +275,19 @@ private:
         }
     }
 
-    // Each write has its bound; a read waiting meanwhile keeps its own. Beast's serializer
-    // writes the head, which goes out with the body in one gather write: http::async_write's
-    // buffer sequences would cost some 14% of the answers a second under loadbench (8 connections).
+    // Each write has its bound; a read waiting meanwhile keeps its own.
     void write()
     {
         lowest().expires_after(ms(limits().writeMs));
-        Answer &answer = *m_queue.front();
-        http::serializer<false, http::span_body<const char>> serializer(answer.message);
-        serializer.split(true);
-        beast::error_code ec;
-        serializer.next(ec, [&](beast::error_code &, const auto &buffers) {
-            answer.head.resize(net::buffer_size(buffers));
-            net::buffer_copy(net::buffer(answer.head), buffers);
-            serializer.consume(answer.head.size());
-        });
-        const size_t bodySize = answer.headOnly || answer.interim ? 0 : answer.message.body().size();
-        const std::array<net::const_buffer, 2> out{net::buffer(answer.head),
-                                                   net::buffer(answer.message.body().data(), bodySize)};
-        net::async_write(stream(), out,
+        net::async_write(stream(), m_queue.front()->buffers(),
                          [self = shared()](const beast::error_code &ec, size_t) { self->written(ec); });
     }
 
     void written(const beast::error_code &ec)
     {
-        const std::unique_ptr<Answer> done = std::move(m_queue.front());
+        const std::unique_ptr<QueuedAnswer> done = std::move(m_queue.front());
         m_queue.pop_front();
-        if (done->interim) {
-            // Nothing else is queued behind it: the body it asked for is not read yet.
+        if (done->interimAnswer) { // nothing is queued behind it: its body is not read yet
             if (ec)
                 return closeNow();
             return readBody();
@@ -409,8 +297,7 @@ private:
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - done->begun).count());
         if (--m_owing == 0)
             paid();
-        // A write that failed leaves nothing to say goodbye on.
-        if (ec)
+        if (ec) // nothing left to say goodbye on
             return closeNow();
         if (!done->keepAlive)
             return linger();
@@ -461,7 +348,8 @@ private:
         if constexpr (Tls) {
             if (m_stream && m_tlsUp) {
                 lowest().expires_after(CloseNotifyWait);
-                return m_stream->async_shutdown([self = shared()](const beast::error_code &) { self->closeNow(); });
+                return m_stream->async_shutdown(
+                    [self = shared()](const beast::error_code &) { self->closeNow(); });
             }
         }
         closeNow();
@@ -482,11 +370,8 @@ private:
     std::optional<http::request_parser<http::string_body>> m_parser;
     // Kept here: the parser holds a reference to it.
     std::function<void(std::uint64_t, beast::string_view, beast::error_code &)> m_onChunk =
-        [](std::uint64_t, beast::string_view extensions, beast::error_code &ec) {
-            if (!HttpRules::chunkExtensionsClean(extensions))
-                ec = http::error::bad_chunk_extension;
-        };
-    std::deque<std::unique_ptr<Answer>> m_queue;
+        HttpRules::checkChunk;
+    std::deque<std::unique_ptr<QueuedAnswer>> m_queue;
     HttpRequest m_request;
     const WebServer::Route *m_route = nullptr;
     std::string m_allow;

@@ -210,7 +210,8 @@ bool WebServer::start(int threads)
     d->limits.maxConnections =
         std::min<size_t>(d->limits.maxConnections, usable / std::max<size_t>(1, d->endpoints.size()));
     for (auto &endpoint : d->endpoints)
-        net::dispatch(endpoint->acceptor->get_executor(), [this, where = endpoint.get()] { d->accept(*where); });
+        net::dispatch(endpoint->acceptor->get_executor(),
+                      [this, where = endpoint.get()] { d->accept(*where); });
     try {
         for (int i = 0; i < std::max(1, threads); ++i)
             d->threads.emplace_back([this] { d->ioc->run(); });

@@ -16,6 +16,7 @@
 #include <boost/beast/ssl.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,18 @@ using tcp = net::ip::tcp;
 using Strand = net::strand<net::io_context::executor_type>;
 using TcpStream = beast::basic_stream<tcp, Strand>;
 using TlsStream = beast::ssl_stream<TcpStream>;
+
+// Bounds of a session too small to be worth a limit of their own. Answers written but not yet taken, per
+// connection: a pipelining client that does not read stops being read from.
+inline constexpr size_t AnswerQueue = 8;
+// Chunk lines and trailers beside the body: what the buffer may hold unparsed.
+inline constexpr size_t FramingRoom = 16 * 1024;
+// What a connection reads before a request has begun (a TLS ClientHello, blank lines or the
+// start of a head), and at a time once it has.
+inline constexpr size_t FirstRead = 1024;
+inline constexpr size_t ReadChunk = 16 * 1024;
+// A refused TLS client may say goodbye; it is not waited for long.
+inline constexpr auto CloseNotifyWait = std::chrono::seconds(1);
 
 struct WebServer::Impl
 {
@@ -51,7 +64,8 @@ struct WebServer::Impl
     void accept(Endpoint &endpoint);
     void admit(Endpoint &endpoint, TcpStream stream);
     void refuseBusy(TcpStream stream, bool tls);
-    void log(beast::string_view method, beast::string_view path, int status, size_t bodySize, int64_t us) const;
+    void log(beast::string_view method, beast::string_view path, int status, size_t bodySize,
+             int64_t us) const;
 
     Limits limits;
     Logger logger;
