@@ -166,10 +166,14 @@ int main(int argc, char **argv)
     QCommandLineOption writeTimeOption("write-time", "Milliseconds an answer may take to be sent.", "ms",
                                        QString::number(defaults.writeMs));
     writeTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    QCommandLineOption stallTimeOption("stall-time",
+                                       "Milliseconds without a byte after which a request under way makes room.",
+                                       "ms", QString::number(defaults.stallMs));
+    stallTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
                        indexOption, buildIndexOption, answerCacheOption, certOption, keyOption,
                        maxConnectionsOption, maxPerAddressOption, parentOption, cannedOption,
-                       requestTimeOption, idleTimeOption, writeTimeOption});
+                       requestTimeOption, idleTimeOption, writeTimeOption, stallTimeOption});
     parser.process(app);
 
     IndexSource source;
@@ -249,15 +253,16 @@ int main(int argc, char **argv)
 
     WebServer::Limits limits;
     limits.maxBody = MaxBodySize;
-    bool limitsOk[5] = {};
+    bool limitsOk[6] = {};
     limits.maxConnections = parser.value(maxConnectionsOption).toUInt(&limitsOk[0]);
     limits.maxPerAddress = parser.value(maxPerAddressOption).toUInt(&limitsOk[1]);
     limits.requestMs = parser.value(requestTimeOption).toInt(&limitsOk[2]);
     limits.idleMs = parser.value(idleTimeOption).toInt(&limitsOk[3]);
     limits.writeMs = parser.value(writeTimeOption).toInt(&limitsOk[4]);
+    limits.stallMs = parser.value(stallTimeOption).toInt(&limitsOk[5]);
     if (!std::all_of(std::begin(limitsOk), std::end(limitsOk), [](bool ok) { return ok; })
         || limits.maxConnections == 0 || limits.maxPerAddress == 0 || limits.requestMs <= 0
-        || limits.idleMs <= 0 || limits.writeMs <= 0)
+        || limits.idleMs <= 0 || limits.writeMs <= 0 || limits.stallMs < 0)
         return fail(QStringLiteral("--max-connections, --max-per-address and the times take numbers from 1"));
     // Made before the server, so gone after it: its threads log until they end.
     LogSink log(LogSink::detect());
