@@ -7,7 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 
-#include <chrono>
+#include <optional>
 #include <deque>
 
 namespace http = beast::http;

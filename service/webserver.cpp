@@ -38,9 +38,9 @@ const std::string *HttpRequest::header(const char *name) const
 WebServer::Impl::Impl(Limits limits)
     : limits(limits)
     , admission(this->limits)
-    , ioc(std::in_place)
 {
-    admission.onBurstPassed = [this] { net::post(*ioc, [] { malloc_trim(0); }); };
+    contexts.push_back(std::make_unique<net::io_context>(1));
+    admission.onBurstPassed = [this] { net::post(*contexts.front(), [] { malloc_trim(0); }); };
 }
 
 WebServer::Impl::~Impl()
@@ -48,8 +48,9 @@ WebServer::Impl::~Impl()
     admission.onBurstPassed = nullptr;
     for (auto &endpoint : endpoints)
         endpoint->acceptor.reset();
-    // Its queued work holds the last sessions; they leave their budgets as it goes.
-    ioc.reset();
+    // Their queued work holds the last sessions; they leave their budgets as it goes.
+    keepRunning.clear();
+    contexts.clear();
     endpoints.clear();
 }
 
@@ -62,9 +63,10 @@ void WebServer::Impl::log(beast::string_view method, beast::string_view path, in
 
 void WebServer::Impl::accept(Endpoint &endpoint)
 {
+    net::io_context &context = *contexts[nextContext++ % contexts.size()];
     endpoint.acceptor->async_accept(
-        Strand(ioc->get_executor()),
-        [this, &endpoint](beast::error_code ec, net::basic_stream_socket<tcp, Strand> socket) {
+        context.get_executor(),
+        [this, &endpoint](beast::error_code ec, net::basic_stream_socket<tcp, Executor> socket) {
             if (ec == net::error::operation_aborted || !endpoint.acceptor->is_open())
                 return;
             if (!ec) {
@@ -169,7 +171,7 @@ int WebServer::listen(const std::string &host, int port, std::vector<Route> rout
     }
     const net::ip::address address = net::ip::make_address(host, ec);
     if (!ec) {
-        endpoint->acceptor = std::make_unique<tcp::acceptor>(net::make_strand(*d->ioc));
+        endpoint->acceptor = std::make_unique<tcp::acceptor>(*d->contexts.front());
         const tcp::endpoint where(address, static_cast<unsigned short>(port));
         endpoint->acceptor->open(where.protocol(), ec);
         // Connections another program left in TIME_WAIT on the port must not keep it.
@@ -212,11 +214,22 @@ bool WebServer::start(int threads)
     for (auto &endpoint : d->endpoints)
         net::dispatch(endpoint->acceptor->get_executor(),
                       [this, where = endpoint.get()] { d->accept(*where); });
+    while (d->contexts.size() < size_t(std::max(1, threads)))
+        d->contexts.push_back(std::make_unique<net::io_context>(1));
+    for (auto &context : d->contexts)
+        d->keepRunning.push_back(net::make_work_guard(*context));
     try {
-        for (int i = 0; i < std::max(1, threads); ++i)
-            d->threads.emplace_back([this] { d->ioc->run(); });
+        for (auto &context : d->contexts)
+            d->threads.emplace_back([where = context.get()] { where->run(); });
     } catch (const std::system_error &) {
-        return !d->threads.empty();
+        // Connections handed to a context no thread runs would never be served.
+        d->keepRunning.clear();
+        for (auto &context : d->contexts)
+            context->stop();
+        for (std::thread &thread : d->threads)
+            thread.join();
+        d->threads.clear();
+        return false;
     }
     return true;
 }
@@ -242,7 +255,9 @@ void WebServer::stop(int graceMs)
             session->evict();
     }
     d->admission.waitUntilEmpty(graceMs);
-    d->ioc->stop();
+    d->keepRunning.clear();
+    for (auto &context : d->contexts)
+        context->stop();
     for (std::thread &thread : d->threads)
         thread.join();
     d->threads.clear();
