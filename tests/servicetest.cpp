@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -460,25 +461,63 @@ static bool processEnded(const QByteArray &pid)
 void ServiceTest::stopsWhenItsStarterDies_data()
 {
     QTest::addColumn<bool>("waitUntilListening");
+    // Done in the service's state folder $S, a copy of a pair it made, before it starts; $D
+    // holds the test data, $A more arguments. With it, the service ends at once by itself.
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("said"); // on its standard output or error
     // Killed at once as well: a stop that comes before the servers run must still end them.
-    QTest::newRow("while serving") << true;
-    QTest::newRow("while starting") << false;
+    QTest::newRow("while serving") << true << QString() << "made a new key and certificate";
+    QTest::newRow("while starting") << false << QString() << QString();
+    // Refused as sshd refuses a host key, never made again, before any port is bound.
+    QTest::newRow("key removed") << false << "rm $S/*.key"
+                                 << "zelko-service.key: missing";
+    QTest::newRow("certificate removed") << false << "rm $S/*.crt"
+                                         << "zelko-service.crt: missing";
+    QTest::newRow("key others may read") << false << "chmod 644 $S/*.key"
+                                         << "zelko-service.key: group or others";
+    QTest::newRow("folder others may write") << false << "chmod 777 $S"
+                                             << "zelko-service: group or others";
+    QTest::newRow("key a FIFO") << false << "rm $S/*.key; mkfifo -m 600 $S/zelko-service.key"
+                                << "zelko-service.key: not a regular file";
+    QTest::newRow("key a link") << false << "ln -sf zelko-service.crt $S/zelko-service.key"
+                                << "zelko-service.key: a link";
+    QTest::newRow("RSA key of another pair") << false << "cat $D/server.key >$S/zelko-service.key"
+                                             << "zelko-service.key: not the key of the certificate";
+    QTest::newRow("given a key of another pair")
+        << false << "A=\"--cert $D/server.crt --key $S/zelko-service.key\""
+        << "zelko-service.key: not the key";
+    QTest::newRow("given a FIFO") << false << "mkfifo $S/f; A=\"--cert $S/f --key $D/server.key\""
+                                  << "/f: not a regular file";
 }
 
 void ServiceTest::stopsWhenItsStarterDies()
 {
     QFETCH(bool, waitUntilListening);
+    QFETCH(QString, damage);
+    QFETCH(QString, said);
 
     // A starter that is killed outright, as a crashing test or script would be.
     QProcess starter;
     starter.setProcessChannelMode(QProcess::MergedChannels);
-    starter.start(
-        QStringLiteral("/bin/sh"),
-        {"-c",
-         "\"$0\" --port 0 --https-port 0 --exit-with-parent --status-file \"$1\" & echo \"pid $!\"; wait",
-         ReferenceService::binary(), QStringLiteral(ZELKO_TEST_DATA "/dpkg-status")});
+    QTemporaryDir state;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_STATE_HOME", state.path());
+    env.remove("STATE_DIRECTORY");
+    starter.setProcessEnvironment(env);
+    // Held here: a service that bound its port before refusing its key would say so instead.
+    QTcpServer held;
+    QVERIFY(held.listen(QHostAddress::LocalHost));
+    starter.start(QStringLiteral("/bin/sh"),
+                  {"-c",
+                   "S=$XDG_STATE_HOME/zelko-service D=${1%/*} A=; [ -z \"$3\" ] ||"
+                   " { mkdir -m 700 $S && cp $2/*.key $2/*.crt $S && eval \"$3\"; } || exit;"
+                   " \"$0\" --port $4 --https-port 0 --exit-with-parent --status-file \"$1\" $A &"
+                   " echo \"pid $!\"; wait $!; echo \"exit $?\"",
+                   ReferenceService::binary(), QStringLiteral(ZELKO_TEST_DATA "/dpkg-status"),
+                   QFileInfo(m_service.certificate()).path(), damage,
+                   damage.isEmpty() ? "0" : QString::number(held.serverPort())});
     QByteArray out;
-    const QByteArray wanted = waitUntilListening ? "listening on" : "pid ";
+    const QByteArray wanted = !damage.isEmpty() ? "exit " : waitUntilListening ? "listening on" : "pid ";
     QVERIFY(QTest::qWaitFor(
         [&] {
             starter.waitForReadyRead(100);
@@ -486,6 +525,12 @@ void ServiceTest::stopsWhenItsStarterDies()
             return out.contains(wanted) || starter.state() == QProcess::NotRunning;
         },
         30000));
+    QVERIFY2(out.contains(said.toUtf8()), out.constData());
+    if (!damage.isEmpty()) {
+        QVERIFY(starter.waitForFinished(10000));
+        QVERIFY2(out.contains("exit 1") && !out.contains("listening on"), out.constData());
+        return;
+    }
     const QRegularExpressionMatch match =
         QRegularExpression(QStringLiteral("pid (\\d+)")).match(QString::fromUtf8(out));
     QVERIFY2(match.hasMatch(), out.constData());
