@@ -126,7 +126,8 @@ std::unique_ptr<T, Free> readPem(const std::string &path, bool followLinks, bool
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     struct stat st;
     if (fd < 0) {
-        fail(error, path + ": " + (errno == ELOOP ? "a link, not a regular file" : std::strerror(errno)));
+        const int why = errno;
+        fail(error, path + ": " + (why == ELOOP ? "a link, not a regular file" : std::strerror(why)));
         return nullptr;
     }
     BIO *bio = nullptr;
