@@ -167,6 +167,8 @@ int main(int argc, char **argv)
         walk({{Post, 1}, {Misrouted, 0}, {Post, 2}, {Misrouted, 1}, {Read, 0}, {Post, 3}, {Malformed, 1}, {Post, 4}}));
     put("http_fuzzer", QStringLiteral("walk-framing"),
         walk({{Post, 0}, {Malformed, 3}, {Read, 0}, {Post, 1}, {Malformed, 2}, {Post, 2}, {Malformed, 4}}));
+    // A folded field whose head comes in two pieces, the fold in the first.
+    put("http_fuzzer", QStringLiteral("walk-fold-split"), walk({{Split, 181}, {Malformed, 2}, {Stall, 5}, {Read, 0}}));
     // A head whose body stalls, while another connection is served.
     put("http_fuzzer", QStringLiteral("walk-stalled-body"),
         walk({{Split, 96}, {Post, 20}, {Stall, 8}, {OtherConnection, 0}, {Stall, 8}, {Read, 0}, {Post, 1}}));
