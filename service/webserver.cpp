@@ -63,14 +63,20 @@ void WebServer::Impl::log(beast::string_view method, beast::string_view path, in
 
 void WebServer::Impl::accept(Endpoint &endpoint)
 {
-    net::io_context &context = *contexts[nextContext++ % contexts.size()];
+    net::io_context &context = *contexts[1 + nextContext++ % (contexts.size() - 1)];
     endpoint.acceptor->async_accept(
         context.get_executor(),
         [this, &endpoint](beast::error_code ec, net::basic_stream_socket<tcp, Executor> socket) {
             if (ec == net::error::operation_aborted || !endpoint.acceptor->is_open())
                 return;
             if (!ec) {
-                admit(endpoint, TcpStream(std::move(socket)));
+                // Made on the thread that serves it: a connection's memory is never laid
+                // between the accepting thread's long-lived bookkeeping (Asio keeps each
+                // socket's reactor state for good), so it goes back to the system once freed.
+                const Executor where = socket.get_executor();
+                net::post(where, [this, &endpoint, socket = std::move(socket)]() mutable {
+                    admit(endpoint, TcpStream(std::move(socket)));
+                });
                 return accept(endpoint);
             }
             // Out of descriptors or memory: try again shortly rather than spin.
@@ -151,6 +157,8 @@ int WebServer::listen(const std::string &host, int port, std::vector<Route> rout
                                        | ssl::context::no_tlsv1_1 | SSL_OP_NO_RENEGOTIATION,
                                    ec);
         SSL_CTX *const native = endpoint->tls->native_handle();
+        // A connection waiting for its client holds no TLS buffers: some 34 KiB each.
+        SSL_CTX_set_mode(native, SSL_MODE_RELEASE_BUFFERS);
         if (!ec && SSL_CTX_set_cipher_list(native, Tls12Ciphers) != 1)
             ec = net::error::invalid_argument;
         if (!ec)
@@ -214,7 +222,7 @@ bool WebServer::start(int threads)
     for (auto &endpoint : d->endpoints)
         net::dispatch(endpoint->acceptor->get_executor(),
                       [this, where = endpoint.get()] { d->accept(*where); });
-    while (d->contexts.size() < size_t(std::max(1, threads)))
+    while (d->contexts.size() < size_t(std::max(1, threads)) + 1)
         d->contexts.push_back(std::make_unique<net::io_context>(1));
     for (auto &context : d->contexts)
         d->keepRunning.push_back(net::make_work_guard(*context));

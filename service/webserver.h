@@ -36,9 +36,10 @@ struct HttpResponse
     size_t bodySize() const { return sharedOwner ? sharedSize : body.size(); }
 };
 
-// HTTP/1.1 and HTTPS on Boost.Beast over one Asio io_context run by a few threads; every
-// connection is a session on a strand of its own, so an idle or slow one costs a socket
-// and a small buffer, never a thread (and no TLS state before its first byte). Requests are
+// HTTP/1.1 and HTTPS on Boost.Beast over Asio: an io_context that accepts, and one per
+// serving thread; every connection is a session on one of them for its whole life, so an
+// idle or slow one costs a socket and a small buffer, never a thread (and no TLS state
+// before its first byte). Requests are
 // read whole, within bounds of size, time and rate, before a handler sees them; everything
 // a connection is sent goes out in request order through one queue, a few answers queued
 // while the next request is read.
@@ -104,8 +105,9 @@ public:
     // every byte that is not printable ASCII escaped, "-" where none was read.
     void setLogger(Logger logger);
 
+    // Serves with this many threads, and one more that accepts.
     bool start(int threads);
-    // Stops accepting, closes connections with no request in progress, lets the others
+    // Stops accepting, closes connections owed no answer, lets the others
     // finish theirs for up to graceMs, then ends the threads.
     void stop(int graceMs = 10000);
 

@@ -43,7 +43,7 @@ inline constexpr size_t FramingRoom = 16 * 1024;
 // What a connection reads before a request has begun (a TLS ClientHello, blank lines or the
 // start of a head), and at a time once it has.
 inline constexpr size_t FirstRead = 1024;
-inline constexpr size_t ReadChunk = 16 * 1024;
+inline constexpr size_t ReadChunk = 4 * 1024;
 // A refused TLS client may say goodbye; it is not waited for long.
 inline constexpr auto CloseNotifyWait = std::chrono::seconds(1);
 
@@ -73,7 +73,8 @@ struct WebServer::Impl
     Logger logger;
     std::atomic<bool> stopping{false};
     Admission admission;
-    // The first accepts for every endpoint and hands each connection to the next in turn.
+    // The first accepts for every endpoint, and hands each connection to one of the others
+    // in turn, each run by a thread of its own.
     std::vector<std::unique_ptr<net::io_context>> contexts;
     std::vector<net::executor_work_guard<Executor>> keepRunning;
     size_t nextContext = 0; // on the first context's thread
