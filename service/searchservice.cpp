@@ -3,6 +3,7 @@
 #include "bytecache.h"
 #include "framewriter.h"
 #include "querysigning.h"
+#include "ranking.h"
 #include "thumbnail.h"
 
 #include <QJsonArray>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 using namespace ServiceProtocol;
@@ -161,6 +163,7 @@ QByteArray packed(const QByteArray &frame)
 SearchService::SearchService(PackageIndex index, size_t answerCacheBytes)
     : m_index(std::move(index))
     , m_answers(std::make_unique<ByteCache>(answerCacheBytes))
+    , m_rankings(answerCacheBytes ? std::make_unique<ByteCache>(answerCacheBytes / 4) : nullptr)
 {
 }
 
@@ -177,6 +180,31 @@ QByteArray SearchService::answer(const QByteArray &body) const
 int SearchService::keptAnswers() const
 {
     return m_answers->count();
+}
+
+// A broad query is ranked once for all its pages: a client that pages through one, or asks
+// page after page to get past the kept answers, costs the ranking once, and answers others
+// the sooner. What it keeps is the words as ranking takes them, so spellings of one query
+// share it.
+QVector<int> SearchService::hits(const QString &q, int from, int count, int *total) const
+{
+    if (!m_rankings)
+        return m_index.search(q, from, count, total);
+    constexpr int BroadHits = 1024;
+    const QByteArray order =
+        m_rankings->value(Ranking::words(q).join(QLatin1Char(' ')).toUtf8(), [&](bool *keep) {
+            int all = 0;
+            const QVector<int> ranked = m_index.search(q, 0, std::numeric_limits<int>::max(), &all);
+            *keep = all >= BroadHits;
+            return QByteArray(reinterpret_cast<const char *>(ranked.constData()),
+                              int(ranked.size() * sizeof(int)));
+        });
+    const auto *ranked = reinterpret_cast<const int *>(order.constData());
+    *total = int(order.size() / sizeof(int));
+    QVector<int> page;
+    for (int k = from; k < *total && k - from < count; ++k)
+        page.append(ranked[k]);
+    return page;
 }
 
 QByteArray SearchService::compute(const QByteArray &body, bool *keep) const
@@ -217,7 +245,7 @@ QByteArray SearchService::search(const QJsonObject &query) const
     checkSignature(query, QuerySigning::searchText(q, page, pageSize));
 
     int total = 0;
-    const QVector<int> hits = m_index.search(q, page * pageSize, pageSize, &total);
+    const QVector<int> found = hits(q, page * pageSize, pageSize, &total);
     QByteArray json;
     json.reserve(512 + 320 * pageSize);
     json += "{\"page\":";
@@ -231,10 +259,10 @@ QByteArray SearchService::search(const QJsonObject &query) const
     json += ",\"results\":[";
     QList<FrameWriter::Resource> resources;
     const PackageList &list = m_index.list();
-    for (const int at : hits) {
+    for (const int at : found) {
         const QString name = list.string(at, PackageList::Name);
         const QByteArray id = resourceId(name);
-        if (at != hits.first())
+        if (at != found.first())
             json += ',';
         json += "{\"arch\":";
         appendJson(json, list.text(at, PackageList::Architecture));

@@ -48,7 +48,8 @@ constexpr int CompressAbove = 1024;
 class SearchService
 {
 public:
-    // Answers are kept up to answerCacheBytes (0: none).
+    // Answers are kept up to answerCacheBytes (0: none), and beside them the ranked hits of
+    // broad queries up to a quarter as much.
     explicit SearchService(PackageIndex index, size_t answerCacheBytes = DefaultAnswerCacheBytes);
     ~SearchService();
 
@@ -64,10 +65,12 @@ public:
 private:
     QByteArray compute(const QByteArray &body, bool *keep) const;
     QByteArray search(const QJsonObject &query) const;
+    QVector<int> hits(const QString &q, int from, int count, int *total) const;
     QByteArray details(const QJsonObject &query) const;
 
     PackageIndex m_index;
     std::unique_ptr<ByteCache> m_answers;
+    std::unique_ptr<ByteCache> m_rankings; // null without an answer cache
     std::atomic<int> m_feedbackCount{0};
 };
 
