@@ -2,7 +2,7 @@
 // the resident set before it. A process of its own, so that the readings are of
 // this pass alone. Then clients that lie to the reference service: what a burst of
 // bare connects leaves of its resident set once they are gone, and how soon a normal
-// client is answered beside hundreds of idle or trickling ones from its own address.
+// client is answered beside hundreds of idle, trickling or stalled ones from its own address.
 
 #include "benchframes.h"
 #include "benchsupport.h"
@@ -162,24 +162,36 @@ void connectionRows(bool smoke)
                    smoke ? "smoke" : bench::verdict(ratio <= 1.2));
     }
     // Beside clients from the same address that hold the most it may: each kept alive after an
-    // answer, or sending a head a byte at a time. The service makes room for the new one.
+    // answer, sending a head a byte at a time, or a whole head and then no body. The service
+    // makes room for the new one: at once for an idle one, for the others once they have
+    // stalled (a second without a byte, the service's default).
     const int held = smoke ? 20 : 512;
-    for (const char *kind : {"idle", "trickling"}) {
+    for (const char *kind : {"idle", "trickling", "stalled-body"}) {
+        const bool idle = std::strcmp(kind, "idle") == 0;
         for (const bool tls : {false, true}) {
             std::vector<std::unique_ptr<RawConnection>> others;
             for (int i = 0; i < held; ++i) {
                 others.emplace_back(new RawConnection(quint16(tls ? service.httpsPort() : service.port()),
                                                       QHostAddress(), tls));
-                if (std::strcmp(kind, "idle") == 0)
+                if (idle)
                     others.back()->socket.write(postSearch(signedSearch(QStringLiteral("qt"))));
-                else
+                else if (std::strcmp(kind, "trickling") == 0)
                     others.back()->socket.write("POST /search HTTP/1.1\r\nX-Slow: ");
+                else
+                    others.back()->socket.write(
+                        "POST /search HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\n{");
             }
             QElapsedTimer settle;
             settle.start();
             while (settle.elapsed() < 20000 && !std::all_of(others.begin(), others.end(), [&](const auto &c) {
-                       return c->connected() && (std::strcmp(kind, "idle") != 0 || !c->answers.isEmpty());
+                       return c->connected() && (!tls || c->socket.isEncrypted())
+                              && c->socket.bytesToWrite() == 0 && (!idle || !c->answers.isEmpty());
                    }))
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            // The last of them has only just sent: they stall once the service's grace is past.
+            QElapsedTimer stall;
+            stall.start();
+            while (!idle && stall.elapsed() < 1100)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
             const double ms = freshQueryMs(service, tls);
             bench::row(bench::fmt("A fresh query beside %.0f ", held) + kind
