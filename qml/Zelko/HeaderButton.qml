@@ -9,6 +9,13 @@ Rectangle {
     height: parent ? parent.height : 56
     width: Math.max(56, label.implicitWidth + 32)
     color: area.pressed ? Theme.brandDark : "transparent"
+    border.width: activeFocus ? 2 : 0
+    border.color: "white"
+
+    activeFocusOnTab: true
+    Keys.onReturnPressed: button.clicked()
+    Keys.onEnterPressed: button.clicked()
+    Keys.onSpacePressed: button.clicked()
 
     Accessible.role: Accessible.Button
     Accessible.name: text

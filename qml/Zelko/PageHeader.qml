@@ -18,7 +18,9 @@ Rectangle {
         text: qsTr("‹ Back")
         onClicked: bar.back()
     }
-    Label {
+    // Text, not Label: the toolkit's Label makes itself static text once a screen reader is
+    // about, a heading no more.
+    Text {
         objectName: "pageTitle"
         anchors.left: backButton.right
         anchors.leftMargin: 8

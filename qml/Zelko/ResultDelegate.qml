@@ -10,15 +10,24 @@ Rectangle {
     property string summary
     property string res
     readonly property alias thumbnail: thumb
+    // The row speaks for its texts: name, version, summary.
+    readonly property string spokenText: (row.version !== "" ? row.name + " " + row.version : row.name)
+                                         + (row.summary !== "" ? ", " + row.summary : "")
     signal activated()
 
     height: Math.max(76, column.implicitHeight + 20)
     color: area.pressed ? Theme.chip : Theme.card
+    border.width: activeFocus ? 2 : 0
+    border.color: Theme.link
 
-    // The row speaks for its texts: name, version, summary.
+    // A keyboard opens it as a tap does.
+    activeFocusOnTab: true
+    Keys.onReturnPressed: row.activated()
+    Keys.onEnterPressed: row.activated()
+    Keys.onSpacePressed: row.activated()
+
     Accessible.role: Accessible.ListItem
-    Accessible.name: (row.version !== "" ? row.name + " " + row.version : row.name)
-                     + (row.summary !== "" ? ", " + row.summary : "")
+    Accessible.name: spokenText
     Accessible.onPressAction: row.activated()
 
     // A thumbnail the cache no longer holds (after more than a hundred newer ones) shows

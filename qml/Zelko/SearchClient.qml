@@ -35,6 +35,8 @@ Item {
 
     // A page arrived: count results of it, appended when it is not the first.
     signal answered(int count)
+    // A request left for the service: page of query.
+    signal asked(string query, int page)
 
     property string _wantedQuery: ""
     property int _wantedPage: 0
@@ -68,6 +70,7 @@ Item {
         var sign = function (text) { return call.request.getEncryptString(text) }
         status = "loading"
         message = ""
+        asked(_wantedQuery, _wantedPage)
         call.start(Protocol.searchQuery(_wantedQuery, _wantedPage, pageSize, sign))
     }
 

@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtQuick.Window 2.15
 import "Config.js" as Config
 
 // The start page: query field, recent queries, results with thumbnails that go on as the
@@ -20,15 +21,25 @@ Rectangle {
     signal detailsRequested(string name)
     // A first page of results is in view with every thumbnail loaded: the next frame shows it.
     signal resultsShown(int count)
+    // An outcome took the focus, so that a screen reader says it: text is what it reads.
+    signal announced(string text)
 
     // A search the user asked for (Enter, Search, a recent query, Retry): it is remembered
     // once it finds something, and its outcome takes the focus, so that a screen reader
     // says it and the on-screen keyboard goes away.
     function search(q) {
+        _send(q, true)
+    }
+
+    function _send(q, remember) {
         typing.stop()
         recent.save()
         field.text = q
+        // Nothing to look for: Enter on an empty field sends nothing.
+        if (field.text.trim() === "")
+            return
         _explicit = true
+        _remember = remember
         _typedSince = false
         // What the field holds: never more than the service takes.
         client.search(field.text)
@@ -36,12 +47,46 @@ Rectangle {
 
     function retry() {
         _explicit = true
+        _remember = true
         client.retry()
     }
 
+    // "More results": its rows take the focus as they arrive, since the button they push
+    // down leaves the screen.
     function loadMore() {
-        _explicit = false
+        _explicit = true
         client.loadMore()
+    }
+
+    // Back from a package's details: the row that opened it takes the focus again.
+    function restoreFocus() {
+        if (_openedRow < 0 || _openedRow >= list.count)
+            return
+        _positioning = true
+        _focusRow(_openedRow)
+        _positioning = false
+    }
+
+    function _focusRow(index) {
+        list.positionViewAtIndex(index, ListView.Contain)
+        var row = list.itemAtIndex(index)
+        if (row)
+            row.forceActiveFocus()
+        return row
+    }
+
+    // Tab goes through the rows in their order (the list makes and reuses rows in any order):
+    // past the last one to More results, or round to the top.
+    function _tabFrom(index, forward) {
+        var next = index + (forward ? 1 : -1)
+        if (next >= 0 && next < list.count)
+            _focusRow(next)
+        else if (forward && list.footerItem && list.footerItem.button.visible)
+            list.footerItem.button.forceActiveFocus()
+        else if (forward)
+            aboutButton.forceActiveFocus()
+        else if (list.nextItemInFocusChain(false))
+            list.nextItemInFocusChain(false).forceActiveFocus()
     }
 
     // Once the rows in view have their thumbnails (a failed one shows its letter), the
@@ -62,8 +107,10 @@ Rectangle {
         recent.save()
     }
 
-    function _announce(item) {
+    // An item, or the row of that index once the list has made it.
+    function _announce(item, row) {
         _announced = item
+        _announcedRow = row === undefined ? -1 : row
         announcer.restart()
     }
 
@@ -73,31 +120,54 @@ Rectangle {
         id: announcer
         interval: 0
         onTriggered: {
-            if (searchPage._typedSince || !searchPage._announced)
+            var item = searchPage._announced
+            var row = searchPage._announcedRow
+            searchPage._announced = null
+            searchPage._announcedRow = -1
+            if (searchPage._typedSince || (!item && row < 0))
                 return
             // Off the field, the on-screen keyboard goes too.
             field.focus = false
-            searchPage._announced.forceActiveFocus()
+            if (row >= 0) {
+                searchPage._positioning = true
+                item = searchPage._focusRow(row)
+                searchPage._positioning = false
+            } else {
+                // The same outcome again (a Retry that fails alike) is said again: a screen
+                // reader speaks as the focus moves.
+                if (item.activeFocus)
+                    searchPage.forceActiveFocus()
+                item.forceActiveFocus()
+            }
+            if (item)
+                searchPage.announced(row >= 0 ? item.spokenText : item.text)
         }
     }
     // The list holds what arrived only once it has laid it out.
     Timer {
         id: laidOut
         interval: 0
-        onTriggered: {
-            searchPage._checkShown()
-            searchPage._nearEnd()
+        onTriggered: searchPage._checkShown()
+    }
+
+    // As the end of the list nears, the next page is asked for: only as the user scrolls,
+    // never as the page itself moves the list. Rows differ in height, and the list's content
+    // then starts at originY, not 0.
+    function _nearEnd() {
+        if (_positioning || !client.canLoadMore)
+            return
+        if (list.atYEnd || list.originY + list.contentHeight - list.contentY - list.height < 2 * 76) {
+            _explicit = false
+            client.loadMore()
         }
     }
 
-    // As the end of the list nears, the next page is asked for.
-    function _nearEnd() {
-        if (client.canLoadMore && list.contentY + list.height >= list.contentHeight - 2 * 76)
-            loadMore()
-    }
-
     property Item _announced: null
+    property int _announcedRow: -1
+    property int _openedRow: -1
     property bool _explicit: false
+    property bool _remember: false
+    property bool _positioning: false
     property bool _typedSince: false
     property bool _showPending: false
 
@@ -105,13 +175,18 @@ Rectangle {
         id: client
         onAnswered: function (count) {
             if (client.page > 0) {
+                if (searchPage._explicit && count > 0)
+                    searchPage._announce(null, client.results.count - count)
                 laidOut.restart()
                 return
             }
             // Written once the results are on screen, when there are some to draw.
-            if (searchPage._explicit && total > 0)
+            if (searchPage._remember && total > 0)
                 recent.add(query, count > 0)
+            searchPage._openedRow = -1
+            searchPage._positioning = true
             list.positionViewAtBeginning()
+            searchPage._positioning = false
             searchPage._showPending = count > 0
             if (searchPage._explicit)
                 searchPage._announce(total > 0 ? summary : emptyText)
@@ -141,7 +216,9 @@ Rectangle {
         height: 56
         color: Theme.brand
 
-        Label {
+        // Text, not Label: the toolkit's Label makes itself static text once a screen reader
+        // is about, a heading no more.
+        Text {
             id: title
             anchors.left: parent.left
             anchors.leftMargin: 16
@@ -182,6 +259,7 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             height: 48
             placeholderText: qsTr("Search installed packages")
+            placeholderTextColor: Theme.muted
             font.pixelSize: 18
             selectByMouse: true
             maximumLength: Config.maxQueryLength
@@ -260,15 +338,22 @@ Rectangle {
                 id: chip
                 height: 48
                 width: Math.max(48, chipText.implicitWidth + 24)
+                activeFocusOnTab: true
                 Accessible.role: Accessible.Button
                 Accessible.name: qsTr("Search again for “%1”").arg(modelData)
                 Accessible.onPressAction: searchPage.search(modelData)
+                Keys.onReturnPressed: searchPage.search(modelData)
+                Keys.onEnterPressed: searchPage.search(modelData)
+                Keys.onSpacePressed: searchPage.search(modelData)
+                onActiveFocusChanged: if (activeFocus) ListView.view.positionViewAtIndex(index, ListView.Contain)
                 Rectangle {
                     anchors.verticalCenter: parent.verticalCenter
                     width: parent.width
                     height: 32
                     radius: 16
                     color: chipArea.pressed ? Theme.line : Theme.chip
+                    border.width: chip.activeFocus ? 2 : 0
+                    border.color: Theme.link
                 }
                 Text {
                     id: chipText
@@ -310,6 +395,8 @@ Rectangle {
             color: client.status === "error" ? Theme.errorText : Theme.text
             Accessible.role: Accessible.AlertMessage
             Accessible.focusable: true
+            // The message takes the focus as it comes: Retry is next.
+            KeyNavigation.tab: retryButton
         }
         TouchButton {
             id: retryButton
@@ -336,11 +423,12 @@ Rectangle {
         elide: Text.ElideRight
         textFormat: Text.PlainText
         text: field.length >= Config.maxQueryLength ? qsTr("A query has at most %1 characters.").arg(Config.maxQueryLength)
-            : client.status === "loading" && list.count === 0 ? qsTr("Searching…")
+            : client.busy && !client.loadingMore ? qsTr("Searching…")
             : client.total === 1 ? qsTr("1 package for “%1”").arg(client.query)
             : client.total > 1 ? qsTr("%1 packages for “%2”").arg(client.total).arg(client.query)
             : ""
-        Accessible.focusable: true
+        // Nothing to say, nothing to stop at.
+        Accessible.focusable: text !== ""
     }
 
     ListView {
@@ -351,8 +439,16 @@ Rectangle {
         width: parent.width
         clip: true
         model: client.results
+        // The results of the query before are gone while a new one runs.
+        visible: !client.busy || client.loadingMore
         Accessible.role: Accessible.List
         Accessible.name: qsTr("Results")
+        // Tab comes into the list at the first row in view.
+        activeFocusOnTab: count > 0
+        onActiveFocusChanged: {
+            if (activeFocus)
+                searchPage._focusRow(Math.max(0, indexAt(width / 2, contentY + 1)))
+        }
         delegate: ResultDelegate {
             id: resultRow
             width: ListView.view.width
@@ -360,39 +456,52 @@ Rectangle {
             version: model.version
             summary: model.summary
             res: model.res
-            onActivated: searchPage.detailsRequested(name)
+            onActivated: {
+                searchPage._openedRow = index
+                searchPage.detailsRequested(name)
+            }
+            onActiveFocusChanged: if (activeFocus) list.positionViewAtIndex(index, ListView.Contain)
+            Keys.onTabPressed: searchPage._tabFrom(index, true)
+            Keys.onBacktabPressed: searchPage._tabFrom(index, false)
             Connections {
                 target: resultRow.thumbnail
                 function onStatusChanged() { searchPage._checkShown() }
             }
         }
         onContentYChanged: searchPage._nearEnd()
-        ScrollIndicator.vertical: ScrollIndicator {}
+        ScrollIndicator.vertical: ScrollIndicator {
+            Accessible.name: qsTr("Scroll position")
+        }
 
         // For whoever does not scroll (a keyboard, a screen reader): more at the end.
         footer: Item {
+            readonly property alias button: moreButton
             width: list.width
             height: client.canLoadMore || client.loadingMore ? 72 : 0
             visible: height > 0
             TouchButton {
+                id: moreButton
                 objectName: "moreButton"
                 anchors.centerIn: parent
                 text: qsTr("More results")
                 visible: client.canLoadMore
                 onClicked: searchPage.loadMore()
+                onActiveFocusChanged: if (activeFocus) list.positionViewAtEnd()
             }
             BusyIndicator {
                 anchors.centerIn: parent
                 running: client.loadingMore
                 visible: running
+                Accessible.name: qsTr("Loading more results")
             }
         }
+    }
 
-        BusyIndicator {
-            anchors.centerIn: parent
-            running: client.busy && !client.loadingMore
-            visible: running
-        }
+    BusyIndicator {
+        anchors.centerIn: list
+        running: client.busy && !client.loadingMore
+        visible: running
+        Accessible.name: qsTr("Searching…")
     }
 
     Column {
@@ -426,5 +535,6 @@ Rectangle {
         }
     }
 
-    Component.onCompleted: search(Config.defaultQuery)
+    // Said, not remembered: Recent holds what the user searched.
+    Component.onCompleted: _send(Config.defaultQuery, false)
 }

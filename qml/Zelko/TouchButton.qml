@@ -8,5 +8,9 @@ Button {
     implicitHeight: 48
     implicitWidth: Math.max(64, implicitContentWidth + leftPadding + rightPadding)
     font.pixelSize: 16
+    // In the Tab order whatever the platform's habit, and Enter presses it as Space does.
+    focusPolicy: Qt.StrongFocus
+    Keys.onReturnPressed: clicked()
+    Keys.onEnterPressed: clicked()
     Accessible.name: text
 }
