@@ -1,5 +1,6 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
+import QtQuick.Window 2.15
 import Zelko 1.0
 import "Config.js" as Config
 import "Protocol.js" as Protocol
@@ -14,6 +15,9 @@ Rectangle {
     // "idle", "sending", "sent" or "error"
     property string feedbackState: "idle"
     property string feedbackMessage: ""
+    // What is written in the feedback box, kept by whoever opens the page, so that it
+    // outlives the page.
+    property string draft: ""
     signal back()
 
     property int _key: 0
@@ -46,14 +50,41 @@ Rectangle {
         try { answer = JSON.parse(json) } catch (e) {}
         if (answer && answer.ok === true) {
             feedbackState = "sent"
-            feedbackMessage = String(answer.message)
+            // The client's own words, in the user's language: the service's are English.
+            feedbackMessage = qsTr("Thank you for your feedback.")
             feedbackField.text = ""
         } else {
             feedbackState = "error"
             feedbackMessage = answer && answer.error ? String(answer.error)
                                                      : qsTr("The feedback service sent an answer that could not be read.")
         }
+        _announce()
+    }
+
+    // The same outcome again (a Retry that fails alike) is said again: a screen reader
+    // speaks as the focus moves.
+    function _announce() {
+        if (feedbackStatus.activeFocus)
+            aboutPage.forceActiveFocus()
         feedbackStatus.forceActiveFocus()
+    }
+
+    // A control that takes the focus is scrolled into view.
+    function _reveal(item) {
+        if (!item || !flick.contentItem || item === flick.contentItem)
+            return
+        for (var p = item.parent; p && p !== flick.contentItem; p = p.parent) {}
+        if (!p)
+            return
+        var at = item.mapToItem(flick.contentItem, 0, 0)
+        if (at.y < flick.contentY)
+            flick.contentY = Math.max(0, at.y - 8)
+        else if (at.y + item.height > flick.contentY + flick.height)
+            flick.contentY = Math.min(flick.contentHeight - flick.height, at.y + item.height - flick.height + 8)
+    }
+    Connections {
+        target: aboutPage.Window.window
+        function onActiveFocusItemChanged() { aboutPage._reveal(aboutPage.Window.window.activeFocusItem) }
     }
 
     function _onError(errCode, key) {
@@ -62,7 +93,7 @@ Rectangle {
         _key = 0
         feedbackState = "error"
         feedbackMessage = qsTr("Feedback not sent: %1").arg(Protocol.transportMessage(errCode))
-        feedbackStatus.forceActiveFocus()
+        _announce()
     }
 
     // The fields of info() ({imei:"…",productName:"…",…}: not JSON), by name.
@@ -82,6 +113,7 @@ Rectangle {
     }
 
     Flickable {
+        id: flick
         anchors.top: header.bottom
         anchors.bottom: parent.bottom
         width: parent.width
@@ -111,11 +143,13 @@ Rectangle {
                     { key: "firmwareVersion", label: qsTr("Kernel"), value: device.firmwareVersion || "" },
                     { key: "uid", label: qsTr("IMEI"), value: settings.uid() }
                 ]
-                // A heading, or a label with its value under it; the two read as one.
+                // A heading, or a label with its value under it; the two read as one. Text, not
+                // Label: the toolkit's Label gives itself a role and name of its own once a
+                // screen reader is about.
                 delegate: Column {
                     width: content.width
                     spacing: 2
-                    Label {
+                    Text {
                         width: parent.width
                         text: modelData.label
                         font.pixelSize: modelData.key === "heading" ? 20 : 14
@@ -141,7 +175,7 @@ Rectangle {
 
             Rectangle { width: parent.width; height: 1; color: Theme.line }
 
-            Label {
+            Text {
                 text: qsTr("Feedback")
                 font.pixelSize: 20
                 font.bold: true
@@ -155,7 +189,13 @@ Rectangle {
                 height: 120
                 wrapMode: TextEdit.Wrap
                 placeholderText: qsTr("Tell us what you think")
+                placeholderTextColor: Theme.muted
                 font.pixelSize: 16
+                Component.onCompleted: text = aboutPage.draft
+                onTextChanged: aboutPage.draft = text
+                // Escape leaves the box, not the page: what is written stays in view.
+                Keys.onShortcutOverride: event.accepted = event.key === Qt.Key_Escape
+                Keys.onEscapePressed: sendButton.forceActiveFocus()
                 Accessible.name: qsTr("Feedback")
                 background: Rectangle { color: Theme.card; border.color: Theme.line; radius: 4 }
             }
@@ -191,7 +231,8 @@ Rectangle {
                     font.pixelSize: 15
                     color: aboutPage.feedbackState === "error" ? Theme.errorText : Theme.text
                     Accessible.role: aboutPage.feedbackState === "error" ? Accessible.AlertMessage : Accessible.StaticText
-                    Accessible.focusable: true
+                    // Nothing to say, nothing to stop at.
+                    Accessible.focusable: text !== ""
                 }
             }
         }

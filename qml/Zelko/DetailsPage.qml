@@ -47,7 +47,13 @@ Rectangle {
     Timer {
         id: announcer
         interval: 0
-        onTriggered: (detailsPage.status === "shown" ? nameText : bannerText).forceActiveFocus()
+        onTriggered: {
+            var item = detailsPage.status === "shown" ? nameText : bannerText
+            // The same failure again (after Retry) is said again: a reader speaks as the focus moves.
+            if (item.activeFocus)
+                detailsPage.forceActiveFocus()
+            item.forceActiveFocus()
+        }
     }
 
     PageHeader {
@@ -60,6 +66,7 @@ Rectangle {
         anchors.centerIn: parent
         running: detailsPage.status === "loading"
         visible: running
+        Accessible.name: qsTr("Loading the package")
     }
 
     Rectangle {
@@ -82,6 +89,7 @@ Rectangle {
             color: Theme.errorText
             Accessible.role: Accessible.AlertMessage
             Accessible.focusable: true
+            KeyNavigation.tab: retryButton
         }
         TouchButton {
             id: retryButton
@@ -123,7 +131,9 @@ Rectangle {
                 Column {
                     anchors.verticalCenter: parent.verticalCenter
                     width: parent.width - 48 - parent.spacing
-                    Label {
+                    // Text, not Label: the toolkit's Label makes itself static text once a
+                    // screen reader is about, a heading no more.
+                    Text {
                         id: nameText
                         objectName: "detailsName"
                         width: parent.width

@@ -14,8 +14,10 @@ Rectangle {
     signal firstResultsShown(int count)
 
     property bool _announced: false
+    // Feedback written and not sent yet: it outlives the about page.
+    property string _feedbackDraft: ""
 
-    function openAbout() { return stack.push(aboutComponent) }
+    function openAbout() { return stack.push(aboutComponent, { draft: _feedbackDraft }) }
     function openDetails(name) { return stack.push(detailsComponent, { name: name }) }
     function back() {
         if (stack.depth > 1)
@@ -57,6 +59,7 @@ Rectangle {
         id: searchPage
         onAboutRequested: app.openAbout()
         onDetailsRequested: function (name) { app.openDetails(name) }
+        StackView.onActivated: searchPage.restoreFocus()
         onResultsShown: function (count) {
             if (app._announced)
                 return
@@ -69,7 +72,10 @@ Rectangle {
 
     Component {
         id: aboutComponent
-        AboutPage { onBack: app.back() }
+        AboutPage {
+            onBack: app.back()
+            onDraftChanged: app._feedbackDraft = draft
+        }
     }
     Component {
         id: detailsComponent
