@@ -14,7 +14,9 @@ QtObject {
     readonly property color card: dark ? "#1c1f24" : "#ffffff"
     readonly property color line: dark ? "#30353c" : "#dde1e6"
     readonly property color text: dark ? "#e8eaed" : "#1b1f24"
-    readonly property color muted: dark ? "#a4adb8" : "#5f6b7a"
+    // Small text in it keeps 4.5:1 against every background it is drawn on, also as drawn
+    // (thin glyphs come out lighter than their colour).
+    readonly property color muted: dark ? "#a4adb8" : "#4d5866"
     readonly property color errorBack: dark ? "#4a1e1a" : "#fdecea"
     readonly property color errorText: dark ? "#ffb4a9" : "#8a1c12"
     readonly property color noticeBack: dark ? "#262b31" : "#eef1f5"
