@@ -83,6 +83,10 @@
         <source>Write your feedback first.</source>
         <translation>Schreiben Sie zuerst Ihre Rückmeldung.</translation>
     </message>
+    <message>
+        <source>Thank you for your feedback.</source>
+        <translation>Danke für Ihre Rückmeldung.</translation>
+    </message>
 </context>
 <context>
     <name>DetailsPage</name>
@@ -125,6 +129,10 @@
     <message>
         <source>%1: %2</source>
         <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Loading the package</source>
+        <translation>Das Paket wird geladen</translation>
     </message>
 </context>
 <context>
@@ -258,6 +266,14 @@
     <message>
         <source>Check the spelling, or search for a part of the name.</source>
         <translation>Prüfen Sie die Schreibweise, oder suchen Sie nach einem Teil des Namens.</translation>
+    </message>
+    <message>
+        <source>Scroll position</source>
+        <translation>Bildlaufposition</translation>
+    </message>
+    <message>
+        <source>Loading more results</source>
+        <translation>Weitere Ergebnisse werden geladen</translation>
     </message>
 </context>
 <context>
