@@ -53,7 +53,7 @@ echo "search service: $(grep 'listening on' "$logs/service.log" | sed 's/.*liste
 
 if [ -n "${DISPLAY:-}" ]; then
     set +e
-    "$build/zelko"
+    "$build/bin/zelko"
     status=$?
     set -e
     exit "$status"
@@ -70,7 +70,7 @@ if ! wait_for "$logs/display" '[0-9]' 10 "$xvfb"; then
 fi
 export DISPLAY=:$(tr -dc 0-9 <"$logs/display")
 
-"$build/zelko" >"$logs/client.log" 2>&1 &
+"$build/bin/zelko" >"$logs/client.log" 2>&1 &
 client=$!
 if ! wait_for "$logs/client.log" 'zelko: results shown' 60 "$client"; then
     echo "the client showed no results:" >&2
