@@ -7,6 +7,7 @@
 #include <boost/beast/http/field.hpp>
 
 #include <cstdio>
+#include <functional>
 #include <cstring>
 
 namespace http = boost::beast::http;
@@ -161,19 +162,28 @@ bool chunkExtensionsClean(string_view extensions)
     return true;
 }
 
-void checkChunk(std::uint64_t, string_view extensions, boost::beast::error_code &ec)
+bool folds(char before, string_view head)
 {
-    if (!chunkExtensionsClean(extensions))
-        ec = http::error::bad_chunk_extension;
+    for (const char c : head) {
+        if (before == '\n' && (c == ' ' || c == '\t'))
+            return true;
+        before = c;
+    }
+    return false;
 }
 
-bool folds(string_view bytes)
+void prepare(http::request_parser<http::string_body> &parser, const WebServer::Limits &limits)
 {
-    const string_view head = bytes.substr(0, bytes.find("\r\n\r\n"));
-    for (size_t at = head.find('\n'); at != string_view::npos; at = head.find('\n', at + 1))
-        if (at + 1 < head.size() && (head[at + 1] == ' ' || head[at + 1] == '\t'))
-            return true;
-    return false;
+    // Kept for good: the parser holds a reference to it, and only calls it.
+    static std::function<void(std::uint64_t, string_view, boost::beast::error_code &)> checkChunk =
+        [](std::uint64_t, string_view extensions, boost::beast::error_code &ec) {
+            if (!chunkExtensionsClean(extensions))
+                ec = http::error::bad_chunk_extension;
+        };
+    parser.header_limit(std::uint32_t(limits.maxHeaderBytes));
+    parser.body_limit(limits.maxBody);
+    parser.eager(false);
+    parser.on_chunk_header(checkChunk);
 }
 
 std::string pathOf(string_view target)

@@ -7,6 +7,8 @@
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
 
 #include "webserver.h"
 
@@ -32,10 +34,12 @@ int transferEncodingStatus(boost::beast::string_view value);
 // Whether a chunk's extensions, as Beast hands them over, are free of control bytes: a
 // quoted string holding a line feed reads as two lines to a front end that ends lines there.
 bool chunkExtensionsClean(boost::beast::string_view extensions);
-// The same as the parser's chunk header callback: sets bad_chunk_extension.
-void checkChunk(std::uint64_t size, boost::beast::string_view extensions, boost::beast::error_code &ec);
-// Whether a head (the bytes up to and including its blank line) folds a field (obs-fold).
-bool folds(boost::beast::string_view head);
+// Whether the next bytes of a head, after the byte before them, fold a field (obs-fold).
+bool folds(char before, boost::beast::string_view head);
+// A parser for one request within these limits, that stops at the end of the head (a
+// head's bytes are then known apart from the body's) and refuses dirty chunk extensions.
+void prepare(boost::beast::http::request_parser<boost::beast::http::string_body> &parser,
+             const WebServer::Limits &limits);
 // The path of a target in origin form ("/search?x") or absolute form ("http://host/search").
 std::string pathOf(boost::beast::string_view target);
 

@@ -135,11 +135,8 @@ private:
         setKeptAlive(false);
         m_begun = Clock::now();
         m_owed = false;
-        m_parser.emplace();
-        m_parser->header_limit(std::uint32_t(limits().maxHeaderBytes));
-        m_parser->body_limit(limits().maxBody);
-        m_parser->eager(true);
-        m_parser->on_chunk_header(m_onChunk);
+        HttpRules::prepare(m_parser.emplace(), limits());
+        m_headTail = '\0';
         lowest().expires_at(m_deadline);
         parse(false);
     }
@@ -158,10 +155,12 @@ private:
             if (ec)
                 return refuse(HttpRules::refusalFor(ec));
             // A field folded over lines (obs-fold) is refused, not unfolded: a front end may
-            // read it otherwise (RFC 9112, 5.2).
-            if (!headKnown && m_parser->is_header_done()
-                && HttpRules::folds({static_cast<const char *>(m_buffer.cdata().data()), used}))
-                return refuse(400);
+            // read it otherwise (RFC 9112, 5.2). Beast takes a head's lines as they come.
+            if (!headKnown && used > 0) {
+                if (HttpRules::folds(m_headTail, bytes().substr(0, used)))
+                    return refuse(400);
+                m_headTail = bytes()[used - 1];
+            }
             m_buffer.consume(used);
             if (body ? m_parser->is_done() : m_parser->is_header_done())
                 return body ? onBody() : onHead();
@@ -180,6 +179,7 @@ private:
 
     void onHead()
     {
+        m_parser->eager(true); // the body, whatever segments it comes in
         const auto &head = m_parser->get();
         const HttpRules::HeadVerdict verdict =
             HttpRules::checkHead(head, m_parser->chunked(), limits().maxHeaderCount);
@@ -368,9 +368,7 @@ private:
     std::optional<Stream> m_stream;
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
-    // Kept here: the parser holds a reference to it.
-    std::function<void(std::uint64_t, beast::string_view, beast::error_code &)> m_onChunk =
-        HttpRules::checkChunk;
+    char m_headTail = '\0'; // the last byte of the head the parser has taken so far
     std::deque<std::unique_ptr<QueuedAnswer>> m_queue;
     HttpRequest m_request;
     const WebServer::Route *m_route = nullptr;

@@ -123,7 +123,8 @@ void ServiceHttpTest::exchange_data()
         << Pieces{chunkedPost("zlib", "\r\n", "Transfer-Encoding:  ChUnKeD \r\n") + next} << Codes{200, 200}
         << QStringList{"zlib", "pigz"} << false << QByteArray();
     QTest::newRow("the same length twice is one length")
-        << Pieces{post("zlib", "HTTP/1.1", "Content-Length: " + QByteArray::number(signedSearch("zlib").size()) + "\r\n")
+        << Pieces{post("zlib", "HTTP/1.1",
+                       "Content-Length: " + QByteArray::number(signedSearch("zlib").size()) + "\r\n")
                   + next}
         << Codes{200, 200} << QStringList{"zlib", "pigz"} << false << QByteArray();
     QTest::newRow("HTTP/1.0 closes") << Pieces{post("zlib", "HTTP/1.0")} << Codes{200} << QStringList{"zlib"}
@@ -228,6 +229,10 @@ void ServiceHttpTest::exchange_data()
     refused("chunk extension with a CR", chunkedPost("zlib", ";e\rxt\r\n"), 400);
     refused("quoted chunk extension with a line feed", chunkedPost("zlib", ";e=\"a\nb\"\r\n"), 400);
     refused("quoted chunk extension with a control byte", chunkedPost("zlib", ";e=\"a\x01b\"\r\n"), 400);
+    QTest::newRow("a folded field, the head in two pieces")
+        << Pieces{"POST /search HTTP/1.1\r\nHost: x\r\nX-Folded: a\r\n b\r\nC",
+                  "ontent-Length: 2\r\n\r\n{}" + next}
+        << Codes{400} << QStringList() << true << QByteArray();
     const QByteArray nul(1, '\0');
     refused("NUL in the method", "PO" + nul + "ST /search HTTP/1.1\r\nHost: x\r\n\r\n", 400);
     refused("NUL in a field name",
