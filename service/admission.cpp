@@ -45,7 +45,8 @@ SessionBase::Seat SessionBase::seat(Clock::time_point now, const WebServer::Limi
         return Seat::Stalled;
     const int64_t paced = at - start - grace;
     if (paced > 0
-        && double(m_requestBytes.load(std::memory_order_relaxed)) < double(limits.minRate) * double(paced) / 1e9)
+        && double(m_requestBytes.load(std::memory_order_relaxed))
+               < double(limits.minRate) * double(paced) / 1e9)
         return Seat::Stalled;
     return Seat::Progressing;
 }

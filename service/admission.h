@@ -104,7 +104,8 @@ public:
     std::function<void()> onBurstPassed;
 
 private:
-    bool makeRoom(Budget &budget, const std::string &address, std::vector<std::shared_ptr<SessionBase>> &seen);
+    bool makeRoom(Budget &budget, const std::string &address,
+                  std::vector<std::shared_ptr<SessionBase>> &seen);
     void forget(Budget &budget, SessionBase *session, bool &burstPassed);
 
     const WebServer::Limits &m_limits;
