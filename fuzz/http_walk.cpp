@@ -47,7 +47,7 @@ struct Request
     std::vector<int> statuses; // its final answer's, besides 408 that closes; empty: any
     bool head = false;
     bool expect = false;
-    bool closes = false;       // framing that cannot be read past: its refusal ends the connection
+    bool closes = false;            // framing that cannot be read past: its refusal ends the connection
     size_t end = std::string::npos; // where its last byte is in the client's stream
     int continues = 0;
 };
@@ -292,7 +292,7 @@ private:
     }
 
     const int m_fd;
-    std::string m_out; // queued, not yet written
+    std::string m_out;                  // queued, not yet written
     size_t m_queued = 0, m_flushed = 0; // of the client's stream
     int m_cut = -1;
     std::string m_in;
@@ -388,9 +388,10 @@ void run(const uint8_t *data, size_t size, int port)
     for (size_t i = 0; i < std::min((size + 1) / 2, MaxActions); ++i) {
         const Action action = Action(data[2 * i] % ActionCount);
         const uint8_t argument = 2 * i + 1 < size ? data[2 * i + 1] : 0;
-        static const char *const names[] = {"Post",  "PostChunked", "PostEmpty", "ExpectWaiting", "ExpectAtOnce",
-                                            "Head",  "Misrouted",   "Malformed", "Split",         "Stall",
-                                            "Read",  "CloseWrite",  "OtherConnection"};
+        static const char *const names[] = {"Post",           "PostChunked", "PostEmpty", "ExpectWaiting",
+                                            "ExpectAtOnce",   "Head",        "Misrouted", "Malformed",
+                                            "Split",          "Stall",       "Read",      "CloseWrite",
+                                            "OtherConnection"};
         static_assert(sizeof names / sizeof *names == ActionCount, "a name for every action");
         trace(names[action], std::to_string(argument));
         const size_t n = connection.requestCount();
@@ -415,14 +416,16 @@ void run(const uint8_t *data, size_t size, int port)
         case PostEmpty:
             request.body.clear();
             connection.begin(request);
-            connection.queue(postHead + std::string(argument & 1 ? "Content-Length: 0\r\n" : "") + "\r\n", true);
+            connection.queue(postHead + std::string(argument & 1 ? "Content-Length: 0\r\n" : "") + "\r\n",
+                             true);
             break;
         case ExpectWaiting:
         case ExpectAtOnce: {
             request.expect = true;
             const bool isChunked = argument & 0x20;
             const std::string head = postHead + std::string("Expect: 100-continue\r\n")
-                                     + (isChunked ? "Transfer-Encoding: chunked\r\n" : contentLength(body)) + "\r\n";
+                                     + (isChunked ? "Transfer-Encoding: chunked\r\n" : contentLength(body))
+                                     + "\r\n";
             const std::string content = isChunked ? chunked(body, false, false) : body;
             connection.begin(request);
             if (action == ExpectAtOnce) {
@@ -434,7 +437,8 @@ void run(const uint8_t *data, size_t size, int port)
             connection.flush();
             connection.await(
                 [&] {
-                    return connection.request(n).continues > 0 || connection.answered() > n || connection.ended();
+                    return connection.request(n).continues > 0 || connection.answered() > n
+                           || connection.ended();
                 },
                 ReadWaitMs);
             connection.queue(content, true);
@@ -454,7 +458,8 @@ void run(const uint8_t *data, size_t size, int port)
             } else if (argument % 3 == 1) {
                 request.statuses = {404};
                 connection.begin(request);
-                connection.queue("POST /other HTTP/1.1\r\nHost: x\r\n" + contentLength(body) + "\r\n" + body, true);
+                connection.queue("POST /other HTTP/1.1\r\nHost: x\r\n" + contentLength(body) + "\r\n" + body,
+                                 true);
             } else {
                 request.statuses = {415};
                 connection.begin(request);

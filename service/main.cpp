@@ -166,9 +166,9 @@ int main(int argc, char **argv)
     QCommandLineOption writeTimeOption("write-time", "Milliseconds an answer may take to be sent.", "ms",
                                        QString::number(defaults.writeMs));
     writeTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    QCommandLineOption stallTimeOption("stall-time",
-                                       "Milliseconds without a byte after which a request under way makes room.",
-                                       "ms", QString::number(defaults.stallMs));
+    QCommandLineOption stallTimeOption(
+        "stall-time", "Milliseconds without a byte after which a request under way makes room.", "ms",
+        QString::number(defaults.stallMs));
     stallTimeOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOptions({hostOption, portOption, httpsOption, statusOption, archiveOption, packagesOption,
                        indexOption, buildIndexOption, answerCacheOption, certOption, keyOption,

@@ -168,7 +168,8 @@ void ServiceTest::search_data()
     QTest::newRow("ranked") << "zlib" << 0 << 10 << zlib << 5 << 2;
     QTest::newRow("case and spaces") << "  ZLIB1G " << 0 << 10 << QStringList{"zlib1g", "zlib1g-dev"} << 2
                                      << -1;
-    QTest::newRow("a repeated word counts once") << QString("zlib ").repeated(51) << 0 << 10 << zlib << 5 << 2;
+    QTest::newRow("a repeated word counts once")
+        << QString("zlib ").repeated(51) << 0 << 10 << zlib << 5 << 2;
     QTest::newRow("words past the eighth left out")
         << "zlib1g z l i b 1 g zlib xyzzy" << 0 << 10 << QStringList{"zlib1g", "zlib1g-dev"} << 2 << -1;
     QTest::newRow("every word") << "compression tools" << 0 << 10 << QStringList{"minizip"} << 1 << -1;
