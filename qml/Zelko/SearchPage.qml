@@ -48,6 +48,7 @@ Rectangle {
     function retry() {
         _explicit = true
         _remember = true
+        _typedSince = false
         client.retry()
     }
 
@@ -55,6 +56,7 @@ Rectangle {
     // down leaves the screen.
     function loadMore() {
         _explicit = true
+        _typedSince = false
         client.loadMore()
     }
 
@@ -68,6 +70,8 @@ Rectangle {
     }
 
     function _focusRow(index) {
+        if (index >= list.count)
+            return null
         list.positionViewAtIndex(index, ListView.Contain)
         var row = list.itemAtIndex(index)
         if (row)
@@ -205,6 +209,7 @@ Rectangle {
         interval: Config.typingDelay
         onTriggered: {
             searchPage._explicit = false
+            searchPage._remember = false
             client.search(field.text)
         }
     }
@@ -461,7 +466,7 @@ Rectangle {
                 searchPage.detailsRequested(name)
             }
             onActiveFocusChanged: if (activeFocus) list.positionViewAtIndex(index, ListView.Contain)
-            Keys.onTabPressed: searchPage._tabFrom(index, true)
+            Keys.onTabPressed: searchPage._tabFrom(index, !(event.modifiers & Qt.ShiftModifier))
             Keys.onBacktabPressed: searchPage._tabFrom(index, false)
             Connections {
                 target: resultRow.thumbnail
