@@ -1,10 +1,12 @@
 import QtQuick 2.15
+import QtQuick.Window 2.15
 import QtTest 1.2
 import Zelko 1.0
 import "../../qml/Zelko"
 import "../../qml/Zelko/Config.js" as Config
 import "../../qml/Zelko/Protocol.js" as Protocol
 import "../support/Screens.js" as Screens
+import "../support/Walk.js" as Walk
 
 // The client's real screens against the real search service.
 TestCase {
@@ -197,6 +199,15 @@ TestCase {
             screen.feedbackUrl = referenceService.feedbackUrl
         findChild(screen, data.tag === "feedback" ? "sendButton" : "retryButton").clicked()
         tryCompare(screen.client || screen, state, data.tag === "search" ? "results" : data.tag === "details" ? "shown" : "sent", 20000)
+    }
+
+    // A seeded walk of a person's actions (support/Walk.js); ZELKO_WALK_SEED picks another.
+    function test_sessionWalk() {
+        settings.remove(Config.recentKey)
+        Config.requestTimeout = 1000
+        var app = createTemporaryObject(appComponent, testCase)
+        tryCompare(app.searchPage.client, "status", "results", 20000)
+        verify(Walk.run(testCase, app, Window.window, Number(referenceService.environment("ZELKO_WALK_SEED") || 1210), 120, referenceService))
     }
 
     // Back as a phone, a keyboard and a mouse know it.

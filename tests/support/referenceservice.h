@@ -27,7 +27,9 @@ public:
     // (whatever address the build compiled in) until it stops.
     Q_INVOKABLE bool startAsService();
     // Whether it ended by itself, with exit code 0 (true when it was not running).
-    bool stop();
+    Q_INVOKABLE bool stop();
+    // The test run's environment, for a suite that takes a setting from it (a walk's seed).
+    Q_INVOKABLE static QString environment(const QString &name) { return qEnvironmentVariable(qPrintable(name)); }
     // Stopped (SIGSTOP), the service still takes connections, through the kernel, and
     // answers none: a stalled service, until it goes on.
     Q_INVOKABLE void pause(bool paused);
