@@ -201,6 +201,29 @@ TestCase {
         tryCompare(screen.client || screen, state, data.tag === "search" ? "results" : data.tag === "details" ? "shown" : "sent", 20000)
     }
 
+    // Each text on what it is drawn on, light and dark: WCAG's 4.5:1 at least, and 6:1 for small
+    // muted text, which comes out lighter as drawn (4.9:1 by colour measured 4.1:1 on screen).
+    function test_textContrast_data() {
+        return [
+            { tag: "text on page", fg: "text", bg: "page" },
+            { tag: "text on card", fg: "text", bg: "card" },
+            { tag: "buttons, notices", fg: "text", bg: "noticeBack" },
+            { tag: "count, Recent, About's labels", fg: "muted", bg: "page", min: 6 },
+            { tag: "placeholders, row summaries", fg: "muted", bg: "card", min: 6 },
+            { tag: "failures", fg: "errorText", bg: "errorBack" },
+            { tag: "recent chips", fg: "link", bg: "chip" },
+            { tag: "title bar", fg: "#ffffff", bg: "brand" },
+            { tag: "pressed title button", fg: "#ffffff", bg: "brandDark" },
+        ]
+    }
+
+    function test_textContrast(data) {
+        ["light", "dark"].forEach(function (name) {
+            var scheme = Theme.schemes[name], ratio = Screens.contrast(scheme[data.fg] || data.fg, scheme[data.bg])
+            verify(ratio >= (data.min || 4.5), name + ": " + ratio.toFixed(2))
+        })
+    }
+
     // A seeded walk of a person's actions (support/Walk.js); ZELKO_WALK_SEED picks another.
     function test_sessionWalk() {
         settings.remove(Config.recentKey)

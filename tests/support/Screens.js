@@ -20,3 +20,15 @@ function thumbnailRects(page) {
     }
     return rects.sort(function (a, b) { return a.y - b.y })
 }
+
+// WCAG 2's contrast of two "#rrggbb" colours.
+function contrast(a, b) {
+    var l = [a, b].map(function (c) {
+        var v = [1, 3, 5].map(function (i) {
+            var x = parseInt(c.substr(i, 2), 16) / 255
+            return x <= 0.03928 ? x / 12.92 : Math.pow((x + 0.055) / 1.055, 2.4)
+        })
+        return 0.2126 * v[0] + 0.7152 * v[1] + 0.0722 * v[2] + 0.05
+    })
+    return Math.max(l[0], l[1]) / Math.min(l[0], l[1])
+}
