@@ -29,7 +29,7 @@ function focusShown(win) {
 function run(t, app, win, seed, steps, service) {
     var page = app.searchPage, client = page.client, list = page.resultsList, field = page.queryField
     var next = random(seed), asked = 0, answered = {}, pending = false, said = 0, searched = {}, faults = []
-    var trail = [], stalled = false, alive = true, opened = ""
+    var trail = [], opened = ""
     for (var shown = 0; shown <= client.page; ++shown)
         answered[shown] = true
     client.asked.connect(function (q, p) {
@@ -83,11 +83,15 @@ function run(t, app, win, seed, steps, service) {
             t.tryVerify(function () { return app.stack.depth === 1 || app.stack.currentItem.status !== "loading" }, 20000)
             opened = app.stack.depth > 1 ? app.stack.currentItem.name : ""
         },
-        stall: function () { service.pause(stalled = !stalled) },
-        kill: function () {
-            t.verify(alive ? service.stop() || true : service.startAsService(), "the service did not start again")
-            alive = !alive; stalled = false
-        }
+        // A search while the service is stalled, or gone, ends in a failure that is said.
+        stall: function () { service.pause(true); return outage(function () { service.pause(false) }) },
+        kill: function () { service.stop(); return outage(function () { t.verify(service.startAsService()) }) }
+    }
+    var outage = function (recover) {
+        var outcome = actions.enter()
+        t.tryVerify(function () { return !client.busy }, 10000)
+        recover()
+        return outcome
     }
     var names = Object.keys(actions)
     console.log("walk seed " + seed + " (ZELKO_WALK_SEED)")
@@ -109,6 +113,4 @@ function run(t, app, win, seed, steps, service) {
             t.tryVerify(function () { return focusShown(win) }, 5000, "focus on " + win.activeFocusItem + " not shown" + where)
         t.verify(page.recent.items.every(function (q) { return searched[q] }), "Recent: " + page.recent.items + where)
     }
-    service.pause(false)
-    return alive || service.startAsService()
 }
