@@ -150,6 +150,9 @@ void AccessibilityTest::nodes_data()
         QTest::addRow("%s: %s %s", step, role, name) << step << role << QString::fromUtf8(name) << states;
     };
     row("results", "frame", "Zelko");
+    row("results", "heading", "Zelko");
+    row("about", "heading", "About Zelko");
+    row("about", "heading", "This device");
     row("results", "text", "Search query");
     row("results", "push button", "Search", {"enabled"});
     row("results", "push button", "About");

@@ -181,6 +181,7 @@ Rectangle {
                 font.bold: true
                 color: Theme.text
                 Accessible.role: Accessible.Heading
+                Accessible.name: text
             }
             TextArea {
                 id: feedbackField

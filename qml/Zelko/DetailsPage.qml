@@ -66,6 +66,7 @@ Rectangle {
         anchors.centerIn: parent
         running: detailsPage.status === "loading"
         visible: running
+        Accessible.role: Accessible.Animation
         Accessible.name: qsTr("Loading the package")
     }
 
@@ -144,6 +145,7 @@ Rectangle {
                         font.bold: true
                         color: Theme.text
                         Accessible.role: Accessible.Heading
+                        Accessible.name: text
                         Accessible.focusable: true
                     }
                     Label {

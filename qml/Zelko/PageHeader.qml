@@ -34,5 +34,6 @@ Rectangle {
         font.bold: true
         color: "white"
         Accessible.role: Accessible.Heading
+        Accessible.name: text
     }
 }

@@ -233,6 +233,7 @@ Rectangle {
             font.bold: true
             color: "white"
             Accessible.role: Accessible.Heading
+            Accessible.name: text
         }
         HeaderButton {
             id: aboutButton
@@ -475,6 +476,7 @@ Rectangle {
         }
         onContentYChanged: searchPage._nearEnd()
         ScrollIndicator.vertical: ScrollIndicator {
+            Accessible.role: Accessible.ScrollBar
             Accessible.name: qsTr("Scroll position")
         }
 
@@ -497,6 +499,7 @@ Rectangle {
                 anchors.centerIn: parent
                 running: client.loadingMore
                 visible: running
+                Accessible.role: Accessible.Animation
                 Accessible.name: qsTr("Loading more results")
             }
         }
@@ -506,6 +509,7 @@ Rectangle {
         anchors.centerIn: list
         running: client.busy && !client.loadingMore
         visible: running
+        Accessible.role: Accessible.Animation
         Accessible.name: qsTr("Searching…")
     }
 
