@@ -116,10 +116,24 @@ TestCase {
     }
 
     // The next page is asked for as the end of the list nears; a button asks too.
-    function test_resultsGoOnAsTheListScrolls() {
-        var page = searchPage()
-        page.search("lib")
+    function test_resultsGoOnAsTheListScrolls_data() {
+        return [
+            { tag: "positioned at the end", q: "lib" },
+            // Rows of unequal height move the list's origin: flicks alone reach the last result.
+            { tag: "flicked to the last result", q: "qt", flicks: true },
+        ]
+    }
+
+    function test_resultsGoOnAsTheListScrolls(data) {
+        var page = searchPage(), list = page.resultsList
+        page.search(data.q)
         tryCompare(page.client, "status", "results", 20000)
+        for (var i = 0; data.flicks && i < 3 * page.client.pages && list.count < page.client.total; ++i) {
+            list.flick(0, -4000)
+            tryVerify(function () { return !list.moving && !page.client.busy }, 20000)
+        }
+        if (data.flicks)
+            return compare(list.count, page.client.total)
         verify(page.client.pages > 4)
         compare(page.client.results.count, Config.pageSize)
         for (var pages = 2; pages <= 3; ++pages) {
@@ -240,18 +254,28 @@ TestCase {
             { tag: "Escape", key: Qt.Key_Escape, modifiers: Qt.NoModifier },
             { tag: "Alt+Left", key: Qt.Key_Left, modifiers: Qt.AltModifier },
             { tag: "mouse back button", key: 0 },
+            // Escape leaves the feedback box, not the page; the draft outlives the page.
+            { tag: "Escape in the feedback box", key: Qt.Key_Escape, modifiers: Qt.NoModifier, draft: "Half a thought" },
         ]
     }
 
     function test_backFromAnyPage(data) {
         var app = createTemporaryObject(appComponent, testCase)
-        app.openAbout()
+        var box = findChild(app.openAbout(), "feedbackField")
         tryCompare(app.stack, "busy", false)
+        if (data.draft) {
+            box.text = data.draft
+            box.forceActiveFocus()
+            keyClick(data.key)
+            compare(app.stack.depth, 2)
+        }
         if (data.key)
             keyClick(data.key, data.modifiers)
         else
             mouseClick(app, 10, 10, Qt.BackButton)
         tryCompare(app.stack, "depth", 1)
+        if (data.draft)
+            compare(findChild(app.openAbout(), "feedbackField").text, data.draft)
     }
 
     function test_recentQueriesAreKept() {
