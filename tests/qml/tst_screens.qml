@@ -147,24 +147,6 @@ TestCase {
         verify(names.every(function (n, i) { return names.indexOf(n) === i }))
     }
 
-    // Typed, a query goes by itself and leaves the keyboard up; Enter sends it at once,
-    // hands the focus (and with it the screen reader) to what arrived, and keeps it.
-    function test_typingSearches() {
-        var page = searchPage()
-        page.recent.clear()
-        tryVerify(function () { return findChild(page, "summaryText").activeFocus })
-        page.queryField.forceActiveFocus()
-        page.queryField.selectAll()
-        "zlib".split("").forEach(function (c) { keyClick(c) })
-        tryCompare(page.client, "query", "zlib", 20000)
-        verify(page.queryField.activeFocus)
-        verify(page.recent.items.indexOf("zlib") < 0)
-        keyClick(Qt.Key_Return)
-        tryVerify(function () { return findChild(page, "summaryText").activeFocus }, 20000)
-        verify(!page.queryField.activeFocus)
-        compare(page.recent.items[0], "zlib")
-    }
-
     function test_queryBoundedAsTheServiceTakesIt() {
         var page = searchPage()
         page.search("x".repeat(Config.maxQueryLength + 44))

@@ -1,21 +1,10 @@
 .pragma library
 
-// A seeded walk of what a person does on the client, checked after every action: at most one
-// request (none for an action that asks nothing), no page of a query asked twice, out of turn
-// or beside another, the outcome of what was asked for said, the focus on something shown,
-// Recent holding only what was searched.
+// A seeded walk of a person's actions on the client, checked after each: at most one request,
+// no page of a query asked twice, out of turn or beside another, what was asked for said,
+// Back's focus on the row opened, a newly focused item shown, Recent only what was searched.
 var words = ["qt", "lib", "perl", "zlib", "vim", "no-such-package-anywhere"]
 
-function random(seed) { // mulberry32: a seed gives one walk
-    return function () {
-        seed = (seed + 0x6D2B79F5) | 0
-        var t = Math.imul(seed ^ (seed >>> 15), 1 | seed)
-        t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t
-        return ((t ^ (t >>> 14)) >>> 0) / 4294967296
-    }
-}
-
-// Wholly inside the window and every clipping item around it, all shown.
 function focusShown(win) {
     var item = win.activeFocusItem, r = item ? item.mapToItem(null, 0, 0, item.width, item.height) : null
     for (var p = item; p; p = p.parent) {
@@ -28,40 +17,44 @@ function focusShown(win) {
 
 function run(t, app, win, seed, steps, service) {
     var page = app.searchPage, client = page.client, list = page.resultsList, field = page.queryField
-    var next = random(seed), asked = 0, answered = {}, pending = false, said = 0, searched = {}, faults = []
-    var trail = [], opened = ""
-    for (var shown = 0; shown <= client.page; ++shown)
-        answered[shown] = true
+    var asked = 0, answered = [true], pending = false, said = 0, searched = {}, faults = [], trail = [], opened = ""
+    var state = seed % 2147483646 + 1, next = function (n) { state = state * 16807 % 2147483647; return state % n }
     client.asked.connect(function (q, p) {
         if (p > 0 && (answered[p] || !answered[p - 1] || pending))
             faults.push("page " + p + " of " + q + " asked again, out of turn or beside another")
-        answered = p === 0 ? {} : answered
+        answered = p === 0 ? [] : answered
         ++asked; pending = true
     })
     client.answered.connect(function () { answered[client.page] = true; pending = false })
     client.statusChanged.connect(function () { pending = client.busy && pending })
     page.announced.connect(function () { ++said })
-    var home = function () { return app.stack.depth === 1 }
     var search = function (q) { searched[q] = true; return "say" }
+    // A search while the service is stalled, or gone, ends in a failure that is said.
+    var outage = function (recover) {
+        var outcome = actions.enter()
+        t.tryVerify(function () { return !client.busy }, 10000)
+        recover()
+        return outcome
+    }
     var actions = {
         type: function () {
-            var w = words[Math.floor(next() * words.length)], before = asked
+            var w = words[next(words.length)], before = asked
             field.forceActiveFocus(); field.selectAll()
             w.split("").forEach(function (c) { t.keyClick(c) })
             t.tryVerify(function () { return asked > before }, 5000, "typing " + w + " sent nothing")
         },
         enter: function () {
             field.forceActiveFocus()
-            if (next() < 0.25)
+            if (next(4) === 0)
                 field.clear()
             t.keyClick(Qt.Key_Return)
             return field.text !== "" ? search(field.text) : "nothing"
         },
-        wheel: function () { t.mouseWheel(list, list.width / 2, list.height / 2, 0, next() < 0.8 ? -120 : 120) },
-        tab: function () { t.keyClick(Qt.Key_Tab, next() < 0.25 ? Qt.ShiftModifier : Qt.NoModifier) },
-        more: function () { if (list.footerItem.button.visible) { list.footerItem.button.clicked(); return "say" } },
+        wheel: function () { t.mouseWheel(list, list.width / 2, list.height / 2, 0, next(5) ? -120 : 120) },
+        tab: function () { t.keyClick(Qt.Key_Tab, next(4) ? Qt.NoModifier : Qt.ShiftModifier) },
+        more: function () { if (list.footerItem.button.visible) return list.footerItem.button.clicked() || "say" },
         chip: function () {
-            var chips = t.findChild(app, "recentList"), i = Math.floor(next() * chips.count)
+            var chips = t.findChild(app, "recentList"), i = next(chips.count)
             if (chips.count === 0)
                 return
             chips.itemAtIndex(i).forceActiveFocus()
@@ -83,27 +76,21 @@ function run(t, app, win, seed, steps, service) {
             t.tryVerify(function () { return app.stack.depth === 1 || app.stack.currentItem.status !== "loading" }, 20000)
             opened = app.stack.depth > 1 ? app.stack.currentItem.name : ""
         },
-        // A search while the service is stalled, or gone, ends in a failure that is said.
         stall: function () { service.pause(true); return outage(function () { service.pause(false) }) },
         kill: function () { service.stop(); return outage(function () { t.verify(service.startAsService()) }) }
-    }
-    var outage = function (recover) {
-        var outcome = actions.enter()
-        t.tryVerify(function () { return !client.busy }, 10000)
-        recover()
-        return outcome
     }
     var names = Object.keys(actions)
     console.log("walk seed " + seed + " (ZELKO_WALK_SEED)")
     for (var step = 0; step < steps; ++step) {
-        var name = home() ? names[Math.floor(next() * names.length)] : "back"
+        var name = app.stack.depth === 1 ? names[next(names.length)] : "back"
         var before = asked, saidBefore = said, focused = win.activeFocusItem
         trail.push(name)
         var outcome = name === "back" ? t.keyClick(Qt.Key_Escape) : actions[name]()
         t.tryVerify(function () { return !client.busy && !list.moving && !app.stack.busy }, 20000)
-        var where = " (seed " + seed + ", after " + trail.slice(-6).join(" ") + ")"
+        var where = " (after " + trail.slice(-6).join(" ") + ")"
         t.verify(asked - before <= (outcome === "nothing" ? 0 : 1), (asked - before) + " requests" + where)
         t.verify(faults.length === 0, faults.join("; ") + where)
+        t.verify(name !== "type" || field.activeFocus, "typing lost the field" + where)
         if (outcome === "say")
             t.tryVerify(function () { return said > saidBefore }, 5000, "the outcome was not said" + where)
         if (name === "back" && opened !== "")
