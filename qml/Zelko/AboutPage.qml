@@ -195,7 +195,7 @@ Rectangle {
                 Component.onCompleted: text = aboutPage.draft
                 onTextChanged: aboutPage.draft = text
                 // Escape leaves the box, not the page: what is written stays in view.
-                Keys.onShortcutOverride: event.accepted = event.key === Qt.Key_Escape
+                Keys.onShortcutOverride: function (event) { event.accepted = event.key === Qt.Key_Escape }
                 Keys.onEscapePressed: sendButton.forceActiveFocus()
                 Accessible.name: qsTr("Feedback")
                 background: Rectangle { color: Theme.card; border.color: Theme.line; radius: 4 }

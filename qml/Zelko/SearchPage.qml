@@ -467,7 +467,7 @@ Rectangle {
                 searchPage.detailsRequested(name)
             }
             onActiveFocusChanged: if (activeFocus) list.positionViewAtIndex(index, ListView.Contain)
-            Keys.onTabPressed: searchPage._tabFrom(index, !(event.modifiers & Qt.ShiftModifier))
+            Keys.onTabPressed: function (event) { searchPage._tabFrom(index, !(event.modifiers & Qt.ShiftModifier)) }
             Keys.onBacktabPressed: searchPage._tabFrom(index, false)
             Connections {
                 target: resultRow.thumbnail
