@@ -167,6 +167,11 @@ private:
         }
         if (m_buffer.size() >= m_buffer.max_size())
             return refuse(body ? 400 : 431);
+        // Qt writes a POST's head and body apart without TCP_NODELAY: its body waits for
+        // the ACK of the head, which a delayed ACK holds back.
+        const int quick = 1;
+        if (body)
+            ::setsockopt(lowest().socket().native_handle(), IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
         stream().async_read_some(m_buffer.prepare(std::min(ReadChunk, m_buffer.max_size() - m_buffer.size())),
                                  [self = shared(), body](const beast::error_code &ec, size_t n) {
                                      if (ec)
@@ -196,10 +201,6 @@ private:
         }
         if (m_parser->is_done())
             return onBody();
-        // Qt writes a POST's head and body apart without TCP_NODELAY: its body waits for
-        // the ACK of the head, which a delayed ACK holds back.
-        const int quick = 1;
-        ::setsockopt(lowest().socket().native_handle(), IPPROTO_TCP, TCP_QUICKACK, &quick, sizeof quick);
         if (!verdict.expectContinue)
             return readBody();
         // The body is read once the interim answer is out, and that only after the answers
