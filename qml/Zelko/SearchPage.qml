@@ -85,8 +85,8 @@ Rectangle {
         var next = index + (forward ? 1 : -1)
         if (next >= 0 && next < list.count)
             _focusRow(next)
-        else if (forward && list.footerItem && list.footerItem.button.visible)
-            list.footerItem.button.forceActiveFocus()
+        else if (forward && _moreButton && _moreButton.visible)
+            _moreButton.forceActiveFocus()
         else if (forward)
             aboutButton.forceActiveFocus()
         else if (list.nextItemInFocusChain(false))
@@ -169,6 +169,7 @@ Rectangle {
     property Item _announced: null
     property int _announcedRow: -1
     property int _openedRow: -1
+    property Item _moreButton: null
     property bool _explicit: false
     property bool _remember: false
     property bool _positioning: false
@@ -482,7 +483,6 @@ Rectangle {
 
         // For whoever does not scroll (a keyboard, a screen reader): more at the end.
         footer: Item {
-            readonly property alias button: moreButton
             width: list.width
             height: client.canLoadMore || client.loadingMore ? 72 : 0
             visible: height > 0
@@ -494,6 +494,7 @@ Rectangle {
                 visible: client.canLoadMore
                 onClicked: searchPage.loadMore()
                 onActiveFocusChanged: if (activeFocus) list.positionViewAtEnd()
+                Component.onCompleted: searchPage._moreButton = moreButton
             }
             BusyIndicator {
                 anchors.centerIn: parent

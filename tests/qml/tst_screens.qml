@@ -223,9 +223,9 @@ TestCase {
     // A seeded walk of a person's actions (support/Walk.js); ZELKO_WALK_SEED picks another.
     function test_sessionWalk() {
         settings.remove(Config.recentKey)
-        Config.requestTimeout = 500
         var app = createTemporaryObject(appComponent, testCase)
         tryCompare(app.searchPage.client, "status", "results", 20000)
+        Config.requestTimeout = 500
         Walk.run(testCase, app, Window.window, Number(referenceService.environment("ZELKO_WALK_SEED") || 1210), 80, referenceService)
     }
 

@@ -52,7 +52,7 @@ function run(t, app, win, seed, steps, service) {
         },
         wheel: function () { t.mouseWheel(list, list.width / 2, list.height / 2, 0, next(5) ? -120 : 120) },
         tab: function () { t.keyClick(Qt.Key_Tab, next(4) ? Qt.NoModifier : Qt.ShiftModifier) },
-        more: function () { if (list.footerItem.button.visible) return list.footerItem.button.clicked() || "say" },
+        more: function () { var more = t.findChild(list, "moreButton"); if (more.visible) return more.clicked() || "say" },
         chip: function () {
             var chips = t.findChild(app, "recentList"), i = next(chips.count)
             if (chips.count === 0)
