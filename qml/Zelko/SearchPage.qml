@@ -1,6 +1,5 @@
 import QtQuick 2.15
 import QtQuick.Controls 2.15
-import QtQuick.Window 2.15
 import "Config.js" as Config
 
 // The start page: query field, recent queries, results with thumbnails that go on as the
