@@ -4,15 +4,38 @@
 #include "zelkoqtroot.h"
 #include "zelkoregistration.h"
 
+#include <QAccessible>
+#include <QAccessibleApplication>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QQmlEngine>
 #include <QTranslator>
 
+namespace {
+
+// The program as a screen reader names it. Qt would name it after the application name,
+// which the settings store sets to "QtClient" so that its file keeps its place.
+class NamedApplication : public QAccessibleApplication
+{
+public:
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Name ? QStringLiteral("Zelko") : QAccessibleApplication::text(t);
+    }
+};
+
+QAccessibleInterface *namedApplication(const QString &, QObject *object)
+{
+    return object == qApp ? new NamedApplication : nullptr;
+}
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QGuiApplication app(argc, argv);
     zelkoEnableDebugLines();
+    QAccessible::installFactory(namedApplication);
     // The window's Wayland app id, so that launchers match it to the desktop entry.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.zelko"));
 

@@ -149,6 +149,7 @@ void AccessibilityTest::nodes_data()
                         const QStringList &states = {}) {
         QTest::addRow("%s: %s %s", step, role, name) << step << role << QString::fromUtf8(name) << states;
     };
+    row("results", "application", "Zelko");
     row("results", "frame", "Zelko");
     row("results", "heading", "Zelko");
     row("about", "heading", "About Zelko");
