@@ -155,25 +155,47 @@ int main(int argc, char **argv)
     using namespace HttpWalk;
     // A POST answered, and behind it in the same write the head of one that waits for 100
     // Continue: the interim answer is due while the first answer may still be going out.
-    put("http_fuzzer", QStringLiteral("walk-expect-after-answer"), walk({{Post, 5}, {ExpectWaiting, 5}, {Read, 0}}));
+    put("http_fuzzer", QStringLiteral("walk-expect-after-answer"),
+        walk({{Post, 5}, {ExpectWaiting, 5}, {Read, 0}}));
     put("http_fuzzer", QStringLiteral("walk-expect-pipelined"),
-        walk({{Post, 3}, {ExpectAtOnce, 0x24}, {PostChunked, 0xc6}, {Read, 0}, {ExpectWaiting, 0x22}, {CloseWrite, 0}}));
+        walk({{Post, 3},
+              {ExpectAtOnce, 0x24},
+              {PostChunked, 0xc6},
+              {Read, 0},
+              {ExpectWaiting, 0x22},
+              {CloseWrite, 0}}));
     put("http_fuzzer", QStringLiteral("walk-head"),
         walk({{Post, 3}, {Head, 0}, {Post, 4}, {Read, 0}, {Head, 0}, {Read, 0}}));
     // An LF, then a control byte, in a quoted chunk extension.
     put("http_fuzzer", QStringLiteral("walk-extension-lf"), walk({{Post, 2}, {Malformed, 12}, {Read, 0}}));
-    put("http_fuzzer", QStringLiteral("walk-extension-control"), walk({{PostEmpty, 1}, {Malformed, 6}, {Post, 1}}));
+    put("http_fuzzer", QStringLiteral("walk-extension-control"),
+        walk({{PostEmpty, 1}, {Malformed, 6}, {Post, 1}}));
     put("http_fuzzer", QStringLiteral("walk-refusals"),
-        walk({{Post, 1}, {Misrouted, 0}, {Post, 2}, {Misrouted, 1}, {Read, 0}, {Post, 3}, {Malformed, 1}, {Post, 4}}));
+        walk({{Post, 1},
+              {Misrouted, 0},
+              {Post, 2},
+              {Misrouted, 1},
+              {Read, 0},
+              {Post, 3},
+              {Malformed, 1},
+              {Post, 4}}));
     put("http_fuzzer", QStringLiteral("walk-framing"),
         walk({{Post, 0}, {Malformed, 3}, {Read, 0}, {Post, 1}, {Malformed, 2}, {Post, 2}, {Malformed, 4}}));
     // A folded field whose head comes in two pieces, the fold in the first.
-    put("http_fuzzer", QStringLiteral("walk-fold-split"), walk({{Split, 181}, {Malformed, 2}, {Stall, 5}, {Read, 0}}));
+    put("http_fuzzer", QStringLiteral("walk-fold-split"),
+        walk({{Split, 181}, {Malformed, 2}, {Stall, 5}, {Read, 0}}));
     // A head whose body stalls, while another connection is served.
     put("http_fuzzer", QStringLiteral("walk-stalled-body"),
         walk({{Split, 96}, {Post, 20}, {Stall, 8}, {OtherConnection, 0}, {Stall, 8}, {Read, 0}, {Post, 1}}));
     put("http_fuzzer", QStringLiteral("walk-stall-past-bound"),
-        walk({{Split, 128}, {Post, 16}, {Stall, 31}, {Stall, 31}, {Stall, 31}, {Stall, 31}, {Read, 0}, {Post, 2}}));
+        walk({{Split, 128},
+              {Post, 16},
+              {Stall, 31},
+              {Stall, 31},
+              {Stall, 31},
+              {Stall, 31},
+              {Read, 0},
+              {Post, 2}}));
 
     put("frame_fuzzer", QStringLiteral("short-9"), QByteArray(9, '\0'));
     put("frame_fuzzer", QStringLiteral("zero-10"), QByteArray(10, '\0'));

@@ -29,7 +29,10 @@ public:
     // Whether it ended by itself, with exit code 0 (true when it was not running).
     Q_INVOKABLE bool stop();
     // The test run's environment, for a suite that takes a setting from it (a walk's seed).
-    Q_INVOKABLE static QString environment(const QString &name) { return qEnvironmentVariable(qPrintable(name)); }
+    Q_INVOKABLE static QString environment(const QString &name)
+    {
+        return qEnvironmentVariable(qPrintable(name));
+    }
     // Stopped (SIGSTOP), the service still takes connections, through the kernel, and
     // answers none: a stalled service, until it goes on.
     Q_INVOKABLE void pause(bool paused);
