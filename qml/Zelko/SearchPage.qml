@@ -467,6 +467,8 @@ Rectangle {
                 searchPage.detailsRequested(name)
             }
             onActiveFocusChanged: if (activeFocus) list.positionViewAtIndex(index, ListView.Contain)
+            // Rows laid out after it may move it: the focused one stays in view.
+            onYChanged: if (activeFocus && !list.moving) Qt.callLater(list.positionViewAtIndex, index, ListView.Contain)
             Keys.onTabPressed: function (event) { searchPage._tabFrom(index, !(event.modifiers & Qt.ShiftModifier)) }
             Keys.onBacktabPressed: searchPage._tabFrom(index, false)
             Connections {
