@@ -16,7 +16,7 @@
 
 // What admission knows of a session: whether it owes an answer (then no cap takes it), and
 // how its request is arriving, so that a connection keeps its place by progress rather than
-// by presence. Written on the session's strand, read by whoever admits another connection.
+// by presence. Written on the session's thread, read by whoever admits another connection.
 class SessionBase : public std::enable_shared_from_this<SessionBase>
 {
 public:
@@ -33,7 +33,7 @@ public:
     SessionBase();
     virtual ~SessionBase() = default;
     virtual void start() = 0;
-    // Closes the session on its strand, whatever it does.
+    // Closes the session on its own thread, whatever it does.
     virtual void close() = 0;
 
     // Taken by a cap (any thread): a session that owes an answer never goes.
