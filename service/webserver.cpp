@@ -154,9 +154,11 @@ int WebServer::listen(const std::string &host, int port, std::vector<Route> rout
         endpoint->tls = std::make_unique<ssl::context>(ssl::context::tls_server);
         endpoint->tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2
                                        | ssl::context::no_sslv3 | ssl::context::no_tlsv1
-                                       | ssl::context::no_tlsv1_1 | SSL_OP_NO_RENEGOTIATION,
+                                       | ssl::context::no_tlsv1_1,
                                    ec);
         SSL_CTX *const native = endpoint->tls->native_handle();
+        // Past what Asio's options type holds on a 32-bit long: set on the context itself.
+        SSL_CTX_set_options(native, SSL_OP_NO_RENEGOTIATION);
         // A connection waiting for its client holds no TLS buffers: some 34 KiB each.
         SSL_CTX_set_mode(native, SSL_MODE_RELEASE_BUFFERS);
         if (!ec && SSL_CTX_set_cipher_list(native, Tls12Ciphers) != 1)
