@@ -54,6 +54,16 @@ WebServer::Impl::~Impl()
     endpoints.clear();
 }
 
+void WebServer::Impl::endThreads()
+{
+    keepRunning.clear();
+    for (auto &context : contexts)
+        context->stop();
+    for (std::thread &thread : threads)
+        thread.join();
+    threads.clear();
+}
+
 void WebServer::Impl::log(beast::string_view method, beast::string_view path, int status, size_t bodySize,
                           int64_t us) const
 {
@@ -233,12 +243,7 @@ bool WebServer::start(int threads)
             d->threads.emplace_back([where = context.get()] { where->run(); });
     } catch (const std::system_error &) {
         // Connections handed to a context no thread runs would never be served.
-        d->keepRunning.clear();
-        for (auto &context : d->contexts)
-            context->stop();
-        for (std::thread &thread : d->threads)
-            thread.join();
-        d->threads.clear();
+        d->endThreads();
         return false;
     }
     return true;
@@ -265,12 +270,7 @@ void WebServer::stop(int graceMs)
             session->evict();
     }
     d->admission.waitUntilEmpty(graceMs);
-    d->keepRunning.clear();
-    for (auto &context : d->contexts)
-        context->stop();
-    for (std::thread &thread : d->threads)
-        thread.join();
-    d->threads.clear();
+    d->endThreads();
 }
 
 size_t WebServer::connectionCount() const

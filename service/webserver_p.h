@@ -66,6 +66,8 @@ struct WebServer::Impl
     void accept(Endpoint &endpoint);
     void admit(Endpoint &endpoint, TcpStream stream);
     void refuseBusy(TcpStream stream, bool tls);
+    // Every context stopped and its thread joined.
+    void endThreads();
     void log(beast::string_view method, beast::string_view path, int status, size_t bodySize,
              int64_t us) const;
 
